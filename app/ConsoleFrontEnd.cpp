@@ -1,0 +1,105 @@
+#include "app/ConsoleFrontEnd.h"
+
+#include "app/CoreStation.h"
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace app {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObject* parent)
+    : QObject(parent)
+    , m_core(core)
+    , m_out(out)
+    , m_err(err) {
+    using station::Field;
+    connect(&core.panel(), &station::LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
+        if (field == Field::Label1 || field == Field::Label51) {
+            m_out << text << Qt::endl;
+        }
+    });
+    connect(&core.errors(), &station::ErrorReport::reported, this,
+            [this](const QString& message) { m_err << message << Qt::endl; });
+    connect(&core, &CoreStation::closed, this, &ConsoleFrontEnd::finished);
+}
+
+ConsoleFrontEnd::~ConsoleFrontEnd() {
+    if (m_signals) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        ::close(g_signalPipe[0]);
+        ::close(g_signalPipe[1]);
+        g_signalPipe[0] = g_signalPipe[1] = -1;
+    }
+}
+
+void ConsoleFrontEnd::attach() {
+    m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    connect(m_input.get(), &QSocketNotifier::activated, this, &ConsoleFrontEnd::readInput);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+        m_signals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        connect(m_signals.get(), &QSocketNotifier::activated, this, [this] {
+            char byte;
+            [[maybe_unused]] const auto got = ::read(g_signalPipe[0], &byte, 1);
+            requestClose();
+        });
+        std::signal(SIGINT, onTerminationSignal);
+        std::signal(SIGTERM, onTerminationSignal);
+    }
+}
+
+void ConsoleFrontEnd::readInput() {
+    char chunk[4096];
+    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got <= 0) {
+        // End of input: a headless station goes on until a signal closes it.
+        m_input->setEnabled(false);
+        return;
+    }
+    m_pending.append(chunk, got);
+    for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+        const QString word = QString::fromLocal8Bit(m_pending.first(end)).trimmed().toLower();
+        m_pending.remove(0, end + 1);
+        if (!word.isEmpty() && !command(word))
+            m_err << QStringLiteral("Orden desconocida: ") << word
+                  << QStringLiteral(" (iniciar, parar, guardar, reset, salir)") << Qt::endl;
+    }
+}
+
+bool ConsoleFrontEnd::command(QStringView word) {
+    if (word == u"iniciar")
+        QMetaObject::invokeMethod(&m_core, &CoreStation::iniciar, Qt::QueuedConnection);
+    else if (word == u"parar")
+        QMetaObject::invokeMethod(&m_core, &CoreStation::parar, Qt::QueuedConnection);
+    else if (word == u"guardar")
+        QMetaObject::invokeMethod(&m_core, &CoreStation::guardar, Qt::QueuedConnection);
+    else if (word == u"reset")
+        QMetaObject::invokeMethod(&m_core, &CoreStation::reset, Qt::QueuedConnection);
+    else if (word == u"salir")
+        requestClose();
+    else
+        return false;
+    return true;
+}
+
+void ConsoleFrontEnd::requestClose() {
+    if (m_closing)
+        return;
+    m_closing = true;
+    QMetaObject::invokeMethod(&m_core, &CoreStation::close, Qt::QueuedConnection);
+}
+
+} // namespace app

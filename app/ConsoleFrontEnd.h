@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <memory>
+
+namespace app {
+
+class CoreStation;
+
+// The station without a window: prints the status texts and every error report (errors on stderr),
+// reads the commands iniciar, parar, guardar, reset and salir from standard input, and runs the
+// close sequence on SIGINT and SIGTERM. Lives on the main thread; the core runs on its own.
+class ConsoleFrontEnd final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ConsoleFrontEnd)
+
+public:
+    ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObject* parent = nullptr);
+    ~ConsoleFrontEnd() override;
+
+    // Starts listening to standard input and to the termination signals.
+    void attach();
+
+    // Runs one operator command; false for a word it does not know.
+    bool command(QStringView word);
+
+Q_SIGNALS:
+    // The station has closed; the program may end.
+    void finished();
+
+private:
+    void readInput();
+    void requestClose();
+
+    CoreStation& m_core;
+    QTextStream m_out;
+    QTextStream m_err;
+    std::unique_ptr<QSocketNotifier> m_input;
+    std::unique_ptr<QSocketNotifier> m_signals;
+    QByteArray m_pending;
+    bool m_closing = false;
+};
+
+} // namespace app

@@ -1,0 +1,56 @@
+#include "station/IntakeQueue.h"
+
+namespace station {
+
+IntakeQueue::IntakeQueue(qsizetype highWaterMark, QObject* parent)
+    : QObject(parent)
+    , m_highWaterMark(highWaterMark) {}
+
+bool IntakeQueue::append(QString line) {
+    quint64 sequence;
+    bool full;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_items.push_back(line);
+        sequence = ++m_appended;
+        full = qsizetype(m_items.size()) >= m_highWaterMark;
+        if (full)
+            m_pushingBack = true;
+    }
+    Q_EMIT appended(sequence, line);
+    return full;
+}
+
+qsizetype IntakeQueue::size() const {
+    QMutexLocker lock(&m_mutex);
+    return qsizetype(m_items.size());
+}
+
+bool IntakeQueue::isAboveHighWater() const {
+    QMutexLocker lock(&m_mutex);
+    return qsizetype(m_items.size()) >= m_highWaterMark;
+}
+
+std::optional<QString> IntakeQueue::takeFront() {
+    QString item;
+    quint64 sequence;
+    bool drainedNow = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_items.empty())
+            return std::nullopt;
+        item = std::move(m_items.front());
+        m_items.pop_front();
+        sequence = ++m_removed;
+        if (m_pushingBack && qsizetype(m_items.size()) <= m_highWaterMark / 2) {
+            m_pushingBack = false;
+            drainedNow = true;
+        }
+    }
+    Q_EMIT removed(sequence);
+    if (drainedNow)
+        Q_EMIT drained();
+    return item;
+}
+
+} // namespace station

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <optional>
+
+namespace station {
+
+// `L1`: the first-in, first-out queue of received lines. Connection threads append; only the
+// processing tick reads and removes the front item. It never drops a line; instead the appending
+// side learns when the queue stands above its high-water mark, so that it can stop reading and let
+// TCP push back on the devices until `drained` says the tick has worked the queue down.
+class IntakeQueue final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(IntakeQueue)
+
+public:
+    static constexpr qsizetype kDefaultHighWaterMark = 100000;
+
+    explicit IntakeQueue(qsizetype highWaterMark = kDefaultHighWaterMark, QObject* parent = nullptr);
+
+    // Any thread; holds the queue's own lock only for the push, never waits on the core's thread.
+    // Returns true while the queue stands at or above its high-water mark.
+    bool append(QString line);
+
+    qsizetype size() const;
+    bool isEmpty() const { return size() == 0; }
+    bool isAboveHighWater() const;
+
+    // The tick's pair of steps, as one operation: the first item, removed.
+    std::optional<QString> takeFront();
+
+Q_SIGNALS:
+    // Front ends follow the queue through these. Sequence numbers count appends from 1; an item
+    // leaves in sequence order. `appended` is emitted on the appending thread, after the lock is
+    // released, so a queued receiver may see a removal before the append it belongs to.
+    void appended(quint64 sequence, const QString& line);
+    void removed(quint64 sequence);
+    // The queue fell to half its high-water mark after it had reached the mark.
+    void drained();
+
+private:
+    const qsizetype m_highWaterMark;
+    mutable QMutex m_mutex;
+    std::deque<QString> m_items;
+    quint64 m_appended = 0; // sequence of the last append
+    quint64 m_removed = 0;  // sequence of the last removal
+    bool m_pushingBack = false;
+};
+
+} // namespace station

@@ -1,0 +1,23 @@
+#include "station/QtTickTimer.h"
+
+namespace station {
+
+QtTickTimer::QtTickTimer(std::function<void()> onTick, QObject* parent)
+    : QObject(parent)
+    , m_timer(this)
+    , m_onTick(std::move(onTick)) {
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setInterval(kPeriodMs);
+    connect(&m_timer, &QTimer::timeout, this, [this] { m_onTick(); });
+}
+
+void QtTickTimer::setEnabled(bool on) {
+    if (on == m_timer.isActive())
+        return;
+    if (on)
+        m_timer.start();
+    else
+        m_timer.stop();
+}
+
+} // namespace station

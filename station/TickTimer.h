@@ -1,0 +1,14 @@
+#pragma once
+
+namespace station {
+
+// `Timer1`'s on/off contract: switching it on while on, or off while off, changes nothing; from off
+// to on it starts a fresh period.
+class TickTimer {
+public:
+    virtual ~TickTimer() = default;
+    virtual void setEnabled(bool on) = 0;
+    virtual bool isEnabled() const = 0;
+};
+
+} // namespace station

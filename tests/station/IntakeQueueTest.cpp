@@ -1,0 +1,73 @@
+#include "station/IntakeQueue.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <thread>
+#include <vector>
+
+using station::IntakeQueue;
+
+TEST(IntakeQueue, KeepsEveryLineOfConcurrentAppendersInTheirOrder) {
+    IntakeQueue queue(1'000'000);
+    constexpr int kThreads = 4;
+    constexpr int kLines = 5000;
+    std::vector<std::thread> appenders;
+    for (int t = 0; t < kThreads; ++t) {
+        appenders.emplace_back([&queue, t] {
+            for (int i = 0; i < kLines; ++i)
+                queue.append(QStringLiteral("%1:%2").arg(t).arg(i));
+        });
+    }
+    // The tick takes from the front while the appenders are still at work.
+    std::map<int, int> next;
+    int taken = 0;
+    while (taken < kThreads * kLines) {
+        if (auto item = queue.takeFront()) {
+            const auto parts = item->split(u':');
+            const int thread = parts[0].toInt();
+            EXPECT_EQ(parts[1].toInt(), next[thread]++);
+            ++taken;
+        }
+    }
+    for (auto& appender : appenders)
+        appender.join();
+    EXPECT_TRUE(queue.isEmpty());
+    EXPECT_FALSE(queue.takeFront().has_value());
+}
+
+TEST(IntakeQueue, TellsTheAppenderToPushBackUntilDrained) {
+    IntakeQueue queue(4);
+    QSignalSpy drained(&queue, &IntakeQueue::drained);
+    EXPECT_FALSE(queue.append(QStringLiteral("1")));
+    EXPECT_FALSE(queue.append(QStringLiteral("2")));
+    EXPECT_FALSE(queue.append(QStringLiteral("3")));
+    EXPECT_TRUE(queue.append(QStringLiteral("4")));
+    EXPECT_TRUE(queue.append(QStringLiteral("5"))); // never dropped
+    EXPECT_EQ(queue.size(), 5);
+    EXPECT_TRUE(queue.isAboveHighWater());
+
+    queue.takeFront();
+    queue.takeFront();
+    EXPECT_EQ(drained.count(), 0);
+    queue.takeFront(); // two left: half the mark
+    EXPECT_EQ(drained.count(), 1);
+    queue.takeFront();
+    EXPECT_EQ(drained.count(), 1);
+}
+
+TEST(IntakeQueue, NumbersAppendsAndRemovalsForAFollowingView) {
+    IntakeQueue queue;
+    QSignalSpy appended(&queue, &IntakeQueue::appended);
+    QSignalSpy removed(&queue, &IntakeQueue::removed);
+    queue.append(QStringLiteral("a"));
+    queue.append(QStringLiteral("b"));
+    EXPECT_EQ(*queue.takeFront(), QStringLiteral("a"));
+    ASSERT_EQ(appended.count(), 2);
+    EXPECT_EQ(appended.at(1).at(0).toULongLong(), 2u);
+    EXPECT_EQ(appended.at(1).at(1).toString(), QStringLiteral("b"));
+    ASSERT_EQ(removed.count(), 1);
+    EXPECT_EQ(removed.at(0).at(0).toULongLong(), 1u);
+}

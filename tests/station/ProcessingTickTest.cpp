@@ -1,0 +1,169 @@
+#include "station/ProcessingTick.h"
+#include "station/ErrorReport.h"
+#include "station/IntakeQueue.h"
+#include "station/LivePanel.h"
+#include "station/StationError.h"
+#include "station/TickTimer.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+using namespace station;
+
+namespace {
+
+class FakeTimer final : public TickTimer {
+public:
+    void setEnabled(bool on) override { m_on = on; }
+    bool isEnabled() const override { return m_on; }
+
+private:
+    bool m_on = true;
+};
+
+class RecordingProcessor final : public FrameHandler {
+public:
+    void procesar_dato(QString& buffer) override {
+        timerWasOn.push_back(timer->isEnabled());
+        seen.push_back(buffer);
+        if (fail)
+            fail(buffer);
+    }
+    std::vector<QString> seen;
+    std::vector<bool> timerWasOn;
+    std::function<void(const QString&)> fail;
+    const TickTimer* timer = nullptr;
+};
+
+class RecordingTransaction final : public TransactionControl {
+public:
+    bool isActive() const override { return active; }
+    void commit() override {
+        ++commits;
+        active = false;
+    }
+    bool active = false;
+    int commits = 0;
+};
+
+struct TickFixture : ::testing::Test {
+    TickFixture() { processor.timer = &timer; }
+
+    static QString line(int length) { return QString(length, u'a'); }
+
+    IntakeQueue queue;
+    LivePanel panel;
+    FakeTimer timer;
+    RecordingProcessor processor;
+    RecordingTransaction transaction;
+    ErrorReport errors;
+    ProcessingTick tick{queue, panel, timer, processor, transaction, errors};
+};
+
+} // namespace
+
+TEST_F(TickFixture, EmptyQueueChangesNothing) {
+    QSignalSpy status(&panel, &LivePanel::statusChanged);
+    transaction.active = true;
+    tick.Timer1Timer();
+    EXPECT_EQ(status.count(), 0);
+    EXPECT_EQ(tick.contadorTicks(), 0);
+    EXPECT_EQ(transaction.commits, 0);
+}
+
+TEST_F(TickFixture, ItemsOfUpTo22CharactersAreCountedButNotProcessed) {
+    panel.setStatus(2, QStringLiteral("before"));
+    queue.append(line(22));
+    tick.Timer1Timer();
+    EXPECT_EQ(panel.status(1), QStringLiteral("L:22"));
+    EXPECT_EQ(panel.status(2), QStringLiteral("before"));
+    EXPECT_TRUE(processor.seen.empty());
+    EXPECT_EQ(tick.contadorTicks(), 1);
+
+    queue.append(QStringLiteral("\x02") + line(21) + QStringLiteral("\n"));
+    tick.Timer1Timer();
+    EXPECT_EQ(panel.status(1), QStringLiteral("L:23"));
+    EXPECT_EQ(panel.status(2), QStringLiteral("\x02") + line(21) + QStringLiteral("\n"));
+    ASSERT_EQ(processor.seen.size(), 1u);
+    EXPECT_FALSE(processor.timerWasOn[0]);
+    EXPECT_TRUE(timer.isEnabled());
+}
+
+TEST_F(TickFixture, LinesAreTakenOnePerTickInQueueOrder) {
+    for (int i = 0; i < 3; ++i)
+        queue.append(line(30) + QString::number(i));
+    tick.Timer1Timer();
+    EXPECT_EQ(processor.seen.size(), 1u);
+    tick.Timer1Timer();
+    tick.Timer1Timer();
+    ASSERT_EQ(processor.seen.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(processor.seen[i], line(30) + QString::number(i));
+}
+
+TEST_F(TickFixture, CommitsOnTheCadenceOver202WorkingTicks) {
+    std::vector<int> committedAt;
+    for (int n = 0; n < 202; ++n) {
+        transaction.active = true; // every tick leaves an open transaction behind it
+        const int c = tick.contadorTicks() > 100 ? 0 : tick.contadorTicks();
+        const int before = transaction.commits;
+        queue.append(line(30));
+        tick.Timer1Timer();
+        if (transaction.commits != before)
+            committedAt.push_back(c);
+    }
+    std::vector<int> expected;
+    for (int round = 0; round < 2; ++round) {
+        for (int c = 0; c <= 10; ++c)
+            expected.push_back(c);
+        for (int c = 20; c <= 100; c += 10)
+            expected.push_back(c);
+    }
+    EXPECT_EQ(committedAt, expected);
+    EXPECT_EQ(tick.contadorTicks(), 101);
+}
+
+TEST_F(TickFixture, NoCommitWithoutAnActiveTransaction) {
+    queue.append(line(30));
+    tick.Timer1Timer();
+    EXPECT_EQ(transaction.commits, 0);
+    EXPECT_EQ(tick.contadorTicks(), 1);
+}
+
+TEST_F(TickFixture, AFailureLosesItsLineButNotTheNext) {
+    QSignalSpy reported(&errors, &ErrorReport::reported);
+    processor.fail = [](const QString& buffer) {
+        if (buffer.endsWith(u'1'))
+            throw StationError(QStringLiteral("'x' is not a valid integer value"));
+    };
+    transaction.active = true;
+    queue.append(line(30) + QStringLiteral("1"));
+    queue.append(line(30) + QStringLiteral("2"));
+
+    tick.Timer1Timer();
+    EXPECT_EQ(queue.size(), 1);
+    EXPECT_EQ(tick.contadorTicks(), 0);
+    EXPECT_EQ(transaction.commits, 0);
+    EXPECT_TRUE(timer.isEnabled());
+    ASSERT_EQ(reported.count(), 1);
+    EXPECT_EQ(reported.at(0).at(0).toString(), QStringLiteral("'x' is not a valid integer value"));
+
+    tick.Timer1Timer(); // same counter value; the commit is tried again
+    EXPECT_EQ(processor.seen.back(), line(30) + QStringLiteral("2"));
+    EXPECT_EQ(tick.contadorTicks(), 1);
+    EXPECT_EQ(transaction.commits, 1);
+}
+
+TEST_F(TickFixture, DrainWorksOffTheWholeQueue) {
+    for (int i = 0; i < 5; ++i)
+        queue.append(line(30));
+    timer.setEnabled(false);
+    tick.drain();
+    EXPECT_TRUE(queue.isEmpty());
+    EXPECT_EQ(processor.seen.size(), 5u);
+    EXPECT_FALSE(timer.isEnabled());
+}
