@@ -31,6 +31,10 @@ void CoreStation::reset() {
     m_panel.reset(Field::fem);
 }
 
+void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
+    m_errors.guard([&] { m_settings.setValue(id, value); });
+}
+
 void CoreStation::close() {
     m_timer.setEnabled(false);
     Q_EMIT closed();

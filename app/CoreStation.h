@@ -35,11 +35,15 @@ public:
     Q_INVOKABLE void parar();
     Q_INVOKABLE void guardar();
     Q_INVOKABLE void reset();
-    // Closes the station; `closed` tells the front end when it is done.
+    // An operator's edit on the configuration tab; read at the next use.
+    Q_INVOKABLE void setSetting(config::SettingId id, const QVariant& value);
+    // Closes the station; `closed` tells the front end when it is done, `closeFailed` when the
+    // close handler stopped on an error (the window then stays open).
     Q_INVOKABLE void close();
 
 Q_SIGNALS:
     void closed();
+    void closeFailed(const QString& message);
 
 private:
     // Until the record processor is put in, a line is taken and shown but not parsed.
