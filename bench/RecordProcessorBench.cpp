@@ -1,0 +1,64 @@
+#include "config/Settings.h"
+#include "records/RecordProcessor.h"
+#include "station/Clock.h"
+#include "station/LivePanel.h"
+#include "station/OriginTag.h"
+#include "station/RawLog.h"
+#include "station/TickTimer.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// Storage and evaluation replaced by nothing: this measures parsing and panel writes alone.
+class NoSinks final : public records::RowStore,
+                      public records::PeriodicLogSave,
+                      public records::QualityEvaluation {
+public:
+    bool insertar(const QString&) override { return true; }
+    double tiempoPromedio() const override { return 12.5; }
+    void grabar_logs() override {}
+    void evaluar_calidad(const QString&, const QString&, const QString&) override {}
+};
+
+class NoTimer final : public station::TickTimer {
+public:
+    void setEnabled(bool) override {}
+    bool isEnabled() const override { return false; }
+};
+
+void procesarDato(benchmark::State& state) {
+    station::LivePanel panel;
+    config::Settings settings;
+    settings.setLines(config::SettingId::LogiPs, config::LineList(QStringLiteral("10.1.2.3\r\n*\r\n")));
+    settings.setLines(config::SettingId::LogCamNombre, config::LineList(QStringLiteral("CAM-01\r\nALL\r\n")));
+    station::OriginTag origin;
+    origin.set(QStringLiteral("10.1.2.3"));
+    NoTimer timer;
+    station::RawLog logRS232;
+    NoSinks sinks;
+    station::SystemClock clock;
+    records::RecordProcessor processor(
+        {panel, settings, origin, timer, logRS232, sinks, sinks, sinks, clock});
+    // A view that follows the panel costs a connected slot per write, as the window does.
+    QObject view;
+    int writes = 0;
+    QObject::connect(&panel, &station::LivePanel::fieldChanged, &view, [&writes] { ++writes; });
+
+    const QString entry =
+        QStringLiteral("\x02"
+                       "10.1.2.3\t\x02"
+                       "H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
+                       "GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t\n");
+    for (auto _ : state) {
+        QString buffer = entry;
+        processor.procesar_dato(buffer);
+    }
+    benchmark::DoNotOptimize(writes);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(procesarDato);
+
+} // namespace
+
+BENCHMARK_MAIN();

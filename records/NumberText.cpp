@@ -1,0 +1,66 @@
+#include "records/NumberText.h"
+
+#include <charconv>
+
+namespace records {
+
+std::optional<long double> toNumber(QStringView text, const QLocale& locale) {
+    QString localised = text.toString();
+    localised.replace(u'.', locale.decimalPoint());
+    QLocale strict = locale;
+    strict.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = strict.toDouble(localised, &ok);
+    if (!ok)
+        return std::nullopt;
+    // The locale accepted it; read it again at full width so that the product keeps the precision
+    // the volumetric weight is worked in.
+    QString plain = localised;
+    plain.replace(locale.decimalPoint(), QStringLiteral("."));
+    const QByteArray bytes = plain.toLatin1();
+    long double wide = 0;
+    const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), wide);
+    if (error != std::errc() || end != bytes.data() + bytes.size())
+        return static_cast<long double>(value);
+    return wide;
+}
+
+QString generalForm(double value) {
+    if (value == 0)
+        return QStringLiteral("0");
+    // Fifteen significant digits, rounded once: d.dddddddddddddde±x
+    const QString scientific = QString::number(value, 'e', 14);
+    const bool negative = scientific.startsWith(u'-');
+    const qsizetype e = scientific.indexOf(u'e');
+    const int exponent = scientific.sliced(e + 1).toInt();
+    QString digits = scientific.sliced(negative ? 1 : 0, e - (negative ? 1 : 0));
+    digits.remove(u'.');
+    while (digits.size() > 1 && digits.endsWith(u'0'))
+        digits.chop(1);
+
+    QString out = negative ? QStringLiteral("-") : QString();
+    if (exponent >= 15 || exponent < -5) {
+        out += digits.first(1);
+        if (digits.size() > 1)
+            out += u'.' + digits.sliced(1);
+        return out + u'E' + QString::number(exponent);
+    }
+    if (exponent < 0)
+        return out + QStringLiteral("0.") + QString(-exponent - 1, u'0') + digits;
+    if (digits.size() <= exponent + 1)
+        return out + digits + QString(exponent + 1 - digits.size(), u'0');
+    return out + digits.first(exponent + 1) + u'.' + digits.sliced(exponent + 1);
+}
+
+QString averageTimeText(double milliseconds, const QLocale& locale) {
+    QLocale grouped = locale;
+    grouped.setNumberOptions(QLocale::DefaultNumberOptions);
+    const QString text = grouped.toString(milliseconds, 'f', 4);
+    return text.size() < 8 ? QString(8 - text.size(), u' ') + text : text;
+}
+
+double volumetricWeight(long double h, long double w, long double l) {
+    return static_cast<double>(h * w * l / 5000.0L);
+}
+
+} // namespace records

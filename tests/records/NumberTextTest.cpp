@@ -1,0 +1,55 @@
+#include "records/NumberText.h"
+
+#include <gtest/gtest.h>
+
+using namespace records;
+
+namespace {
+const QLocale kPoint(QLocale::English, QLocale::UnitedStates);
+const QLocale kComma(QLocale::German, QLocale::Germany);
+} // namespace
+
+TEST(NumberText, DeviceDecimalPointConvertsUnderBothLocales) {
+    for (const QLocale& locale : {kPoint, kComma}) {
+        EXPECT_EQ(toNumber(u"012.5", locale), 12.5L) << locale.name().toStdString();
+        EXPECT_EQ(toNumber(u"-3", locale), -3.0L);
+        EXPECT_EQ(toNumber(u"1E5", locale), 100000.0L);
+        EXPECT_EQ(toNumber(u"0", locale), 0.0L);
+        for (const char16_t* notANumber : {u"-", u"E", u"1-2", u"1.2.3", u"", u"1E"})
+            EXPECT_FALSE(toNumber(notANumber, locale).has_value())
+                << QString::fromUtf16(notANumber).toStdString();
+    }
+    // A comma is a decimal separator only where the locale says so.
+    EXPECT_FALSE(toNumber(u"1,5", kPoint).has_value());
+    EXPECT_EQ(toNumber(u"1,5", kComma), 1.5L);
+}
+
+TEST(NumberText, VolumetricWeightInGeneralForm) {
+    for (const QLocale& locale : {kPoint, kComma}) {
+        const double v = volumetricWeight(*toNumber(u"012.5", locale), *toNumber(u"045.5", locale),
+                                          *toNumber(u"030.0", locale));
+        EXPECT_EQ(generalForm(v), QStringLiteral("3.4125"));
+    }
+    const std::pair<double, const char16_t*> cases[] = {
+        {1.2, u"1.2"},
+        {0, u"0"},
+        {6000, u"6000"},
+        {1.0 / 3, u"0.333333333333333"},
+        {2.0 / 3, u"0.666666666666667"},
+        {0.00001, u"0.00001"},
+        {0.000001, u"1E-6"},
+        {1e20, u"1E20"},
+        {123456789012345678.0, u"1.23456789012346E17"},
+        {-2.5, u"-2.5"},
+    };
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(generalForm(value), QString::fromUtf16(text)) << value;
+}
+
+TEST(NumberText, AverageTimeOnTheStatusBar) {
+    EXPECT_EQ(averageTimeText(12.5, kPoint), QStringLiteral(" 12.5000"));
+    EXPECT_EQ(averageTimeText(12.5, kComma), QStringLiteral(" 12,5000"));
+    EXPECT_EQ(averageTimeText(0, kPoint), QStringLiteral("  0.0000"));
+    EXPECT_EQ(averageTimeText(1234.5, kPoint), QStringLiteral("1,234.5000"));
+    EXPECT_EQ(averageTimeText(1234.5, kComma), QStringLiteral("1.234,5000"));
+}
