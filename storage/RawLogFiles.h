@@ -1,0 +1,86 @@
+#pragma once
+
+#include "config/SettingId.h"
+#include "station/PanelIds.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+namespace config {
+class Settings;
+}
+
+namespace station {
+class Clock;
+class ErrorReport;
+class LivePanel;
+class RawLog;
+} // namespace station
+
+namespace storage {
+
+class FileCounter;
+
+// Writes the two raw logs (`logRS232`, `logEthernet`) to dated files DDMMYYYY-hhmmcc.txt and
+// empties them: the periodic save of the serial road, the operator's "Guardar Log" and the save on
+// close. Every object it works on belongs to the core; the folders come from the settings as they
+// read at the moment of the save.
+class RawLogFiles final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RawLogFiles)
+
+public:
+    // A list that grows past this many entries is written out at once, so that a station that
+    // never saves (no serial data, no operator) does not hold an ever-growing list until it closes.
+    static constexpr qsizetype kEntryLimit = 100'000;
+
+    RawLogFiles(station::RawLog& logRS232, station::RawLog& logEthernet, config::Settings& settings,
+                station::LivePanel& panel, const station::Clock& clock, FileCounter& contador_archivo,
+                station::ErrorReport& errors, QObject* parent = nullptr);
+
+    // The periodic save. Raises "No se puedo crear la carpeta " + base folder on every call while
+    // the base folder is missing and cannot be made; once the interval has passed, any failure
+    // ends the save silently and the next call tries again.
+    void grabar_logs();
+
+    // "Guardar Log": both lists into the folders named by the settings, relative to the working
+    // directory; creates no folder. A failure is raised and the list that failed keeps its entries
+    // (the serial list is not tried when the Ethernet one failed).
+    void Button3Click();
+
+    // The log part of the close handler: like "Guardar Log", but a missing folder is created
+    // first. A failure is raised.
+    void guardarAlCerrar();
+
+    // End of the last periodic save that got past the interval test; far in the past at start.
+    const QDateTime& ultimo_guardado() const { return m_ultimo_guardado; }
+
+private:
+    struct SizeWatch {
+        // Size above which the next forced write is tried; raised after a failed one so that a
+        // folder that cannot be written brings one error report, not one per appended line.
+        qsizetype retryAbove = kEntryLimit;
+        bool flushPending = false;
+    };
+
+    void writeList(station::RawLog& log, const QString& folder, station::Field label);
+    void saveIntoRelativeFolder(station::RawLog& log, config::SettingId folder, station::Field label,
+                                bool createFolder);
+    void watchSize(station::RawLog& log, config::SettingId folder, station::Field label, SizeWatch& watch);
+    void writeOversized(station::RawLog& log, config::SettingId folder, station::Field label,
+                        SizeWatch& watch);
+
+    station::RawLog& m_logRS232;
+    station::RawLog& m_logEthernet;
+    config::Settings& m_settings;
+    station::LivePanel& m_panel;
+    const station::Clock& m_clock;
+    FileCounter& m_contador_archivo;
+    station::ErrorReport& m_errors;
+    QDateTime m_ultimo_guardado;
+    SizeWatch m_watchRS232;
+    SizeWatch m_watchEthernet;
+};
+
+} // namespace storage
