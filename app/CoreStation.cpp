@@ -8,8 +8,15 @@ CoreStation::CoreStation(QObject* parent)
     , m_panel(this)
     , m_queue(station::IntakeQueue::kDefaultHighWaterMark, this)
     , m_errors(this)
+    , m_logRS232(this)
+    , m_logEthernet(this)
+    , m_rawLogFiles(m_logRS232, m_logEthernet, m_settings, m_panel, m_clock, m_contadorArchivo, m_errors,
+                    this)
+    , m_periodicLogSave(m_rawLogFiles)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
-    , m_tick(m_queue, m_panel, m_timer, m_processor, m_transaction, m_errors) {}
+    , m_processor({m_panel, m_settings, m_origin, m_timer, m_logRS232, m_database, m_periodicLogSave,
+                   m_quality, m_clock})
+    , m_tick(m_queue, m_panel, m_timer, m_processor, m_database, m_errors) {}
 
 CoreStation::~CoreStation() = default;
 
@@ -21,7 +28,9 @@ void CoreStation::iniciar() {}
 
 void CoreStation::parar() {}
 
-void CoreStation::guardar() {}
+void CoreStation::guardar() {
+    m_errors.guard([this] { m_rawLogFiles.Button3Click(); });
+}
 
 void CoreStation::reset() {
     using station::Field;

@@ -1,12 +1,18 @@
 #pragma once
 
+#include "config/SerialPortSettings.h"
 #include "config/Settings.h"
+#include "records/RecordProcessor.h"
+#include "station/Clock.h"
 #include "station/ErrorReport.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
 #include "station/OriginTag.h"
 #include "station/ProcessingTick.h"
 #include "station/QtTickTimer.h"
+#include "station/RawLog.h"
+#include "storage/FileStamp.h"
+#include "storage/RawLogFiles.h"
 
 #include <QObject>
 
@@ -27,6 +33,8 @@ public:
     station::LivePanel& panel() { return m_panel; }
     station::IntakeQueue& queue() { return m_queue; }
     station::ErrorReport& errors() { return m_errors; }
+    station::RawLog& logEthernet() { return m_logEthernet; }
+    station::RawLog& logRS232() { return m_logRS232; }
 
     // The first show: the processing timer runs from here on.
     Q_INVOKABLE void startUp();
@@ -46,26 +54,46 @@ Q_SIGNALS:
     void closeFailed(const QString& message);
 
 private:
-    // Until the record processor is put in, a line is taken and shown but not parsed.
-    class ShowOnly final : public station::FrameHandler {
+    // The periodic raw-log save, as the record processor calls it.
+    class PeriodicLogSave final : public records::PeriodicLogSave {
     public:
-        void procesar_dato(QString&) override {}
+        explicit PeriodicLogSave(storage::RawLogFiles& files)
+            : m_files(files) {}
+        void grabar_logs() override { m_files.grabar_logs(); }
+
+    private:
+        storage::RawLogFiles& m_files;
     };
-    // Until the database is put in, no transaction is ever active.
-    class NoTransaction final : public station::TransactionControl {
+    // Until the database is put in, rows go nowhere and no transaction is ever active.
+    class NoDatabase final : public records::RowStore, public station::TransactionControl {
     public:
+        bool insertar(const QString&) override { return true; }
+        double tiempoPromedio() const override { return 0; }
         bool isActive() const override { return false; }
         void commit() override {}
     };
+    // Until the quality counters are put in, nothing is judged.
+    class NoQuality final : public records::QualityEvaluation {
+    public:
+        void evaluar_calidad(const QString&, const QString&, const QString&) override {}
+    };
 
     config::Settings m_settings;
+    config::SerialPortSettings m_serialPort;
     station::LivePanel m_panel;
     station::IntakeQueue m_queue;
     station::OriginTag m_origin;
     station::ErrorReport m_errors;
-    ShowOnly m_processor;
-    NoTransaction m_transaction;
+    station::RawLog m_logRS232;
+    station::RawLog m_logEthernet;
+    station::SystemClock m_clock;
+    storage::FileCounter m_contadorArchivo;
+    storage::RawLogFiles m_rawLogFiles;
+    PeriodicLogSave m_periodicLogSave;
+    NoDatabase m_database;
+    NoQuality m_quality;
     station::QtTickTimer m_timer;
+    records::RecordProcessor m_processor;
     station::ProcessingTick m_tick;
 };
 
