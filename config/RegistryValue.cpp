@@ -6,7 +6,8 @@ namespace config {
 
 RegistryValue RegistryValue::string(QString name, QStringView text) {
     QByteArray data(static_cast<qsizetype>((text.size() + 1) * 2), '\0');
-    qToLittleEndian<char16_t>(text.utf16(), text.size(), data.data());
+    if (!text.isEmpty())
+        qToLittleEndian<char16_t>(text.utf16(), text.size(), data.data());
     return {std::move(name), String, std::move(data)};
 }
 
@@ -24,7 +25,8 @@ std::optional<QString> RegistryValue::toString() const {
     if (type != String && type != ExpandString)
         return std::nullopt;
     QString text(data.size() / 2, Qt::Uninitialized);
-    qFromLittleEndian<char16_t>(data.constData(), text.size(), text.data());
+    if (!text.isEmpty())
+        qFromLittleEndian<char16_t>(data.constData(), text.size(), text.data());
     // The registry hands a string back up to its first NUL, with or without a terminator stored.
     const qsizetype nul = text.indexOf(QChar(u'\0'));
     if (nul >= 0)
