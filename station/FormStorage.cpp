@@ -258,7 +258,8 @@ void FormStorage::load() {
 
 void FormStorage::restorePlacement(const ScreenLayout& screen, WindowPlacement& placement) const {
     const qint32 flags = m_store.readInteger(kKey, kFlags, 0);
-    const std::array<int, 4> minMax = fourNumbers(m_store.readString(kKey, kMinMaxPos));
+    const std::array<int, 4> minMax = fourNumbers(m_store.readString(
+        kKey, kMinMaxPos, fourNumbersText(placement.minX, placement.minY, placement.maxX, placement.maxY)));
     const std::array<int, 4> norm = fourNumbers(m_store.readString(kKey, kNormPos));
     const qint32 ppi = m_store.readInteger(kKey, kPixelsPerInch, screen.pixelsPerInch);
     placement.flags = flags;
