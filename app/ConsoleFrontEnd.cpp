@@ -99,7 +99,8 @@ void ConsoleFrontEnd::requestClose() {
     if (m_closing)
         return;
     m_closing = true;
-    QMetaObject::invokeMethod(&m_core, &CoreStation::close, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_core, [this] { m_core.close(); }, Qt::QueuedConnection);
 }
 
 } // namespace app

@@ -2,7 +2,7 @@
 
 namespace app {
 
-CoreStation::CoreStation(QObject* parent)
+CoreStation::CoreStation(QString settingsFile, QObject* parent)
     : QObject(parent)
     , m_settings(this)
     , m_panel(this)
@@ -10,6 +10,8 @@ CoreStation::CoreStation(QObject* parent)
     , m_errors(this)
     , m_logRS232(this)
     , m_logEthernet(this)
+    , m_store(std::move(settingsFile))
+    , m_formStorage(m_store, m_settings, m_panel, m_logEthernet, m_serialPort, m_errors)
     , m_rawLogFiles(m_logRS232, m_logEthernet, m_settings, m_panel, m_clock, m_contadorArchivo, m_errors,
                     this)
     , m_periodicLogSave(m_rawLogFiles)
@@ -20,8 +22,9 @@ CoreStation::CoreStation(QObject* parent)
 
 CoreStation::~CoreStation() = default;
 
-void CoreStation::startUp() {
+void CoreStation::startUp(const station::ScreenLayout& screen) {
     m_errors.guard([this] { m_timer.setEnabled(true); });
+    Q_EMIT placementRestored(m_formStorage.restore(screen));
 }
 
 void CoreStation::iniciar() {}
@@ -44,7 +47,8 @@ void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
     m_errors.guard([&] { m_settings.setValue(id, value); });
 }
 
-void CoreStation::close() {
+void CoreStation::close(const station::WindowPlacement& placement) {
+    m_formStorage.store(placement);
     m_timer.setEnabled(false);
     Q_EMIT closed();
 }

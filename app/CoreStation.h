@@ -2,9 +2,11 @@
 
 #include "config/SerialPortSettings.h"
 #include "config/Settings.h"
+#include "config/SettingsStore.h"
 #include "records/RecordProcessor.h"
 #include "station/Clock.h"
 #include "station/ErrorReport.h"
+#include "station/FormStorage.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
 #include "station/OriginTag.h"
@@ -26,7 +28,8 @@ class CoreStation final : public QObject {
     Q_DISABLE_COPY_MOVE(CoreStation)
 
 public:
-    explicit CoreStation(QObject* parent = nullptr);
+    explicit CoreStation(QString settingsFile = config::SettingsStore::defaultFilePath(),
+                         QObject* parent = nullptr);
     ~CoreStation() override;
 
     config::Settings& settings() { return m_settings; }
@@ -36,8 +39,9 @@ public:
     station::RawLog& logEthernet() { return m_logEthernet; }
     station::RawLog& logRS232() { return m_logRS232; }
 
-    // The first show: the processing timer runs from here on.
-    Q_INVOKABLE void startUp();
+    // The first show: the stored settings come back, then the station starts. `placementRestored`
+    // hands the window its placement.
+    void startUp(const station::ScreenLayout& screen = {});
     // The operator's commands.
     Q_INVOKABLE void iniciar();
     Q_INVOKABLE void parar();
@@ -47,9 +51,10 @@ public:
     Q_INVOKABLE void setSetting(config::SettingId id, const QVariant& value);
     // Closes the station; `closed` tells the front end when it is done, `closeFailed` when the
     // close handler stopped on an error (the window then stays open).
-    Q_INVOKABLE void close();
+    void close(const station::WindowPlacement& placement = station::WindowPlacement::designed());
 
 Q_SIGNALS:
+    void placementRestored(const station::WindowPlacement& placement);
     void closed();
     void closeFailed(const QString& message);
 
@@ -86,6 +91,8 @@ private:
     station::ErrorReport m_errors;
     station::RawLog m_logRS232;
     station::RawLog m_logEthernet;
+    config::SettingsStore m_store;
+    station::FormStorage m_formStorage;
     station::SystemClock m_clock;
     storage::FileCounter m_contadorArchivo;
     storage::RawLogFiles m_rawLogFiles;

@@ -23,7 +23,8 @@ int runConsole(int argc, char** argv) {
     console.attach();
 
     coreThread.start();
-    QMetaObject::invokeMethod(core.get(), &app::CoreStation::startUp, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        core.get(), [&core] { core->startUp(); }, Qt::QueuedConnection);
     const int status = application.exec();
 
     coreThread.quit();
