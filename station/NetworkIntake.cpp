@@ -1,0 +1,253 @@
+#include "station/NetworkIntake.h"
+
+#include "station/IntakeQueue.h"
+#include "station/LineSplitter.h"
+#include "station/OriginTag.h"
+#include "station/StationError.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace station {
+
+namespace {
+
+constexpr QChar kStx = QChar(0x02);
+constexpr QChar kTab = u'\t';
+constexpr QChar kLf = u'\n';
+
+// IPv4 peers always read as dotted text, also when they reach us as IPv4-mapped IPv6 addresses.
+QString originOf(const QHostAddress& peer) {
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : peer.toString();
+}
+
+bool ipv6Unavailable(QAbstractSocket::SocketError error) {
+    return error == QAbstractSocket::UnsupportedSocketOperationError ||
+           error == QAbstractSocket::SocketAddressNotAvailableError;
+}
+
+} // namespace
+
+// Everything below runs on the intake's I/O thread only.
+class NetworkIntake::Io final : public QObject {
+public:
+    Io(IntakeQueue& queue, OriginTag& origin)
+        : m_queue(queue)
+        , m_origin(origin) {
+        m_scratch.resize(kSocketReadBuffer);
+        // Emitted on the core's thread when the tick has worked the queue down; queued to us.
+        QObject::connect(&m_queue, &IntakeQueue::drained, this, [this] { resume(); });
+    }
+
+    ~Io() override { closeAll(); }
+
+    Q_DISABLE_COPY_MOVE(Io)
+
+    // The bound port, or nothing when the port cannot be bound.
+    std::optional<quint16> listen(quint16 port) {
+        // With port 0 the IPv4 listener picks the port and the IPv6 one must get the same; if
+        // that one is taken over IPv6, pick again.
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            auto v4 = makeServer();
+            if (!v4->listen(QHostAddress::AnyIPv4, port))
+                return std::nullopt;
+            const quint16 bound = v4->serverPort();
+            auto v6 = makeServer();
+            // AnyIPv6 binds with IPV6_V6ONLY, so the two listeners never overlap.
+            if (v6->listen(QHostAddress::AnyIPv6, bound)) {
+                m_v6 = std::move(v6);
+            } else if (!ipv6Unavailable(v6->serverError())) {
+                if (port == 0)
+                    continue;
+                return std::nullopt;
+            }
+            m_v4 = std::move(v4);
+            return bound;
+        }
+        return std::nullopt;
+    }
+
+    void closeAll() {
+        m_v4.reset();
+        m_v6.reset();
+        for (auto& [socket, connection] : m_connections) {
+            QObject::disconnect(socket, nullptr, this, nullptr);
+            socket->abort();
+        }
+        m_connections.clear();
+    }
+
+    qsizetype connectionCount() const { return qsizetype(m_connections.size()); }
+
+private:
+    struct Connection {
+        std::unique_ptr<QTcpSocket> socket;
+        QString origin;
+        QString prefix; // STX, origin, TAB: the start of every item of this connection
+        LineSplitter splitter;
+        bool peerClosed = false;
+    };
+
+    std::unique_ptr<QTcpServer> makeServer() {
+        auto server = std::make_unique<QTcpServer>();
+        server->setListenBacklogSize(kListenBacklog);
+        QObject::connect(server.get(), &QTcpServer::newConnection, this,
+                         [this, s = server.get()] { acceptFrom(*s); });
+        return server;
+    }
+
+    void acceptFrom(QTcpServer& server) {
+        while (QTcpSocket* accepted = server.nextPendingConnection()) {
+            accepted->setParent(nullptr);
+            auto connection = std::make_unique<Connection>();
+            connection->socket.reset(accepted);
+            connection->origin = originOf(accepted->peerAddress());
+            connection->prefix = kStx + connection->origin + kTab;
+            // Bounded, so that a paused connection leaves its bytes to the kernel and TCP pushes back.
+            accepted->setReadBufferSize(kSocketReadBuffer);
+            QObject::connect(accepted, &QTcpSocket::readyRead, this,
+                             [this, accepted] { readFrom(accepted); });
+            QObject::connect(accepted, &QTcpSocket::disconnected, this,
+                             [this, accepted] { peerClosed(accepted); });
+            m_connections.emplace(accepted, std::move(connection));
+            // The connection starts waiting for its first line.
+            m_origin.set(m_connections[accepted]->origin);
+            readFrom(accepted);
+        }
+    }
+
+    void readFrom(QTcpSocket* socket) {
+        const auto found = m_connections.find(socket);
+        if (found == m_connections.end())
+            return;
+        Connection& connection = *found->second;
+        while (!m_paused && socket->bytesAvailable() > 0) {
+            const qint64 read = socket->read(m_scratch.data(), m_scratch.size());
+            if (read <= 0)
+                break;
+            const auto result =
+                connection.splitter.feed(QByteArrayView(m_scratch.data(), read),
+                                         [&](QByteArrayView line) { enqueue(connection, line); });
+            if (result == LineSplitter::Result::LineTooLong) {
+                end(socket);
+                return;
+            }
+        }
+        if (!m_paused && connection.peerClosed && socket->bytesAvailable() == 0)
+            end(socket);
+    }
+
+    void enqueue(const Connection& connection, QByteArrayView line) {
+        const qsizetype prefixSize = connection.prefix.size();
+        QString item(prefixSize + line.size() + 1, Qt::Uninitialized);
+        QChar* out = item.data();
+        std::copy_n(connection.prefix.constData(), prefixSize, out);
+        LineSplitter::decodeInto(out + prefixSize, line);
+        out[prefixSize + line.size()] = kLf;
+        if (m_queue.append(std::move(item)))
+            m_paused = true;
+        // The connection waits for its next line.
+        m_origin.set(connection.origin);
+    }
+
+    // Complete lines still buffered are delivered first (also once a pause ends), then the
+    // connection goes.
+    void peerClosed(QTcpSocket* socket) {
+        const auto found = m_connections.find(socket);
+        if (found == m_connections.end())
+            return;
+        found->second->peerClosed = true;
+        readFrom(socket);
+    }
+
+    void end(QTcpSocket* socket) {
+        const auto found = m_connections.find(socket);
+        if (found == m_connections.end())
+            return;
+        std::unique_ptr<QTcpSocket> owned = std::move(found->second->socket);
+        m_connections.erase(found);
+        QObject::disconnect(owned.get(), nullptr, this, nullptr);
+        owned->abort();
+        // We may be inside one of its signals.
+        owned.release()->deleteLater();
+    }
+
+    void resume() {
+        // The rest of a read that went past the mark may have filled the queue again since it
+        // drained; then a later drain brings us back.
+        if (!m_paused || m_queue.isAboveHighWater())
+            return;
+        m_paused = false;
+        std::vector<QTcpSocket*> sockets;
+        sockets.reserve(m_connections.size());
+        for (const auto& [socket, connection] : m_connections)
+            sockets.push_back(socket);
+        for (QTcpSocket* socket : sockets) {
+            if (m_paused)
+                break;
+            readFrom(socket);
+        }
+    }
+
+    IntakeQueue& m_queue;
+    OriginTag& m_origin;
+    std::unique_ptr<QTcpServer> m_v4;
+    std::unique_ptr<QTcpServer> m_v6;
+    std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
+    QByteArray m_scratch;
+    bool m_paused = false;
+};
+
+NetworkIntake::NetworkIntake(IntakeQueue& queue, OriginTag& origin)
+    : m_io(std::make_unique<Io>(queue, origin)) {
+    m_thread.setObjectName(u"NetworkIntake"_s);
+    m_io->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+NetworkIntake::~NetworkIntake() {
+    QMetaObject::invokeMethod(
+        m_io.get(), [this] { m_io->closeAll(); }, Qt::BlockingQueuedConnection);
+    // The I/O objects go on their own thread: a finishing thread deletes what was left to it.
+    m_io.release()->deleteLater();
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void NetworkIntake::start(quint16 port) {
+    if (m_active)
+        return;
+    std::optional<quint16> bound;
+    QMetaObject::invokeMethod(
+        m_io.get(), [this, port, &bound] { bound = m_io->listen(port); }, Qt::BlockingQueuedConnection);
+    if (!bound)
+        throw StationError(u"Could not bind socket. Address and port are already in use."_s);
+    m_active = true;
+    m_port = *bound;
+}
+
+void NetworkIntake::stop() {
+    if (!m_active)
+        return;
+    QMetaObject::invokeMethod(
+        m_io.get(), [this] { m_io->closeAll(); }, Qt::BlockingQueuedConnection);
+    m_active = false;
+}
+
+qsizetype NetworkIntake::connectionCount() const {
+    qsizetype count = 0;
+    QMetaObject::invokeMethod(
+        m_io.get(), [this, &count] { count = m_io->connectionCount(); }, Qt::BlockingQueuedConnection);
+    return count;
+}
+
+} // namespace station

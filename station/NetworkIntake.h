@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QThread>
+#include <QtGlobal>
+
+#include <memory>
+
+namespace station {
+
+class IntakeQueue;
+class OriginTag;
+
+// `Server1`: the TCP listener the reading devices send their lines to. Every received line is
+// tagged with its sender's address and appended to `L1`; `origen_actual` names the connection
+// that is waiting for its next line.
+//
+// All socket work runs on an I/O thread of its own, event-driven, so a thousand devices need no
+// thousand threads and a silent device never holds up another. The only state shared with the
+// core is the queue and the origin tag, neither of which ever waits on the core's thread, so
+// stop() can block the core until the connections are gone without a deadlock.
+//
+// When the queue stands above its high-water mark the intake stops reading from its sockets
+// (their read buffers are bounded, so TCP pushes back on the devices) and reads on when the queue
+// reports it has drained. No line is dropped and memory stays bounded.
+//
+// start(), stop(), isActive() and port() are called from one thread, the core's.
+class NetworkIntake final {
+public:
+    // Bytes a connection may hold in its socket's read buffer before the kernel takes over.
+    static constexpr qint64 kSocketReadBuffer = 16 * 1024;
+    static constexpr int kListenBacklog = 15;
+
+    // The queue and the origin tag must outlive the intake.
+    NetworkIntake(IntakeQueue& queue, OriginTag& origin);
+    ~NetworkIntake();
+    Q_DISABLE_COPY_MOVE(NetworkIntake)
+
+    // Listens on `port` on every IPv4 address and, where the system has IPv6, on every IPv6
+    // address (a listener of its own, IPv6 only). Port 0 lets the system choose; port() tells
+    // which. While active it changes nothing and keeps the current port. Raises StationError
+    // "Could not bind socket. Address and port are already in use." when the port cannot be
+    // bound; the intake then stays inactive.
+    void start(quint16 port);
+
+    // Closes the listeners and every connection and returns once all are gone. Lines already in
+    // the queue stay there; bytes not yet made into queued lines are lost.
+    void stop();
+
+    bool isActive() const { return m_active; }
+    quint16 port() const { return m_port; }
+
+    // Connections open at this moment, including one whose peer closed while it still has
+    // complete lines to deliver.
+    qsizetype connectionCount() const;
+
+private:
+    class Io;
+
+    QThread m_thread;
+    std::unique_ptr<Io> m_io; // lives on m_thread
+    bool m_active = false;
+    quint16 m_port = 0;
+};
+
+} // namespace station

@@ -1,0 +1,89 @@
+#include "station/SideFile.h"
+
+#include "station/CodePage.h"
+#include "station/StationError.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+using namespace Qt::StringLiterals;
+
+namespace station {
+
+namespace {
+
+constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
+constexpr char kUtf16LEMark[] = "\xFF\xFE";
+constexpr char kUtf16BEMark[] = "\xFE\xFF";
+
+QString decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
+    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
+    return decoder.decode(bytes);
+}
+
+QByteArray encodeWith(QStringConverter::Encoding encoding, QStringView text) {
+    QStringEncoder encoder(encoding, QStringConverter::Flag::Stateless);
+    return encoder.encode(text);
+}
+
+} // namespace
+
+config::LineList SideFile::decode(QByteArrayView bytes, SideFileEncoding& found) {
+    if (bytes.startsWith(QByteArrayView(kUtf8Mark))) {
+        found = SideFileEncoding::Utf8;
+        return config::LineList::fromFileText(decodeWith(QStringConverter::Utf8, bytes.sliced(3)));
+    }
+    if (bytes.startsWith(QByteArrayView(kUtf16LEMark))) {
+        found = SideFileEncoding::Utf16LE;
+        return config::LineList::fromFileText(decodeWith(QStringConverter::Utf16LE, bytes.sliced(2)));
+    }
+    if (bytes.startsWith(QByteArrayView(kUtf16BEMark))) {
+        found = SideFileEncoding::Utf16BE;
+        return config::LineList::fromFileText(decodeWith(QStringConverter::Utf16BE, bytes.sliced(2)));
+    }
+    found = SideFileEncoding::CodePage;
+    return config::LineList::fromFileText(codepage::widen(bytes));
+}
+
+QByteArray SideFile::encode(QStringView text, SideFileEncoding encoding) {
+    switch (encoding) {
+    case SideFileEncoding::Utf8:
+        return QByteArray(kUtf8Mark) + encodeWith(QStringConverter::Utf8, text);
+    case SideFileEncoding::Utf16LE:
+        return QByteArray(kUtf16LEMark) + encodeWith(QStringConverter::Utf16LE, text);
+    case SideFileEncoding::Utf16BE:
+        return QByteArray(kUtf16BEMark) + encodeWith(QStringConverter::Utf16BE, text);
+    case SideFileEncoding::CodePage:
+        break;
+    }
+    return codepage::narrow(text);
+}
+
+std::optional<config::LineList> SideFile::readIfExists() {
+    QFile file(m_fileName);
+    if (!file.exists())
+        return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly))
+        throw StationError(u"Cannot open file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw StationError(u"Cannot read file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
+    SideFileEncoding found;
+    config::LineList list = decode(bytes, found);
+    m_encoding = found;
+    return list;
+}
+
+void SideFile::write(const config::LineList& list) const {
+    // Written whole or not at all: a failed close must not leave the operator a cut-off list.
+    QSaveFile file(m_fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw StationError(u"Cannot create file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
+    const QByteArray bytes = encode(list.text(), m_encoding);
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw StationError(u"Cannot write file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
+}
+
+} // namespace station

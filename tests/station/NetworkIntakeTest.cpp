@@ -1,0 +1,250 @@
+#include "station/NetworkIntake.h"
+
+#include "station/IntakeQueue.h"
+#include "station/OriginTag.h"
+#include "station/StationError.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+using namespace Qt::StringLiterals;
+using station::IntakeQueue;
+using station::NetworkIntake;
+using station::OriginTag;
+using station::StationError;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+QString item(const QString& origin, const QString& line) {
+    return QChar(0x02) + origin + u'\t' + line + u'\n';
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::Any, 0));
+    return probe.serverPort();
+}
+
+std::unique_ptr<QTcpSocket> connectFrom(const QHostAddress& from, const QHostAddress& to, quint16 port) {
+    auto socket = std::make_unique<QTcpSocket>();
+    if (!from.isNull()) {
+        EXPECT_TRUE(socket->bind(from, 0)) << socket->errorString().toStdString();
+    }
+    socket->connectToHost(to, port);
+    EXPECT_TRUE(socket->waitForConnected(kWaitMs)) << socket->errorString().toStdString();
+    return socket;
+}
+
+QStringList takeAll(IntakeQueue& queue) {
+    QStringList items;
+    while (auto front = queue.takeFront())
+        items << *front;
+    return items;
+}
+
+class NetworkIntakeTest : public ::testing::Test {
+protected:
+    void SetUp() override { intake.start(0); }
+
+    // Returns once the station has taken the connection in.
+    std::unique_ptr<QTcpSocket> connect(const QHostAddress& from = {}) {
+        const qsizetype before = intake.connectionCount();
+        auto device = connectFrom(from, QHostAddress::LocalHost, intake.port());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return intake.connectionCount() == before + 1; }, kWaitMs));
+        return device;
+    }
+
+    bool waitForItems(qsizetype count) {
+        return QTest::qWaitFor([&] { return queue.size() >= count; }, kWaitMs);
+    }
+
+    bool waitForNoConnection() {
+        return QTest::qWaitFor([&] { return intake.connectionCount() == 0; }, kWaitMs);
+    }
+
+    IntakeQueue queue;
+    OriginTag origin;
+    NetworkIntake intake{queue, origin};
+};
+
+// What one device sends, and what the station makes of it.
+struct WireCase {
+    std::string name;
+    QByteArray sent;
+    QStringList lines;
+    bool stationEnds = false; // the station gives the connection up by itself
+};
+
+void PrintTo(const WireCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NetworkIntakeWire : public NetworkIntakeTest, public ::testing::WithParamInterface<WireCase> {};
+
+TEST_P(NetworkIntakeWire, QueuesTheCompleteLinesOfOneConnection) {
+    const WireCase& c = GetParam();
+    auto device = connect();
+    device->write(c.sent);
+    if (c.stationEnds) {
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return device->state() == QAbstractSocket::UnconnectedState; }, kWaitMs));
+    } else {
+        ASSERT_TRUE(device->waitForBytesWritten(kWaitMs));
+        device->disconnectFromHost();
+    }
+    // A connection is gone only once everything it received was worked off.
+    ASSERT_TRUE(waitForNoConnection());
+    QStringList expected;
+    for (const QString& line : c.lines)
+        expected << item(u"127.0.0.1"_s, line);
+    EXPECT_EQ(takeAll(queue), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, NetworkIntakeWire,
+    ::testing::Values(
+        WireCase{"CrLfThenLfInOneSegment", "A\r\nB\n", {u"A"_s, u"B"_s}},
+        WireCase{"CrCrLfKeepsOneCr", "A\r\r\n", {u"A\r"_s}}, WireCase{"EmptyLine", "\n", {QString()}},
+        WireCase{"HighBytes", "\xC3\xA9!\n", {u"\uFFFD\uFFFD!"_s}},
+        WireCase{"PartialLastLineIsDiscarded", "A\nB", {u"A"_s}},
+        WireCase{"LongestLine", QByteArray(16384, 'x') + "\nB\n", {QString(16384, u'x'), u"B"_s}},
+        WireCase{
+            "OneByteTooLongEndsTheConnection", "A\n" + QByteArray(16384, 'x') + "\r\nB\n", {u"A"_s}, true},
+        // Never an LF: given up once the line can no longer be accepted, not kept forever.
+        WireCase{"EndlessLineEndsTheConnection", QByteArray(1 << 20, 'x'), {}, true}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(NetworkIntakeTest, TagsEachDeviceWithItsOwnAddress) {
+    auto first = connect(QHostAddress(u"127.0.0.1"_s));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return origin.get() == u"127.0.0.1"_s; }, kWaitMs));
+    auto second = connect(QHostAddress(u"127.0.0.2"_s));
+    // A connection names itself as soon as it starts waiting for a line.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return origin.get() == u"127.0.0.2"_s; }, kWaitMs));
+
+    first->write("one\n");
+    ASSERT_TRUE(waitForItems(1));
+    EXPECT_EQ(origin.get(), u"127.0.0.1"_s);
+    second->write("two\n");
+    ASSERT_TRUE(waitForItems(2));
+    EXPECT_EQ(origin.get(), u"127.0.0.2"_s);
+    EXPECT_EQ(takeAll(queue), (QStringList{item(u"127.0.0.1"_s, u"one"_s), item(u"127.0.0.2"_s, u"two"_s)}));
+}
+
+TEST_F(NetworkIntakeTest, TagsAnIpv6DeviceWithItsIpv6Address) {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHostIPv6, 0))
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    probe.close();
+    auto device = connectFrom({}, QHostAddress::LocalHostIPv6, intake.port());
+    device->write("v6\n");
+    ASSERT_TRUE(waitForItems(1));
+    EXPECT_EQ(takeAll(queue), QStringList{item(u"::1"_s, u"v6"_s)});
+}
+
+// Above the high-water mark the intake stops reading, so the queue stays near the mark however
+// much the device sends, and every line still arrives, in order.
+TEST(NetworkIntakeBackpressure, StopsReadingAboveTheHighWaterMarkAndLosesNothing) {
+    constexpr qsizetype kMark = 50;
+    constexpr int kLines = 20000;
+    IntakeQueue queue(kMark);
+    OriginTag origin;
+    NetworkIntake intake(queue, origin);
+    intake.start(0);
+
+    std::atomic<qsizetype> peak = 0;
+    QObject::connect(
+        &queue, &IntakeQueue::appended, &queue,
+        [&](quint64, const QString&) {
+            const qsizetype size = queue.size();
+            if (size > peak)
+                peak = size;
+        },
+        Qt::DirectConnection);
+
+    auto device = connectFrom({}, QHostAddress::LocalHost, intake.port());
+    QByteArray sent;
+    for (int i = 0; i < kLines; ++i)
+        sent += "H00001!" + QByteArray::number(i).rightJustified(6, '0') + "!PQ12RS34TU56VW78XY90ZZ\n";
+    const qsizetype lineBytes = sent.size() / kLines;
+    device->write(sent);
+
+    int next = 0;
+    while (next < kLines) {
+        // The tick side lets the queue fill up to the mark before it works it off.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return queue.isAboveHighWater() || next + queue.size() == kLines; },
+                                    kWaitMs))
+            << "stuck after " << next << " lines";
+        for (const QString& taken : takeAll(queue)) {
+            ASSERT_EQ(taken.mid(18, 6).toInt(), next) << taken.toStdString();
+            ++next;
+        }
+    }
+    // At most what one read of the socket held goes in after the mark is reached.
+    EXPECT_LE(peak.load(), kMark + NetworkIntake::kSocketReadBuffer / lineBytes + 1);
+}
+
+TEST_F(NetworkIntakeTest, StartWhileActiveKeepsThePort) {
+    const quint16 listening = intake.port();
+    intake.start(freePort());
+    EXPECT_TRUE(intake.isActive());
+    EXPECT_EQ(intake.port(), listening);
+    auto device = connect();
+    EXPECT_EQ(device->state(), QAbstractSocket::ConnectedState);
+}
+
+TEST_F(NetworkIntakeTest, StopClosesEveryConnectionAndStartListensOnTheNewPort) {
+    auto first = connect();
+    auto second = connect();
+    first->write("kept\n");
+    ASSERT_TRUE(waitForItems(1));
+
+    const quint16 old = intake.port();
+    intake.stop();
+    EXPECT_FALSE(intake.isActive());
+    EXPECT_EQ(intake.connectionCount(), 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return first->state() == QAbstractSocket::UnconnectedState &&
+                   second->state() == QAbstractSocket::UnconnectedState;
+        },
+        kWaitMs));
+    EXPECT_EQ(takeAll(queue), QStringList{item(u"127.0.0.1"_s, u"kept"_s)}); // queued lines stay
+
+    const quint16 next = freePort();
+    intake.start(next);
+    EXPECT_EQ(intake.port(), next);
+    auto device = connect();
+    device->write("again\n");
+    ASSERT_TRUE(waitForItems(1));
+
+    QTcpSocket stale;
+    stale.connectToHost(QHostAddress::LocalHost, old);
+    EXPECT_FALSE(stale.waitForConnected(kWaitMs));
+}
+
+TEST(NetworkIntakeStart, ReportsAPortThatCannotBeBound) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    IntakeQueue queue;
+    OriginTag origin;
+    NetworkIntake intake(queue, origin);
+    try {
+        intake.start(holder.serverPort());
+        FAIL() << "started on a port in use";
+    } catch (const StationError& e) {
+        EXPECT_EQ(e.message(), u"Could not bind socket. Address and port are already in use."_s);
+    }
+    EXPECT_FALSE(intake.isActive());
+}
+
+} // namespace

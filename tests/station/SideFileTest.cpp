@@ -1,0 +1,112 @@
+#include "station/SideFile.h"
+
+#include "station/StationError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace Qt::StringLiterals;
+using station::SideFile;
+using station::SideFileEncoding;
+using station::StationError;
+
+namespace {
+
+QByteArray utf16(QStringConverter::Encoding encoding, const QString& text) {
+    QStringEncoder encoder(encoding);
+    return encoder.encode(text);
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+struct FileCase {
+    std::string name;
+    QByteArray file;
+    QString listText; // every line end as CR LF
+    SideFileEncoding encoding;
+    QByteArray writtenBack;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SideFileRoundTrip : public ::testing::TestWithParam<FileCase> {
+protected:
+    QTemporaryDir dir;
+};
+
+TEST_P(SideFileRoundTrip, ReadsTheListAndWritesItBackInTheEncodingFound) {
+    const FileCase& c = GetParam();
+    const QString path = dir.filePath(u"camaras.txc"_s);
+    writeBytes(path, c.file);
+
+    SideFile side(path);
+    const auto list = side.readIfExists();
+    ASSERT_TRUE(list.has_value());
+    EXPECT_EQ(list->text(), c.listText);
+    EXPECT_EQ(side.encoding(), c.encoding);
+
+    side.write(*list);
+    EXPECT_EQ(readBytes(path).toHex(' '), c.writtenBack.toHex(' '));
+}
+
+const QByteArray kUtf8Mark("\xEF\xBB\xBF");
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, SideFileRoundTrip,
+    ::testing::Values(
+        FileCase{"Utf8Mark", kUtf8Mark + "192.168.1.4\r\nC\xC3\xA1mara", u"192.168.1.4\r\nCámara"_s,
+                 SideFileEncoding::Utf8, kUtf8Mark + "192.168.1.4\r\nC\xC3\xA1mara"},
+        FileCase{"Utf16LE", "\xFF\xFE" + utf16(QStringConverter::Utf16LE, u"a\r\nÑ\r\n"_s), u"a\r\nÑ\r\n"_s,
+                 SideFileEncoding::Utf16LE, "\xFF\xFE" + utf16(QStringConverter::Utf16LE, u"a\r\nÑ\r\n"_s)},
+        FileCase{"Utf16BEWithLoneLf", "\xFE\xFF" + utf16(QStringConverter::Utf16BE, u"a\nb"_s), u"a\r\nb"_s,
+                 SideFileEncoding::Utf16BE, "\xFE\xFF" + utf16(QStringConverter::Utf16BE, u"a\r\nb"_s)},
+        FileCase{"LoneLfComesBackAsCrLf", "192.168.1.4\n*\n", u"192.168.1.4\r\n*\r\n"_s,
+                 SideFileEncoding::CodePage, "192.168.1.4\r\n*\r\n"},
+        FileCase{"LoneCrAndMixedEnds", "a\rb\r\nc\n\nd", u"a\r\nb\r\nc\r\n\r\nd"_s,
+                 SideFileEncoding::CodePage, "a\r\nb\r\nc\r\n\r\nd"},
+        FileCase{"CodePageWithoutMark", "C\xE9mara \x80\r\n", u"Cémara €\r\n"_s, SideFileEncoding::CodePage,
+                 "C\xE9mara \x80\r\n"},
+        FileCase{"EmptyFile", "", QString(), SideFileEncoding::CodePage, ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SideFile, ListNeverReadIsWrittenInTheCodePageWithALineEndAfterEveryEntry) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"NombreCamaras.txt"_s);
+    SideFile side(path);
+    EXPECT_FALSE(side.readIfExists().has_value());
+    side.write(config::LineList::fromLines({u"192.168.1.4"_s, u"192.168.1.255"_s, u"Cámara"_s}));
+    EXPECT_EQ(readBytes(path), QByteArray("192.168.1.4\r\n192.168.1.255\r\nC\xE1mara\r\n"));
+}
+
+TEST(SideFile, RaisesWhenAnExistingFileCannotBeRead) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(u"turno.txt"_s)); // there, but no file to read
+    SideFile side(dir.filePath(u"turno.txt"_s));
+    EXPECT_THROW(side.readIfExists(), StationError);
+}
+
+TEST(SideFile, RaisesWhenTheFileCannotBeWritten) {
+    QTemporaryDir dir;
+    SideFile side(dir.filePath(u"missing/camaras.txc"_s));
+    EXPECT_THROW(side.write(config::LineList::fromLines({u"*"_s})), StationError);
+}
+
+} // namespace
