@@ -122,6 +122,10 @@ struct NumberCase {
     double stored;
 };
 
+void PrintTo(const NumberCase& c, std::ostream* os) {
+    *os << '"' << QString::fromUtf16(c.shown).toStdString() << '"';
+}
+
 class NumberTextTest : public PackageRowInsertTest, public ::testing::WithParamInterface<NumberCase> {};
 
 // Texts the number test lets through that are no number still give a row, with 0 in their place.

@@ -237,6 +237,10 @@ struct NameCase {
     bool local;
 };
 
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << QString::fromUtf16(c.eddb).toStdString();
+}
+
 class DatabaseNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(DatabaseNameTest, LocalFileOrServer) {

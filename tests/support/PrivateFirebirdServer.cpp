@@ -8,6 +8,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -34,6 +38,8 @@ PrivateFirebirdServer::PrivateFirebirdServer() {
     m_process.setProgram(kServer);
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(QProcess::nullDevice());
+    // A test binary that dies must not leave its server behind.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 PrivateFirebirdServer::~PrivateFirebirdServer() {
