@@ -33,12 +33,12 @@ protected:
         ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
         m_eddb = m_dir.filePath(u"ROVEZOD30.FDB"_s);
         executor.setDatabaseName(m_eddb);
-        fillWorkedExample();
+        fillTypicalParcel();
     }
     void TearDown() override { QDir::setCurrent(m_previousDir); }
 
-    // The panel as the record processor leaves it for the worked example's line.
-    void fillWorkedExample() {
+    // The panel as the record processor leaves it for a typical device line.
+    void fillTypicalParcel() {
         panel.setText(Field::lplaza, u"P01"_s);
         panel.setText(Field::Lorigen, u"CAM-01"_s);
         panel.setText(Field::LC128, u"GUIA0001ZXWV0002TSRQ0003"_s);
@@ -79,7 +79,7 @@ protected:
     PackageRowInsert insert{panel, executor, counter, clock};
 };
 
-TEST_F(PackageRowInsertTest, WorkedExampleIsStoredColumnByColumn) {
+TEST_F(PackageRowInsertTest, ATypicalParcelIsStoredColumnByColumn) {
     ASSERT_TRUE(insert.insertar(kStatus)) << qPrintable(executor.ultimo_error());
     EXPECT_TRUE(executor.es_modificacion());
     EXPECT_EQ(insert.tiempoPromedio(), executor.tiempo_promedio());
