@@ -1,0 +1,89 @@
+#include "storage/PaquetesTable.h"
+
+#include "station/CodePage.h"
+#include "storage/DatabaseName.h"
+#include "storage/FirebirdHandle.h"
+#include "storage/StatementExecutor.h"
+
+namespace storage {
+
+QStringList sentenciasPaquetes() {
+    QStringList statements;
+    QString current;
+    const QStringList lines = QString::fromUtf8(paquetesDdl()).split(u'\n');
+    for (const QString& line : lines) {
+        if (line.trimmed().startsWith(u"--"))
+            continue;
+        current += line + u'\n';
+        if (line.trimmed().endsWith(u';')) {
+            statements << current.trimmed().chopped(1);
+            current.clear();
+        }
+    }
+    if (!current.trimmed().isEmpty())
+        statements << current.trimmed();
+    return statements;
+}
+
+void crearBase(const QString& eddb) {
+    const bool local = esBaseLocal(eddb);
+    const QByteArray name = station::codepage::narrow(local ? rutaLocal(eddb) : eddb.trimmed());
+    fb::Status st;
+    fb::FbRef<Firebird::IProvider> provider(fb::master()->getDispatcher());
+    fb::Dpb dpb(local);
+    fb::FbRef<Firebird::IAttachment> attachment(
+        provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+    fb::crearTabla(attachment.get());
+    attachment->detach(&st);
+    attachment.forget();
+}
+
+namespace fb {
+
+Dpb::Dpb(bool local) {
+    Status st;
+    m_builder = util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0);
+    try {
+        m_builder->insertString(&st, isc_dpb_user_name,
+                                StatementExecutor::kUsuario.toString().toLatin1().constData());
+        m_builder->insertString(&st, isc_dpb_password,
+                                StatementExecutor::kClave.toString().toLatin1().constData());
+        m_builder->insertInt(&st, isc_dpb_sql_dialect, StatementExecutor::kDialecto);
+        m_builder->insertString(&st, isc_dpb_lc_ctype, "WIN1252");
+        if (local)
+            m_builder->insertString(&st, isc_dpb_config, "Providers=Engine12");
+    } catch (...) {
+        m_builder->dispose();
+        throw;
+    }
+}
+
+Dpb::~Dpb() {
+    m_builder->dispose();
+}
+
+const unsigned char* Dpb::buffer() {
+    Status st;
+    return m_builder->getBuffer(&st);
+}
+
+unsigned Dpb::length() {
+    Status st;
+    return m_builder->getBufferLength(&st);
+}
+
+void crearTabla(Firebird::IAttachment* attachment) {
+    Status st;
+    FbRef<Firebird::ITransaction> transaction(attachment->startTransaction(&st, 0, nullptr));
+    for (const QString& statement : sentenciasPaquetes()) {
+        const QByteArray sql = station::codepage::narrow(statement);
+        attachment->execute(&st, transaction.get(), 0, sql.constData(), StatementExecutor::kDialecto, nullptr,
+                            nullptr, nullptr, nullptr);
+    }
+    transaction->commit(&st);
+    transaction.forget();
+}
+
+} // namespace fb
+
+} // namespace storage

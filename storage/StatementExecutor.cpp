@@ -1,0 +1,428 @@
+#include "storage/StatementExecutor.h"
+
+#include "station/CodePage.h"
+#include "storage/DatabaseName.h"
+#include "storage/FirebirdHandle.h"
+#include "storage/PaquetesTable.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtDebug>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace storage {
+
+using namespace Firebird;
+
+namespace {
+
+constexpr unsigned kCharsetWin1252 = 53;
+constexpr unsigned kLongestVarying = 32765;
+constexpr std::size_t kMostPrepared = 32;
+
+// Leading and trailing blanks and control characters off, a to z upper-cased, the first word
+// compared: the way the station tells queries and modifications apart.
+bool beginsWith(QStringView sql, QStringView word) {
+    qsizetype from = 0;
+    while (from < sql.size() && sql[from].unicode() <= 0x20)
+        ++from;
+    if (sql.size() - from < word.size())
+        return false;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        char16_t c = sql[from + i].unicode();
+        if (c >= u'a' && c <= u'z')
+            c = static_cast<char16_t>(c - u'a' + u'A');
+        if (c != word[i].unicode())
+            return false;
+    }
+    return true;
+}
+
+enum class Kind : unsigned char { Null, Text, Number };
+
+Kind kindOf(const Valor& v) {
+    if (std::holds_alternative<QString>(v))
+        return Kind::Text;
+    if (std::holds_alternative<double>(v))
+        return Kind::Number;
+    return Kind::Null;
+}
+
+// The input message of a statement with parameters, rebuilt only when a value no longer fits.
+struct Entrada {
+    fb::FbRef<IMessageMetadata> metadata;
+    std::vector<Kind> kinds;
+    std::vector<unsigned> capacity;
+    std::vector<unsigned> offset;
+    std::vector<unsigned> nullOffset;
+    std::vector<unsigned char> buffer;
+};
+
+struct Preparada {
+    fb::FbRef<IStatement> statement;
+    Entrada entrada;
+};
+
+void freeStatement(fb::FbRef<IStatement>& statement) noexcept {
+    if (!statement)
+        return;
+    try {
+        fb::Status st;
+        statement->free(&st);
+        statement.forget();
+    } catch (const FirebirdError&) {
+        statement.reset();
+    }
+}
+
+// Fits the values into the statement's input message, as texts in the code page and as doubles.
+void fill(Entrada& in, const Valores& valores) {
+    std::vector<QByteArray> texts(static_cast<std::size_t>(valores.size()));
+    bool rebuild = !in.metadata || in.kinds.size() != static_cast<std::size_t>(valores.size());
+    for (qsizetype i = 0; i < valores.size(); ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        const Kind kind = kindOf(valores[i]);
+        if (kind == Kind::Text)
+            texts[n] = station::codepage::narrow(std::get<QString>(valores[i]))
+                           .left(static_cast<qsizetype>(kLongestVarying));
+        if (!rebuild && (in.kinds[n] != kind || static_cast<unsigned>(texts[n].size()) > in.capacity[n]))
+            rebuild = true;
+    }
+    if (rebuild) {
+        fb::Status st;
+        const auto count = static_cast<unsigned>(valores.size());
+        fb::FbRef<IMetadataBuilder> builder(fb::master()->getMetadataBuilder(&st, count));
+        in.kinds.assign(count, Kind::Null);
+        in.capacity.assign(count, 0);
+        for (unsigned i = 0; i < count; ++i) {
+            in.kinds[i] = kindOf(valores[static_cast<qsizetype>(i)]);
+            if (in.kinds[i] == Kind::Number) {
+                builder->setType(&st, i, SQL_DOUBLE + 1);
+                builder->setLength(&st, i, sizeof(double));
+            } else {
+                const auto needed = static_cast<unsigned>(texts[i].size());
+                in.capacity[i] = std::min(kLongestVarying, std::max(32u, needed * 2));
+                builder->setType(&st, i, SQL_VARYING + 1);
+                builder->setLength(&st, i, in.capacity[i]);
+                builder->setCharSet(&st, i, kCharsetWin1252);
+            }
+        }
+        in.metadata.reset(builder->getMetadata(&st));
+        in.offset.resize(count);
+        in.nullOffset.resize(count);
+        for (unsigned i = 0; i < count; ++i) {
+            in.offset[i] = in.metadata->getOffset(&st, i);
+            in.nullOffset[i] = in.metadata->getNullOffset(&st, i);
+        }
+        in.buffer.assign(in.metadata->getMessageLength(&st), 0);
+    }
+    unsigned char* const buffer = in.buffer.data();
+    for (std::size_t i = 0; i < in.kinds.size(); ++i) {
+        const qint16 isNull = in.kinds[i] == Kind::Null ? -1 : 0;
+        std::memcpy(buffer + in.nullOffset[i], &isNull, sizeof isNull);
+        if (in.kinds[i] == Kind::Number) {
+            const double d = std::get<double>(valores[static_cast<qsizetype>(i)]);
+            std::memcpy(buffer + in.offset[i], &d, sizeof d);
+        } else if (in.kinds[i] == Kind::Text) {
+            const auto length = static_cast<quint16>(texts[i].size());
+            std::memcpy(buffer + in.offset[i], &length, sizeof length);
+            std::memcpy(buffer + in.offset[i] + sizeof length, texts[i].constData(), length);
+        }
+    }
+}
+
+// Opens the query, fetches to its last row and answers the first column of that row as text
+// (empty for NULL), or nothing when there were no rows.
+std::optional<QString> lastRowFirstColumn(IStatement* statement, ITransaction* transaction,
+                                          IMessageMetadata* inMetadata, void* inBuffer) {
+    fb::Status st;
+    fb::FbRef<IMessageMetadata> described(statement->getOutputMetadata(&st));
+    if (described->getCount(&st) == 0) {
+        statement->execute(&st, transaction, inMetadata, inBuffer, nullptr, nullptr);
+        return std::nullopt;
+    }
+    // The first column arrives as text whatever its type: the server converts it.
+    fb::FbRef<IMetadataBuilder> builder(described->getBuilder(&st));
+    const unsigned length = std::clamp(described->getLength(&st, 0), 64u, kLongestVarying);
+    builder->setType(&st, 0, SQL_VARYING + 1);
+    builder->setScale(&st, 0, 0);
+    builder->setLength(&st, 0, length);
+    fb::FbRef<IMessageMetadata> wanted(builder->getMetadata(&st));
+    const unsigned offset = wanted->getOffset(&st, 0);
+    const unsigned nullOffset = wanted->getNullOffset(&st, 0);
+    std::vector<unsigned char> row(wanted->getMessageLength(&st));
+
+    fb::FbRef<IResultSet> cursor(
+        statement->openCursor(&st, transaction, inMetadata, inBuffer, wanted.get(), 0));
+    bool fetched = false;
+    QByteArray first;
+    bool firstIsNull = false;
+    while (cursor->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
+        fetched = true;
+        qint16 isNull = 0;
+        std::memcpy(&isNull, row.data() + nullOffset, sizeof isNull);
+        firstIsNull = isNull != 0;
+        if (!firstIsNull) {
+            quint16 size = 0;
+            std::memcpy(&size, row.data() + offset, sizeof size);
+            first = QByteArray(reinterpret_cast<const char*>(row.data() + offset + sizeof size), size);
+        }
+    }
+    cursor->close(&st);
+    cursor.forget();
+    if (!fetched)
+        return std::nullopt;
+    return firstIsNull ? QString() : station::codepage::widen(first);
+}
+
+} // namespace
+
+struct StatementExecutor::Conexion {
+    fb::FbRef<IProvider> provider;
+    fb::FbRef<IAttachment> attachment;
+    fb::FbRef<ITransaction> transaction;
+    std::map<QByteArray, Preparada> preparadas; // last, so that statements go before the attachment
+
+    ~Conexion() { close(); }
+
+    // Commits what is open and detaches. A server that is gone cannot take either: the transaction
+    // is then abandoned and the handles are let go all the same.
+    void close() noexcept {
+        for (auto& entry : preparadas)
+            freeStatement(entry.second.statement);
+        preparadas.clear();
+        if (transaction) {
+            try {
+                fb::Status st;
+                transaction->commit(&st);
+                transaction.forget();
+            } catch (const FirebirdError& e) {
+                qWarning("Firebird: commit at close failed: %s", qUtf8Printable(e.message()));
+                try {
+                    fb::Status st;
+                    transaction->rollback(&st);
+                    transaction.forget();
+                } catch (const FirebirdError&) {
+                    transaction.reset();
+                }
+            }
+        }
+        if (attachment) {
+            try {
+                fb::Status st;
+                attachment->detach(&st);
+                attachment.forget();
+            } catch (const FirebirdError&) {
+                attachment.reset();
+            }
+        }
+    }
+
+    Preparada& prepare(const QByteArray& sql) {
+        if (const auto found = preparadas.find(sql); found != preparadas.end())
+            return found->second;
+        if (preparadas.size() >= kMostPrepared) {
+            for (auto& entry : preparadas)
+                freeStatement(entry.second.statement);
+            preparadas.clear();
+        }
+        fb::Status st;
+        Preparada prepared;
+        prepared.statement.reset(attachment->prepare(&st, transaction.get(), 0, sql.constData(),
+                                                     StatementExecutor::kDialecto,
+                                                     IStatement::PREPARE_PREFETCH_METADATA));
+        return preparadas.emplace(sql, std::move(prepared)).first->second;
+    }
+};
+
+StatementExecutor::StatementExecutor()
+    : m_stopwatch(m_ownStopwatch) {}
+
+StatementExecutor::StatementExecutor(Stopwatch& stopwatch)
+    : m_stopwatch(stopwatch) {}
+
+StatementExecutor::~StatementExecutor() {
+    release();
+}
+
+void StatementExecutor::reconnect(const QString& eddb) {
+    cerrar();
+    m_databaseName = eddb;
+}
+
+bool StatementExecutor::isOpen() const {
+    return m_db != nullptr;
+}
+
+bool StatementExecutor::isActive() const {
+    return m_db && m_db->transaction;
+}
+
+void StatementExecutor::commit() {
+    if (!isActive())
+        return;
+    try {
+        fb::Status st;
+        m_db->transaction->commit(&st);
+        m_db->transaction.forget();
+    } catch (const FirebirdError& e) {
+        // A commit that cannot reach the server leaves nothing worth keeping open: the next
+        // statement connects again instead of failing on a dead attachment forever.
+        if (e.isLostConnection())
+            cerrar();
+        throw;
+    }
+}
+
+void StatementExecutor::cerrar() {
+    m_db.reset();
+}
+
+void StatementExecutor::attach() {
+    auto db = std::make_unique<Conexion>();
+    fb::Status st;
+    db->provider.reset(fb::master()->getDispatcher());
+    const bool local = esBaseLocal(m_databaseName);
+    const QString path = local ? rutaLocal(m_databaseName) : m_databaseName.trimmed();
+    const QByteArray name = station::codepage::narrow(path);
+    fb::Dpb dpb(local);
+    if (local && !QFileInfo::exists(path)) {
+        db->attachment.reset(db->provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+        try {
+            fb::crearTabla(db->attachment.get());
+        } catch (const FirebirdError&) {
+            // A file without its table would never be completed: take it away so that the next
+            // connect creates it again.
+            try {
+                db->attachment->dropDatabase(&st);
+                db->attachment.forget();
+            } catch (const FirebirdError&) {
+                db->attachment.reset();
+                QFile::remove(path);
+            }
+            throw;
+        }
+    } else {
+        db->attachment.reset(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+    }
+    db->transaction.reset(db->attachment->startTransaction(&st, 0, nullptr));
+    m_db = std::move(db);
+}
+
+bool StatementExecutor::Abrir_BD() {
+    if (m_db)
+        return true;
+    try {
+        attach();
+        return true;
+    } catch (const FirebirdError& e) {
+        m_errorConexion = e.message();
+        return false;
+    }
+}
+
+bool StatementExecutor::Iniciar_T() {
+    if (isActive())
+        return true;
+    if (!Abrir_BD())
+        return false;
+    if (isActive())
+        return true;
+    try {
+        fb::Status st;
+        m_db->transaction.reset(m_db->attachment->startTransaction(&st, 0, nullptr));
+    } catch (const FirebirdError& e) {
+        // The server went away since the last commit: connect again rather than raise on every
+        // statement from now on. Any other refusal is the caller's to report.
+        if (!e.isLostConnection())
+            throw;
+        cerrar();
+        return Abrir_BD();
+    }
+    return true;
+}
+
+bool StatementExecutor::es_modificacion() const {
+    return beginsWith(m_sqlActual, u"UPDATE") || beginsWith(m_sqlActual, u"DELETE") ||
+           beginsWith(m_sqlActual, u"INSERT");
+}
+
+bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed) {
+    return execute(narrowed, nullptr);
+}
+
+bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed, const Valores& valores) {
+    return execute(narrowed, &valores);
+}
+
+bool StatementExecutor::execute(const QByteArray& narrowed, const Valores* valores) {
+    m_sqlActual = station::codepage::widen(narrowed);
+    m_filaActual.reset();
+    if (!Iniciar_T())
+        return false;
+    const bool query = beginsWith(m_sqlActual, u"SELECT");
+    try {
+        fb::Status st;
+        ITransaction* const transaction = m_db->transaction.get();
+        if (valores) {
+            Preparada& prepared = m_db->prepare(narrowed);
+            fill(prepared.entrada, *valores);
+            IMessageMetadata* const in = prepared.entrada.metadata.get();
+            void* const buffer = prepared.entrada.buffer.data();
+            if (query)
+                m_filaActual = lastRowFirstColumn(prepared.statement.get(), transaction, in, buffer);
+            else
+                prepared.statement->execute(&st, transaction, in, buffer, nullptr, nullptr);
+        } else {
+            // Literal text from other callers keeps the station's old habit of writing string
+            // literals with double quotes.
+            QByteArray text = narrowed;
+            text.replace('"', '\'');
+            if (query) {
+                fb::FbRef<IStatement> statement(m_db->attachment->prepare(
+                    &st, transaction, 0, text.constData(), kDialecto, IStatement::PREPARE_PREFETCH_METADATA));
+                m_filaActual = lastRowFirstColumn(statement.get(), transaction, nullptr, nullptr);
+                freeStatement(statement);
+            } else {
+                m_db->attachment->execute(&st, transaction, 0, text.constData(), kDialecto, nullptr, nullptr,
+                                          nullptr, nullptr);
+            }
+        }
+        return true;
+    } catch (const FirebirdError& e) {
+        m_ultimoError = e.message();
+        // A lost server is recognised by its status, whatever the words; the old wording test
+        // stays for messages that carry it.
+        if (e.isLostConnection() || e.message().contains(u"Unable to complete", Qt::CaseInsensitive))
+            cerrar();
+        return false;
+    }
+}
+
+bool StatementExecutor::consultar(const QString& sql) {
+    return timed(sql, nullptr);
+}
+
+bool StatementExecutor::consultar(const QString& sql, const Valores& valores) {
+    return timed(sql, &valores);
+}
+
+bool StatementExecutor::timed(const QString& sql, const Valores* valores) {
+    m_sqlActual = sql;
+    if (!Iniciar_T())
+        return false;
+    m_stopwatch.restart();
+    m_ultimoResultado.clear();
+    const bool ok = execute(station::codepage::narrow(m_sqlActual), valores);
+    if (ok && !es_modificacion() && m_filaActual)
+        m_ultimoResultado = *m_filaActual;
+    const auto d = static_cast<double>(m_stopwatch.elapsedMs());
+    m_tiempoPromedio = m_tiempoPromedio == 0.0 ? d : (d + m_tiempoPromedio) / 2.0;
+    return ok;
+}
+
+} // namespace storage

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "station/ProcessingTick.h"
+#include "storage/StatementValue.h"
+#include "storage/Stopwatch.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace storage {
+
+// The station's only road to its database: one connection `DBD` to the database named by `Eddb`,
+// the one transaction `TR` it works in, and the statements run on it. Nothing is opened up front:
+// the first statement connects, every statement starts a transaction when none is active, the
+// processing tick commits at its cadence, and closing commits whatever is still open.
+//
+// A name without "host:" or "host/port:" is a local database file opened by the embedded engine;
+// when that file does not exist yet it is created with the table `paquetes`.
+//
+// Touched on the core's thread only.
+class StatementExecutor final : public station::TransactionControl {
+public:
+    static constexpr QStringView kUsuario = u"SYSDBA";
+    static constexpr QStringView kClave = u"mivoltakrune";
+    static constexpr int kDialecto = 3;
+
+    StatementExecutor();
+    explicit StatementExecutor(Stopwatch& stopwatch);
+    ~StatementExecutor() override; // the shutdown: commits an open transaction, then detaches
+
+    StatementExecutor(const StatementExecutor&) = delete;
+    StatementExecutor& operator=(const StatementExecutor&) = delete;
+
+    // FormCreate / FormShow copy `Eddb` into the connection; it takes effect on the next connect.
+    void setDatabaseName(const QString& eddb) { m_databaseName = eddb; }
+    const QString& databaseName() const { return m_databaseName; }
+
+    // The hidden "Conectar": close, then take the new name; the next statement connects to it.
+    void reconnect(const QString& eddb);
+
+    // Runs one statement of literal text, timed, and keeps the first column of a query's last row
+    // in `ultimo_resultado`. False when it could not connect or the statement failed.
+    bool consultar(const QString& sql);
+    // The same for a statement with "?" markers and their values, passed as parameters: no value
+    // can change the statement, and every value arrives as it is. One prepared statement is kept
+    // per statement text while the connection lasts.
+    bool consultar(const QString& sql, const Valores& valores);
+
+    // Runs one statement given in the code page, untimed; records `ultimo_error` on failure and
+    // closes the connection when the failure means it is lost.
+    bool Ejecutar_query(const QByteArray& narrowed);
+    bool Ejecutar_query(const QByteArray& narrowed, const Valores& valores);
+
+    // Makes sure a transaction is active, connecting first if needed.
+    bool Iniciar_T();
+    // Connects when not connected; a fresh connection starts the transaction too.
+    bool Abrir_BD();
+    // Commits an active transaction (abandoned when that fails) and detaches.
+    void cerrar();
+    // The close at shutdown.
+    void release() { cerrar(); }
+
+    bool es_modificacion() const;
+    bool isOpen() const;
+
+    // `TR` as the processing tick sees it.
+    bool isActive() const override;
+    void commit() override;
+
+    const QString& sql_actual() const { return m_sqlActual; }
+    const QString& ultimo_error() const { return m_ultimoError; }
+    const QString& ultimo_resultado() const { return m_ultimoResultado; }
+    double tiempo_promedio() const { return m_tiempoPromedio; }
+    // Why the last connect failed; connect failures leave `ultimo_error` as it was.
+    const QString& error_conexion() const { return m_errorConexion; }
+
+private:
+    struct Conexion;
+
+    bool timed(const QString& sql, const Valores* valores);
+    bool execute(const QByteArray& narrowed, const Valores* valores);
+    void attach();
+
+    SteadyStopwatch m_ownStopwatch;
+    Stopwatch& m_stopwatch;
+    std::unique_ptr<Conexion> m_db;
+
+    QString m_databaseName;
+    QString m_sqlActual;
+    QString m_ultimoError;
+    QString m_ultimoResultado;
+    QString m_errorConexion;
+    std::optional<QString> m_filaActual; // first column of the current row after a query
+    double m_tiempoPromedio = 0.0;
+};
+
+} // namespace storage

@@ -1,0 +1,35 @@
+#include "storage/StatementValue.h"
+
+#include <QLocale>
+
+namespace storage {
+
+namespace {
+
+QString literal(const Valor& valor) {
+    if (const auto* text = std::get_if<QString>(&valor))
+        return u'\'' + QString(*text).replace(u'\'', QStringLiteral("''")) + u'\'';
+    if (const auto* number = std::get_if<double>(&valor))
+        return QLocale::c().toString(*number, 'g', QLocale::FloatingPointShortest);
+    return QStringLiteral("NULL");
+}
+
+} // namespace
+
+QString sentenciaConValores(const QString& sql, const Valores& valores) {
+    QString out;
+    out.reserve(sql.size() + 16 * valores.size());
+    qsizetype next = 0;
+    bool quoted = false;
+    for (const QChar c : sql) {
+        if (c == u'\'')
+            quoted = !quoted;
+        if (c == u'?' && !quoted && next < valores.size())
+            out += literal(valores.at(next++));
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace storage

@@ -1,0 +1,212 @@
+#include "records/PackageRowInsert.h"
+
+#include "station/CodePage.h"
+#include "station/LivePanel.h"
+#include "station/StationError.h"
+#include "storage/FileStamp.h"
+#include "storage/StatementExecutor.h"
+#include "tests/support/FakeClock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using records::PackageRowInsert;
+using station::Field;
+
+namespace {
+
+const QString kStatus = u"Con dim-Con peso-Con guía"_s;
+
+class PackageRowInsertTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        m_previousDir = QDir::currentPath();
+        // Numbers are read with "." as the decimal point whatever the machine's locale.
+        QLocale::setDefault(QLocale::c());
+        // Dump files land in the working directory.
+        ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+        m_eddb = m_dir.filePath(u"ROVEZOD30.FDB"_s);
+        executor.setDatabaseName(m_eddb);
+        fillTypicalParcel();
+    }
+    void TearDown() override { QDir::setCurrent(m_previousDir); }
+
+    // The panel as the record processor leaves it for a typical device line.
+    void fillTypicalParcel() {
+        panel.setText(Field::lplaza, u"P01"_s);
+        panel.setText(Field::Lorigen, u"CAM-01"_s);
+        panel.setText(Field::LC128, u"GUIA0001ZXWV0002TSRQ0003"_s);
+        panel.setText(Field::Lhhh, u"012.5"_s);
+        panel.setText(Field::llll, u"030.0"_s);
+        panel.setText(Field::lwww, u"045.5"_s);
+        panel.setText(Field::lpeso, u"4.5"_s);
+        panel.setText(Field::lpesov, u"3.4125"_s);
+    }
+
+    QString column(const QString& name) {
+        storage::StatementExecutor reader;
+        reader.setDatabaseName(m_eddb);
+        EXPECT_TRUE(reader.consultar(u"select "_s + name + u" from paquetes"_s))
+            << qPrintable(reader.ultimo_error());
+        return reader.ultimo_resultado();
+    }
+
+    // Takes the table away, so that the next insert is refused.
+    void dropTable() {
+        ASSERT_TRUE(executor.consultar(u"select count(*) from paquetes"_s));
+        ASSERT_TRUE(executor.consultar(u"drop table paquetes"_s)) << qPrintable(executor.ultimo_error());
+        executor.commit();
+    }
+
+    static QByteArray contents(const QString& name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+    QString m_eddb;
+    station::LivePanel panel;
+    storage::StatementExecutor executor;
+    storage::FileCounter counter;
+    FakeClock clock; // 5 January 2024, 14:37
+    PackageRowInsert insert{panel, executor, counter, clock};
+};
+
+TEST_F(PackageRowInsertTest, ATypicalParcelIsStoredColumnByColumn) {
+    ASSERT_TRUE(insert.insertar(kStatus)) << qPrintable(executor.ultimo_error());
+    EXPECT_TRUE(executor.es_modificacion());
+    EXPECT_EQ(insert.tiempoPromedio(), executor.tiempo_promedio());
+    executor.commit();
+
+    EXPECT_EQ(column(u"plaza"_s), u"P01"_s);
+    EXPECT_EQ(column(u"origen"_s), u"CAM-01"_s);
+    EXPECT_EQ(column(u"paquete"_s), u"GUIA0001ZXWV0002TSRQ0003"_s);
+    EXPECT_EQ(column(u"longitud"_s).toDouble(), 12.5);
+    EXPECT_EQ(column(u"altura"_s).toDouble(), 30.0);
+    EXPECT_EQ(column(u"profundidad"_s).toDouble(), 45.5);
+    EXPECT_EQ(column(u"peso"_s).toDouble(), 4.5);
+    EXPECT_EQ(column(u"pesovolumen"_s).toDouble(), 3.4125);
+    EXPECT_EQ(column(u"estatus"_s), kStatus);
+    // Date and time come from the server's clock, not the station's.
+    storage::StatementExecutor reader;
+    reader.setDatabaseName(m_eddb);
+    ASSERT_TRUE(
+        reader.consultar(u"select count(*) from paquetes where ano = extract(year from current_date) and "
+                         "mes = extract(month from current_date) and dia = extract(day from current_date) "
+                         "and hora = extract(hour from momento)"_s));
+    EXPECT_EQ(reader.ultimo_resultado(), u"1"_s);
+    EXPECT_FALSE(column(u"momento"_s).isEmpty());
+    EXPECT_TRUE(counter.value() == 0 && !QFile::exists(u"Query-fallido-05012024-14-01.txt"_s));
+}
+
+TEST_F(PackageRowInsertTest, QuotesInTextsAreStoredAsRead) {
+    panel.setText(Field::lplaza, u"P'0\"1"_s);
+    panel.setText(Field::Lorigen, u"CAM \"A\" 'B'); delete from paquetes; --"_s);
+    panel.setText(Field::LC128, u"GUIA'\"'"_s);
+    ASSERT_TRUE(insert.insertar(kStatus)) << qPrintable(executor.ultimo_error());
+    executor.commit();
+    EXPECT_EQ(column(u"plaza"_s), u"P'0\"1"_s);
+    EXPECT_EQ(column(u"origen"_s), u"CAM \"A\" 'B'); delete from paquetes; --"_s);
+    EXPECT_EQ(column(u"paquete"_s), u"GUIA'\"'"_s);
+}
+
+struct NumberCase {
+    const char16_t* shown;
+    double stored;
+};
+
+void PrintTo(const NumberCase& c, std::ostream* os) {
+    *os << '"' << QString::fromUtf16(c.shown).toStdString() << '"';
+}
+
+class NumberTextTest : public PackageRowInsertTest, public ::testing::WithParamInterface<NumberCase> {};
+
+// Texts the number test lets through that are no number still give a row, with 0 in their place.
+TEST_P(NumberTextTest, WeightIsStoredAsItsNumberOrZero) {
+    panel.setText(Field::lpeso, QString::fromUtf16(GetParam().shown));
+    ASSERT_TRUE(insert.insertar(kStatus)) << qPrintable(executor.ultimo_error());
+    executor.commit();
+    EXPECT_EQ(column(u"peso"_s).toDouble(), GetParam().stored);
+    EXPECT_EQ(column(u"plaza"_s), u"P01"_s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peso, NumberTextTest,
+                         ::testing::Values(NumberCase{u"1,5", 0.0}, NumberCase{u"-", 0.0},
+                                           NumberCase{u"E", 0.0}, NumberCase{u"1,,5", 0.0},
+                                           NumberCase{u"-3", -3.0}, NumberCase{u"1E5", 100000.0},
+                                           NumberCase{u"012", 12.0}, NumberCase{u"0", 0.0}));
+
+TEST_F(PackageRowInsertTest, ARecordWithoutGroupStoresThePlaceholders) {
+    panel.setText(Field::lplaza, u"???"_s);
+    panel.setText(Field::lpeso, u"0"_s);
+    ASSERT_TRUE(insert.insertar(u"Con dim-Sin peso-Con guía"_s));
+    executor.commit();
+    EXPECT_EQ(column(u"plaza"_s), u"???"_s);
+    EXPECT_EQ(column(u"peso"_s).toDouble(), 0.0);
+}
+
+TEST_F(PackageRowInsertTest, ARefusedRowIsShownAndLeftInADumpWithItsValues) {
+    dropTable();
+    ASSERT_FALSE(insert.insertar(kStatus));
+    const QString error = executor.ultimo_error();
+    ASSERT_TRUE(error.contains(u"PAQUETES"_s)) << qPrintable(error);
+    EXPECT_EQ(panel.text(Field::Label54), error);
+
+    const QString expectedRow =
+        u" insert into paquetes(plaza,origen,paquete,momento,longitud,altura,profundidad,peso,pesovolumen,"
+        "estatus,ano,mes,dia,hora)    values ('P01','CAM-01','GUIA0001ZXWV0002TSRQ0003',current_time,12.5,30,"
+        "45.5,4.5,3.4125,'Con dim-Con peso-Con guía',extract(year from current_date),extract(month from "
+        "current_date),extract(day from current_date),extract(hour from current_time));"_s;
+    QString firstLine = error;
+    firstLine.replace(u"\n"_s, u"\r\n"_s);
+    EXPECT_EQ(contents(u"Query-fallido-05012024-14-01.txt"_s),
+              station::codepage::narrow(firstLine + u"\r\n"_s + expectedRow + u"\r\n"_s));
+
+    // The next refusal in the same hour takes the next name.
+    ASSERT_FALSE(insert.insertar(kStatus));
+    EXPECT_TRUE(QFile::exists(u"Query-fallido-05012024-14-02.txt"_s));
+}
+
+TEST_F(PackageRowInsertTest, ADumpNameThatComesRoundAgainIsAppendedTo) {
+    dropTable();
+    for (int i = 0; i < 99; ++i)
+        counter.advance();
+    {
+        QFile earlier(u"Query-fallido-05012024-14-00.txt"_s);
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier refusal\r\n");
+    }
+    ASSERT_FALSE(insert.insertar(kStatus));
+    EXPECT_EQ(counter.value(), 0) << "99 is followed by 00";
+    const QByteArray dump = contents(u"Query-fallido-05012024-14-00.txt"_s);
+    EXPECT_TRUE(dump.startsWith("earlier refusal\r\n")) << dump.constData();
+    EXPECT_TRUE(dump.contains("'GUIA0001ZXWV0002TSRQ0003'")) << dump.constData();
+}
+
+TEST_F(PackageRowInsertTest, ADumpThatCannotBeWrittenIsRaised) {
+    dropTable();
+    ASSERT_TRUE(QDir().mkdir(u"Query-fallido-05012024-14-01.txt"_s));
+    try {
+        insert.insertar(kStatus);
+        FAIL() << "the lost dump went unnoticed";
+    } catch (const station::StationError& e) {
+        EXPECT_TRUE(e.message().contains(u"Query-fallido-05012024-14-01.txt"_s)) << qPrintable(e.message());
+    }
+}
+
+TEST_F(PackageRowInsertTest, WithoutAConnectionTheDumpStillKeepsTheRow) {
+    executor.setDatabaseName(u"127.0.0.1/1:/nowhere/x.fdb"_s);
+    ASSERT_FALSE(insert.insertar(kStatus));
+    EXPECT_EQ(panel.text(Field::Label54), QString()) << "connect failures leave ultimo_error as it was";
+    const QByteArray dump = contents(u"Query-fallido-05012024-14-01.txt"_s);
+    EXPECT_TRUE(dump.startsWith("\r\n insert into paquetes(")) << dump.constData();
+}
+
+} // namespace
