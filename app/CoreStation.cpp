@@ -8,6 +8,8 @@ CoreStation::CoreStation(QObject* parent)
     , m_panel(this)
     , m_queue(station::IntakeQueue::kDefaultHighWaterMark, this)
     , m_errors(this)
+    , m_logEthernet(this)
+    , m_logRS232(this)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
     , m_tick(m_queue, m_panel, m_timer, m_processor, m_transaction, m_errors) {}
 

@@ -7,6 +7,7 @@
 #include "station/OriginTag.h"
 #include "station/ProcessingTick.h"
 #include "station/QtTickTimer.h"
+#include "station/RawLog.h"
 
 #include <QObject>
 
@@ -27,6 +28,8 @@ public:
     station::LivePanel& panel() { return m_panel; }
     station::IntakeQueue& queue() { return m_queue; }
     station::ErrorReport& errors() { return m_errors; }
+    station::RawLog& logEthernet() { return m_logEthernet; }
+    station::RawLog& logRS232() { return m_logRS232; }
 
     // The first show: the processing timer runs from here on.
     Q_INVOKABLE void startUp();
@@ -63,6 +66,8 @@ private:
     station::IntakeQueue m_queue;
     station::OriginTag m_origin;
     station::ErrorReport m_errors;
+    station::RawLog m_logEthernet;
+    station::RawLog m_logRS232;
     ShowOnly m_processor;
     NoTransaction m_transaction;
     station::QtTickTimer m_timer;
