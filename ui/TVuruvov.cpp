@@ -596,6 +596,9 @@ void TVuruvov::closeEvent(QCloseEvent* event) {
         m_closeRequested = true;
         Q_EMIT closeRequested();
     }
+    // A core on this thread may have answered already, inside the signal.
+    if (m_closeGranted)
+        event->accept();
 }
 
 } // namespace ui
