@@ -187,7 +187,14 @@ QWidget* TVuruvov::buildOperacion(const StationModels& models) {
         auto* value = plainLabel(panel.text(place.field), page);
         value->setObjectName(nameOf(place.field));
         value->setProperty("role", QStringLiteral("value"));
-        value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        const bool counter = place.valueColumn == 1 || place.valueColumn == 4;
+        if (counter) {
+            value->setMinimumWidth(32);
+            value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        } else {
+            // A long value is cut off rather than pushing the layout about on every record.
+            value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        }
         grid->addWidget(value, place.row, place.valueColumn, 1, place.span);
         m_fields[std::size_t(place.field)] = value;
         QLabel* caption = nullptr;
