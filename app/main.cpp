@@ -1,7 +1,10 @@
 #include "app/ConsoleFrontEnd.h"
 #include "app/CoreStation.h"
+#include "app/WindowFrontEnd.h"
 #include "station/LivePanel.h"
+#include "ui/CyanDusk.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QThread>
@@ -31,6 +34,44 @@ int runConsole(int argc, char** argv) {
     coreThread.wait();
     core.reset();
     return status;
+}
+
+// The station with its window. The window is built while the core is still on this thread, so it
+// reads the core's state directly once; from then on it only follows notifications and posts.
+int runWindow(int argc, char** argv) {
+    QApplication application(argc, argv);
+    const QString styleProblem = ui::applyCyanDusk(application);
+
+    QThread coreThread;
+    coreThread.setObjectName(QStringLiteral("core"));
+    auto core = std::make_unique<app::CoreStation>();
+    auto front = std::make_unique<app::WindowFrontEnd>(*core);
+    if (!styleProblem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(styleProblem));
+        front->window().showError(styleProblem);
+    }
+    core->moveToThread(&coreThread);
+
+    coreThread.start();
+    front->window().show();
+    QMetaObject::invokeMethod(
+        core.get(), [&core] { core->startUp(); }, Qt::QueuedConnection);
+    const int status = application.exec();
+
+    coreThread.quit();
+    coreThread.wait();
+    front.reset();
+    core.reset();
+    return status;
+}
+
+// A window needs a display; without one the station runs headless.
+bool displayAvailable() {
+    for (const char* variable : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -67,5 +108,7 @@ int main(int argc, char** argv) {
         std::printf("%s\n", qUtf8Printable(station::LivePanel::kVersionCaption.toString()));
         return 0;
     }
-    return runConsole(argc, argv);
+    if (parser.isSet(console) || !displayAvailable())
+        return runConsole(argc, argv);
+    return runWindow(argc, argv);
 }

@@ -1,0 +1,41 @@
+#include "app/WindowFrontEnd.h"
+
+#include "app/CoreStation.h"
+
+namespace app {
+
+namespace {
+
+ui::StationModels modelsOf(CoreStation& core) {
+    return {core.panel(), core.settings(), core.queue(), core.logEthernet(), core.logRS232(), core.errors()};
+}
+
+} // namespace
+
+WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
+    : QObject(parent)
+    , m_core(core)
+    , m_window(modelsOf(core)) {
+    using ui::TVuruvov;
+    auto post = [this](void (CoreStation::*command)()) {
+        return [this, command] { QMetaObject::invokeMethod(&m_core, command, Qt::QueuedConnection); };
+    };
+    connect(&m_window, &TVuruvov::iniciarClicked, this, post(&CoreStation::iniciar));
+    connect(&m_window, &TVuruvov::pararClicked, this, post(&CoreStation::parar));
+    connect(&m_window, &TVuruvov::guardarLogClicked, this, post(&CoreStation::guardar));
+    connect(&m_window, &TVuruvov::resetClicked, this, post(&CoreStation::reset));
+    connect(&m_window, &TVuruvov::closeRequested, this, [this] {
+        QMetaObject::invokeMethod(
+            &m_core, [core = &m_core] { core->close(); }, Qt::QueuedConnection);
+    });
+    connect(&m_window, &TVuruvov::settingEdited, this, [this](config::SettingId id, const QVariant& value) {
+        QMetaObject::invokeMethod(
+            &m_core, [core = &m_core, id, value] { core->setSetting(id, value); }, Qt::QueuedConnection);
+    });
+    connect(&core, &CoreStation::closed, &m_window, &TVuruvov::stationClosed);
+    connect(&core, &CoreStation::closeFailed, &m_window, &TVuruvov::stationCloseFailed);
+}
+
+WindowFrontEnd::~WindowFrontEnd() = default;
+
+} // namespace app

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ui/TVuruvov.h"
+
+#include <QObject>
+
+namespace app {
+
+class CoreStation;
+
+// The station with its window: builds the window over the core's models and posts the window's
+// commands and edits to the core's thread. Construct it while the core is still on this thread
+// (the window reads the models' present state); move the core to its own thread afterwards.
+class WindowFrontEnd final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(WindowFrontEnd)
+
+public:
+    explicit WindowFrontEnd(CoreStation& core, QObject* parent = nullptr);
+    ~WindowFrontEnd() override;
+
+    ui::TVuruvov& window() { return m_window; }
+
+private:
+    CoreStation& m_core;
+    ui::TVuruvov m_window;
+};
+
+} // namespace app

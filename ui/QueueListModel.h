@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+namespace ui {
+
+// The window's picture of the intake queue `L1`, kept from the queue's own notifications so that
+// nothing ever copies the queue. Items leave the queue in sequence order, so a removal of sequence
+// s means every item up to s has gone; an append may reach the window after its removal (it is
+// announced on the connection's thread, the removal on the core's), and is then dropped. Changes
+// are collected as they arrive and applied in one go by `apply`, once per frame.
+class QueueListModel final : public QAbstractListModel {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(QueueListModel)
+
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void noteAppended(quint64 sequence, const QString& line);
+    void noteRemoved(quint64 sequence);
+    bool hasPending() const { return !m_appends.empty() || m_removedUpTo > m_appliedRemovedUpTo; }
+    void apply();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    quint64 sequenceAt(int row) const { return m_items.at(std::size_t(row)).sequence; }
+    const QString& lineAt(int row) const { return m_items.at(std::size_t(row)).line; }
+
+    // The item as the operator reads it: control characters (the frame's STX, TAB and LF) as blanks.
+    static QString displayText(const QString& line);
+
+private:
+    struct Item {
+        quint64 sequence;
+        QString line;
+    };
+
+    std::deque<Item> m_items;    // in sequence order
+    std::vector<Item> m_appends; // noted since the last apply
+    quint64 m_removedUpTo = 0;   // highest removal noted
+    quint64 m_appliedRemovedUpTo = 0;
+};
+
+} // namespace ui

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "config/Settings.h"
+#include "station/ErrorReport.h"
+#include "station/IntakeQueue.h"
+#include "station/LivePanel.h"
+#include "station/RawLog.h"
+
+namespace ui {
+
+// What the window follows of the core. The window reads their state once, while they still sit on
+// the window's thread, and after that only listens to their notifications: every one of these
+// objects belongs to the core's thread from then on.
+struct StationModels {
+    station::LivePanel& panel;
+    config::Settings& settings;
+    station::IntakeQueue& queue;
+    station::RawLog& logEthernet;
+    station::RawLog& logRS232;
+    station::ErrorReport& errors;
+};
+
+} // namespace ui

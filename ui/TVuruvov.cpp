@@ -1,0 +1,611 @@
+#include "ui/TVuruvov.h"
+
+#include "ui/ErrorBox.h"
+#include "ui/Lamp.h"
+#include "ui/QueueListModel.h"
+#include "ui/TextListModel.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace ui {
+
+namespace {
+
+using config::SettingId;
+using config::SettingKind;
+using config::Settings;
+using station::Field;
+using station::Light;
+using station::LivePanel;
+
+QString nameOf(Field field) {
+    return QString::fromUtf16(LivePanel::definition(field).name);
+}
+
+QLabel* plainLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText); // device text is never markup
+    return label;
+}
+
+// Where each field of the "Operación" tab sits: its row, the grid column of its caption (-1: the
+// field has none) and of its value. Columns 0-2 and 3-5 are two caption / counter / value groups;
+// a counter stands left of the value it counts for.
+struct FieldPlace {
+    Field field;
+    int row;
+    int captionColumn;
+    int valueColumn;
+    int span;
+};
+
+// clang-format off
+constexpr FieldPlace kFieldPlaces[] = {
+    {Field::Lfecha,      0, 0, 2, 4},
+    {Field::Lorigen,     1, 0, 2, 1}, {Field::Lseq,        1, 3, 5, 1},
+    {Field::lcc128,      2,-1, 1, 1}, {Field::LC128,       2, 0, 2, 4},
+    {Field::Lcc128_32,   3,-1, 1, 1}, {Field::LC128_32,    3, 0, 2, 4},
+    {Field::Lhhh,        4, 0, 2, 1}, {Field::llll,        4, 3, 5, 1},
+    {Field::LCwww,       5,-1, 1, 1}, {Field::lwww,        5, 0, 2, 1}, {Field::lpeso,  5, 3, 5, 1},
+    {Field::LCPDF417,    6,-1, 1, 1}, {Field::lplaza,      6, 0, 2, 1}, {Field::lpesov, 6, 3, 5, 1},
+    {Field::lProcesados, 7, 0, 2, 1}, {Field::lStatus,     7, 3, 5, 1},
+    {Field::fem,         8, 0, 2, 1}, {Field::fsm,         8,-1, 4, 1},
+    // hidden
+    {Field::Lbuenos,     9, 0, 2, 1}, {Field::Lmalos,      9, 3, 5, 1},
+    {Field::Lcalidad,   10, 0, 2, 1}, {Field::lCHHH,      10,-1, 1, 1}, {Field::lclll, 10,-1, 4, 1},
+    {Field::Logflash,   11,-1, 2, 4},
+    {Field::LULE,       12, 0, 2, 1}, {Field::LULR,       12, 3, 5, 1},
+};
+// clang-format on
+
+// Memos keep their lines joined by CR LF; the editor works with LF.
+QString memoToEditor(QString text) {
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+QString editorToMemo(QString text) {
+    return text.replace(u'\n', QStringLiteral("\r\n"));
+}
+
+constexpr char16_t kAcercaDe[] =
+    u"OrvaneDB \u2014 estaci\u00f3n de captura de lecturas\n"
+    u"\n"
+    u"La estaci\u00f3n est\u00e1 junto a la banda de paquetes. Las c\u00e1maras de lectura y "
+    u"dimensionamiento se conectan por TCP al puerto de \"Puerto TCP:\" (5010 de f\u00e1brica) y "
+    u"env\u00edan una l\u00ednea de texto por paquete, terminada en LF; una c\u00e1mara tambi\u00e9n "
+    u"puede ir conectada al puerto serial. Cada l\u00ednea recibida se muestra en la pesta\u00f1a "
+    u"\"Log ethernet\" mientras espera su turno, se analiza, se muestra en \"Operaci\u00f3n\" y se "
+    u"guarda como una fila de la tabla paquetes de la base de datos Firebird.\n"
+    u"\n"
+    u"Formato de la lectura\n"
+    u"Tras un encabezado de 6, 7 o 9 caracteres, los campos van separados por el \"Separador "
+    u"campo:\" (\"!\" de f\u00e1brica). Cada campo se reconoce por su largo:\n"
+    u"  6 caracteres: n\u00famero de secuencia\n"
+    u"  22 caracteres: gu\u00eda en C\u00f3digo 128\n"
+    u"  32 caracteres: grupo C\u00f3digo 128 con c\u00f3digo, peso y plaza\n"
+    u"  14 a 17 caracteres: dimensiones H, L y W separadas por el \"Sep dim:\" (\"x\" de f\u00e1brica)\n"
+    u"Los n\u00fameros usan el punto como separador decimal. Con las dimensiones y el peso se "
+    u"calcula el peso volum\u00e9trico y el estatus (Con dim / Sin dim, Con peso / Sin peso, "
+    u"Con gu\u00eda / Sin gu\u00eda). Las lecturas fallidas se cuentan por campo; cuando un campo "
+    u"falla demasiadas veces seguidas se env\u00eda un correo de alerta.\n"
+    u"\n"
+    u"Archivos de log\n"
+    u"Los logs crudos se graban como texto en archivos llamados DDMMAAAA-hhmmcc.txt: d\u00eda, mes "
+    u"y a\u00f1o, un guion, hora y minuto, y un contador de dos d\u00edgitos (00 a 99), por ejemplo "
+    u"24042007-205003.txt. \"Guardar Log\" y el cierre los escriben en las carpetas Ethernet y "
+    u"RS232; el grabado peri\u00f3dico (\"Grabar cada (min):\") escribe bajo la \"Carpeta Base:\".\n";
+
+} // namespace
+
+TVuruvov::TVuruvov(const StationModels& models, QWidget* parent)
+    : QMainWindow(parent)
+    , m_queueModel(new QueueListModel(this))
+    , m_logEthernetModel(new TextListModel(this))
+    , m_logRS232Model(new TextListModel(this))
+    , m_errorBox(new ErrorBox(this)) {
+    setObjectName(QStringLiteral("Vuruvov"));
+    setWindowTitle(QStringLiteral("Orvane-i DB"));
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("PageControl1"));
+    m_tabs->setTabPosition(QTabWidget::South);
+    m_tabs->addTab(buildOperacion(models), QStringLiteral("Operaci\u00f3n"));
+    m_tabs->addTab(buildConfiguracion(models.settings), QStringLiteral("Configuraci\u00f3n"));
+    m_tabs->addTab(buildAcercaDe(), QStringLiteral("Acerca de"));
+    m_tabs->addTab(buildLogEthernet(models), QStringLiteral("Log ethernet"));
+    m_tabs->addTab(buildLogRs232(models), QStringLiteral("Log rs232"));
+    m_tabs->setTabVisible(4, false);
+    m_tabs->setCurrentIndex(0);
+    setCentralWidget(m_tabs);
+    buildStatusBar(models.panel);
+
+    resize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect designed(QPoint(), QSize(kClientWidth, kClientHeight));
+        designed.moveCenter(screen->availableGeometry().center());
+        move(designed.topLeft());
+    }
+
+    m_frame.setSingleShot(true);
+    m_frame.setInterval(kFrameMs);
+    connect(&m_frame, &QTimer::timeout, this, &TVuruvov::applyFrame);
+    connectModels(models);
+}
+
+TVuruvov::~TVuruvov() = default;
+
+QWidget* TVuruvov::buildOperacion(const StationModels& models) {
+    const LivePanel& panel = models.panel;
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("TabSheet1"));
+    auto* outer = new QVBoxLayout(page);
+
+    auto* version = plainLabel(LivePanel::kVersionCaption.toString(), page);
+    version->setObjectName(QStringLiteral("LVersion"));
+    version->setProperty("role", QStringLiteral("version"));
+    version->setAlignment(Qt::AlignRight);
+    outer->addWidget(version);
+
+    auto* middle = new QHBoxLayout;
+    outer->addLayout(middle, 1);
+
+    // The lights in the left margin, top to bottom.
+    auto* lights = new QVBoxLayout;
+    lights->setSpacing(10);
+    for (int i = 0; i < station::kLightCount; ++i) {
+        const Light light = static_cast<Light>(i);
+        const auto& d = LivePanel::definition(light);
+        auto* lamp = new Lamp(page);
+        lamp->setObjectName(QString::fromUtf16(d.name));
+        lamp->setToolTip(QString::fromUtf16(d.hint));
+        lamp->setLit(panel.isLit(light));
+        lights->addWidget(lamp);
+        m_lamps[std::size_t(i)] = lamp;
+    }
+    lights->addStretch(1);
+    middle->addLayout(lights);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(8);
+    grid->setColumnStretch(2, 1);
+    grid->setColumnStretch(5, 1);
+    for (const FieldPlace& place : kFieldPlaces) {
+        const auto& d = LivePanel::definition(place.field);
+        auto* value = plainLabel(panel.text(place.field), page);
+        value->setObjectName(nameOf(place.field));
+        value->setProperty("role", QStringLiteral("value"));
+        const bool counter = place.valueColumn == 1 || place.valueColumn == 4;
+        if (counter) {
+            value->setMinimumWidth(32);
+            value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        } else {
+            // A long value is cut off rather than pushing the layout about on every record.
+            value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        }
+        grid->addWidget(value, place.row, place.valueColumn, 1, place.span);
+        m_fields[std::size_t(place.field)] = value;
+        QLabel* caption = nullptr;
+        if (place.captionColumn >= 0 && d.caption[0] != u'\0') {
+            caption = plainLabel(QString::fromUtf16(d.caption), page);
+            caption->setObjectName(nameOf(place.field) + QStringLiteral("Caption"));
+            grid->addWidget(caption, place.row, place.captionColumn);
+        }
+        if (!d.shown) {
+            value->hide();
+            if (caption)
+                caption->hide();
+        }
+    }
+    middle->addLayout(grid, 1);
+
+    for (const Field field : {Field::Label1, Field::Label51}) {
+        auto* label = plainLabel(panel.text(field), page);
+        label->setObjectName(nameOf(field));
+        outer->addWidget(label);
+        m_fields[std::size_t(field)] = label;
+    }
+
+    // The analysed record, or the database's complaint about it, along the bottom of the tab.
+    auto* frame = new QFrame(page);
+    frame->setObjectName(QStringLiteral("Label54Frame"));
+    frame->setFrameShape(QFrame::StyledPanel);
+    auto* frameLayout = new QHBoxLayout(frame);
+    frameLayout->setContentsMargins(6, 4, 6, 4);
+    auto* label54 = plainLabel(panel.text(Field::Label54), frame);
+    label54->setObjectName(nameOf(Field::Label54));
+    label54->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label54->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    frameLayout->addWidget(label54);
+    m_fields[std::size_t(Field::Label54)] = label54;
+    outer->addWidget(frame);
+
+    auto* commands = new QHBoxLayout;
+    struct Command {
+        const char16_t* name;
+        const char16_t* caption;
+        bool shown;
+        void (TVuruvov::*clicked)();
+    };
+    const Command buttons[] = {
+        {u"Button6", u"Email", false, &TVuruvov::emailClicked},
+        {u"Button4", u"Conectar", false, &TVuruvov::conectarClicked},
+        {u"Button1", u"Iniciar", true, &TVuruvov::iniciarClicked},
+        {u"Button2", u"Parar", true, &TVuruvov::pararClicked},
+        {u"Button3", u"Guardar Log", true, &TVuruvov::guardarLogClicked},
+        {u"Button7", u"Reset", true, &TVuruvov::resetClicked},
+    };
+    for (const Command& c : buttons) {
+        auto* button = new QPushButton(QString::fromUtf16(c.caption), page);
+        button->setObjectName(QString::fromUtf16(c.name));
+        button->setVisible(c.shown);
+        connect(button, &QPushButton::clicked, this, c.clicked);
+        commands->addWidget(button);
+    }
+    commands->addStretch(1);
+    outer->addLayout(commands);
+    return page;
+}
+
+QWidget* TVuruvov::makeSettingEditor(const config::SettingDefinition& d, const QVariant& value,
+                                     QWidget* parent) {
+    const SettingId id = d.id;
+    QWidget* editor = nullptr;
+    switch (d.kind) {
+    case SettingKind::Text: {
+        auto* edit = new QLineEdit(value.toString(), parent);
+        connect(edit, &QLineEdit::textEdited, this,
+                [this, id](const QString& text) { postSetting(id, text); });
+        if (id == SettingId::EdMailPass) {
+            edit->setEchoMode(QLineEdit::Password);
+            edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+        }
+        editor = edit;
+        break;
+    }
+    case SettingKind::Real: {
+        auto* spin = new QSpinBox(parent);
+        spin->setRange(int(d.minimum), int(d.maximum));
+        spin->setValue(qRound(value.toDouble()));
+        connect(spin, &QSpinBox::valueChanged, this, [this, id](int v) {
+            if (!m_showingSetting)
+                postSetting(id, double(v));
+        });
+        editor = spin;
+        break;
+    }
+    case SettingKind::Lines: {
+        auto* memo = new QPlainTextEdit(memoToEditor(value.toString()), parent);
+        memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+        connect(memo, &QPlainTextEdit::textChanged, this, [this, id, memo] {
+            if (!m_showingSetting)
+                postSetting(id, editorToMemo(memo->toPlainText()));
+        });
+        editor = memo;
+        break;
+    }
+    case SettingKind::Check: {
+        auto* check = new QCheckBox(QString::fromUtf16(d.caption), parent);
+        check->setChecked(value.toBool());
+        connect(check, &QCheckBox::toggled, this, [this, id](bool on) {
+            if (!m_showingSetting)
+                postSetting(id, on);
+        });
+        editor = check;
+        break;
+    }
+    }
+    editor->setObjectName(QString::fromUtf16(d.name));
+    editor->setVisible(d.shown);
+    m_editors[std::size_t(id)] = editor;
+    return editor;
+}
+
+QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("TabSheet2"));
+    auto* columns = new QHBoxLayout(page);
+
+    const auto definitions = Settings::definitions();
+    auto captionFor = [page](const config::SettingDefinition& d) {
+        auto* caption = plainLabel(QString::fromUtf16(d.caption), page);
+        caption->setObjectName(QString::fromUtf16(d.name) + QStringLiteral("Caption"));
+        caption->setVisible(d.shown);
+        return caption;
+    };
+
+    // Left: the alert rows (failure pattern and event threshold of each field), then the reading
+    // and server settings.
+    auto* left = new QGridLayout;
+    left->setColumnStretch(1, 1);
+    int row = 0;
+    const std::pair<const char16_t*, const char16_t*> headings[] = {
+        {u"Parametro", u"HeadParametro"}, {u"Falla", u"HeadFalla"}, {u"Eventos", u"HeadEventos"}};
+    for (int column = 0; column < 3; ++column) {
+        auto* heading = plainLabel(QString::fromUtf16(headings[column].first), page);
+        heading->setObjectName(QString::fromUtf16(headings[column].second));
+        heading->setStyleSheet(QStringLiteral("font-weight: bold;"));
+        left->addWidget(heading, row, column);
+    }
+    ++row;
+    std::size_t i = 0;
+    for (; definitions[i].id != SettingId::EdSeparador; i += 2, ++row) {
+        const auto& pattern = definitions[i];
+        const auto& threshold = definitions[i + 1];
+        auto* caption = captionFor(pattern);
+        caption->setVisible(pattern.shown || threshold.shown);
+        left->addWidget(caption, row, 0);
+        left->addWidget(makeSettingEditor(pattern, settings.value(pattern.id), page), row, 1);
+        left->addWidget(makeSettingEditor(threshold, settings.value(threshold.id), page), row, 2);
+    }
+    for (; definitions[i].id != SettingId::LogiPs; ++i, ++row) {
+        const auto& d = definitions[i];
+        left->addWidget(captionFor(d), row, 0);
+        left->addWidget(makeSettingEditor(d, settings.value(d.id), page), row, 1, 1, 2);
+    }
+    left->setRowStretch(row, 1);
+    columns->addLayout(left, 1);
+
+    // Right: the two camera lists side by side, then the folders, the database, and the hidden
+    // mail settings.
+    auto* right = new QGridLayout;
+    right->setColumnStretch(1, 1);
+    row = 0;
+    auto* lists = new QGridLayout;
+    for (int column = 0; definitions[i].id != SettingId::EdCarpetaBase; ++i, ++column) {
+        const auto& d = definitions[i];
+        lists->addWidget(captionFor(d), 0, column);
+        lists->addWidget(makeSettingEditor(d, settings.value(d.id), page), 1, column);
+    }
+    right->addLayout(lists, row++, 0, 1, 2);
+    for (; i < definitions.size(); ++i, ++row) {
+        const auto& d = definitions[i];
+        if (d.kind == SettingKind::Check) {
+            right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row, 0, 1, 2);
+            continue;
+        }
+        if (d.caption[0] != u'\0')
+            right->addWidget(captionFor(d), row, 0,
+                             d.kind == SettingKind::Lines ? Qt::AlignTop : Qt::Alignment());
+        right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row, 1);
+    }
+    // Opens the serial port settings dialog; kept off the screen.
+    auto* serial = new QPushButton(QStringLiteral("Config Puerto serial"), page);
+    serial->setObjectName(QStringLiteral("Br"));
+    serial->hide();
+    right->addWidget(serial, row++, 0, 1, 2);
+    right->setRowStretch(row, 1);
+    columns->addLayout(right, 1);
+    return page;
+}
+
+QWidget* TVuruvov::buildAcercaDe() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("TabSheet3"));
+    auto* layout = new QVBoxLayout(page);
+    auto* text = new QPlainTextEdit(QString::fromUtf16(kAcercaDe), page);
+    text->setObjectName(QStringLiteral("Memo1"));
+    layout->addWidget(text);
+    return page;
+}
+
+QWidget* TVuruvov::buildLogEthernet(const StationModels& models) {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("TSLogEthernet"));
+    auto* layout = new QVBoxLayout(page);
+    auto* heading = plainLabel(QStringLiteral("Data recibida ethernet:"), page);
+    heading->setObjectName(QStringLiteral("Label24"));
+    layout->addWidget(heading);
+
+    auto* queue = new QListView(page);
+    queue->setObjectName(QStringLiteral("L1"));
+    queue->setUniformItemSizes(true);
+    queue->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    queue->setStyleSheet(QStringLiteral("QListView { background: silver; color: black; }"));
+    queue->setModel(m_queueModel);
+    layout->addWidget(queue, 1);
+
+    auto* logEthernet = new QListView(page);
+    logEthernet->setObjectName(QStringLiteral("logEthernet"));
+    logEthernet->setUniformItemSizes(true);
+    m_logEthernetModel->noteReplaced(models.logEthernet.entries());
+    m_logEthernetModel->apply();
+    logEthernet->setModel(m_logEthernetModel);
+    logEthernet->hide();
+    layout->addWidget(logEthernet);
+
+    m_fallas = new QPlainTextEdit(models.panel.text(Field::Fallas), page);
+    m_fallas->setObjectName(nameOf(Field::Fallas));
+    m_fallas->setReadOnly(true);
+    m_fallas->hide();
+    layout->addWidget(m_fallas);
+    return page;
+}
+
+QWidget* TVuruvov::buildLogRs232(const StationModels& models) {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("TabSheet5"));
+    auto* layout = new QVBoxLayout(page);
+    auto* log = new QListView(page);
+    log->setObjectName(QStringLiteral("logRS232"));
+    log->setUniformItemSizes(true);
+    m_logRS232Model->noteReplaced(models.logRS232.entries());
+    m_logRS232Model->apply();
+    log->setModel(m_logRS232Model);
+    layout->addWidget(log);
+    return page;
+}
+
+void TVuruvov::buildStatusBar(const LivePanel& panel) {
+    QStatusBar* sb = statusBar();
+    sb->setObjectName(QStringLiteral("sb"));
+    sb->setSizeGripEnabled(false);
+    for (int i = 0; i < station::kStatusPanelCount; ++i) {
+        auto* label = plainLabel(panel.status(i), sb);
+        label->setObjectName(QStringLiteral("sb%1").arg(i));
+        label->setFixedWidth(LivePanel::kStatusPanelWidths[std::size_t(i)]);
+        sb->addWidget(label);
+        m_statusPanels[std::size_t(i)] = label;
+    }
+}
+
+void TVuruvov::connectModels(const StationModels& models) {
+    // Every connection is made with this window as context: signals from the core's and the
+    // connections' threads arrive queued on this one.
+    connect(&models.panel, &LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
+        m_pendingTexts[std::size_t(field)] = text;
+        noteChange();
+    });
+    connect(&models.panel, &LivePanel::lightChanged, this, [this](Light light, bool lit) {
+        m_pendingLights[std::size_t(light)] = lit;
+        noteChange();
+    });
+    connect(&models.panel, &LivePanel::statusChanged, this, [this](int panel, const QString& text) {
+        if (panel >= 0 && panel < station::kStatusPanelCount) {
+            m_pendingStatus[std::size_t(panel)] = text;
+            noteChange();
+        }
+    });
+    connect(&models.queue, &station::IntakeQueue::appended, this,
+            [this](quint64 sequence, const QString& line) {
+                m_queueModel->noteAppended(sequence, line);
+                noteChange();
+            });
+    connect(&models.queue, &station::IntakeQueue::removed, this, [this](quint64 sequence) {
+        m_queueModel->noteRemoved(sequence);
+        noteChange();
+    });
+    connect(&models.logEthernet, &station::RawLog::appended, this, [this](const QString& entry) {
+        m_logEthernetModel->noteAppended(entry);
+        noteChange();
+    });
+    connect(&models.logEthernet, &station::RawLog::replaced, this, [this](const QStringList& entries) {
+        m_logEthernetModel->noteReplaced(entries);
+        noteChange();
+    });
+    connect(&models.logRS232, &station::RawLog::appended, this, [this](const QString& entry) {
+        m_logRS232Model->noteAppended(entry);
+        noteChange();
+    });
+    connect(&models.logRS232, &station::RawLog::replaced, this, [this](const QStringList& entries) {
+        m_logRS232Model->noteReplaced(entries);
+        noteChange();
+    });
+    connect(&models.settings, &Settings::changed, this, &TVuruvov::settingChanged);
+    connect(&models.errors, &station::ErrorReport::reported, this, &TVuruvov::showError);
+}
+
+void TVuruvov::postSetting(SettingId id, const QVariant& value) {
+    ++m_editsInFlight[std::size_t(id)];
+    Q_EMIT settingEdited(id, value);
+}
+
+void TVuruvov::settingChanged(SettingId id, const QVariant& value) {
+    int& inFlight = m_editsInFlight[std::size_t(id)];
+    if (inFlight > 0) {
+        // The echo of one of our own edits; the editor already shows the newest text.
+        --inFlight;
+        return;
+    }
+    showSetting(id, value);
+}
+
+void TVuruvov::showSetting(SettingId id, const QVariant& value) {
+    QWidget* const editor = m_editors[std::size_t(id)];
+    if (!editor)
+        return;
+    m_showingSetting = true;
+    if (auto* edit = qobject_cast<QLineEdit*>(editor)) {
+        if (edit->text() != value.toString())
+            edit->setText(value.toString());
+    } else if (auto* spin = qobject_cast<QSpinBox*>(editor)) {
+        spin->setValue(qRound(value.toDouble()));
+    } else if (auto* memo = qobject_cast<QPlainTextEdit*>(editor)) {
+        const QString text = memoToEditor(value.toString());
+        if (memo->toPlainText() != text)
+            memo->setPlainText(text);
+    } else if (auto* check = qobject_cast<QCheckBox*>(editor)) {
+        check->setChecked(value.toBool());
+    }
+    m_showingSetting = false;
+}
+
+void TVuruvov::noteChange() {
+    if (!m_frame.isActive())
+        m_frame.start();
+}
+
+void TVuruvov::applyFrame() {
+    ++m_framesApplied;
+    for (int i = 0; i < station::kFieldCount; ++i) {
+        std::optional<QString>& pending = m_pendingTexts[std::size_t(i)];
+        if (!pending)
+            continue;
+        if (static_cast<Field>(i) == Field::Fallas)
+            m_fallas->setPlainText(*pending);
+        else if (QLabel* label = m_fields[std::size_t(i)])
+            label->setText(*pending);
+        pending.reset();
+    }
+    for (int i = 0; i < station::kLightCount; ++i) {
+        std::optional<bool>& pending = m_pendingLights[std::size_t(i)];
+        if (pending) {
+            m_lamps[std::size_t(i)]->setLit(*pending);
+            pending.reset();
+        }
+    }
+    for (int i = 0; i < station::kStatusPanelCount; ++i) {
+        std::optional<QString>& pending = m_pendingStatus[std::size_t(i)];
+        if (pending) {
+            m_statusPanels[std::size_t(i)]->setText(QueueListModel::displayText(*pending));
+            pending.reset();
+        }
+    }
+    m_queueModel->apply();
+    m_logEthernetModel->apply();
+    m_logRS232Model->apply();
+}
+
+void TVuruvov::showError(const QString& message) {
+    m_errorBox->report(message);
+}
+
+void TVuruvov::stationClosed() {
+    m_closeGranted = true;
+    close();
+}
+
+void TVuruvov::stationCloseFailed(const QString& message) {
+    m_closeRequested = false;
+    showError(message);
+}
+
+void TVuruvov::closeEvent(QCloseEvent* event) {
+    if (m_closeGranted) {
+        event->accept();
+        return;
+    }
+    // The core runs the close handler; the window goes only when it says the close went through.
+    event->ignore();
+    if (!m_closeRequested) {
+        m_closeRequested = true;
+        Q_EMIT closeRequested();
+    }
+    // A core on this thread may have answered already, inside the signal.
+    if (m_closeGranted)
+        event->accept();
+}
+
+} // namespace ui
