@@ -26,9 +26,11 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
     , m_err(err) {
     using station::Field;
     connect(&core.panel(), &station::LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
-        if (field == Field::Label1 || field == Field::Label51) {
+        m_shown[static_cast<int>(field)] = text;
+        if (field == Field::Label1 || field == Field::Label51)
             m_out << text << Qt::endl;
-        }
+        else if (field == Field::lProcesados)
+            printRecord();
     });
     connect(&core.errors(), &station::ErrorReport::reported, this,
             [this](const QString& message) { m_err << message << Qt::endl; });
@@ -59,6 +61,15 @@ void ConsoleFrontEnd::attach() {
         std::signal(SIGINT, onTerminationSignal);
         std::signal(SIGTERM, onTerminationSignal);
     }
+}
+
+void ConsoleFrontEnd::printRecord() {
+    using station::Field;
+    // The guide is still shown when the count moves; it is cleared right after.
+    const auto shown = [this](Field f) { return m_shown[static_cast<int>(f)]; };
+    m_out << shown(Field::Lfecha) << u' ' << shown(Field::Lorigen) << u' ' << shown(Field::LC128) << u' '
+          << shown(Field::Lhhh) << u'x' << shown(Field::llll) << u'x' << shown(Field::lwww) << u' '
+          << shown(Field::lpeso) << u' ' << shown(Field::lpesov) << u' ' << shown(Field::lStatus) << Qt::endl;
 }
 
 void ConsoleFrontEnd::readInput() {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "station/PanelIds.h"
+
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <array>
 #include <memory>
 
 namespace app {
@@ -33,6 +36,8 @@ Q_SIGNALS:
 
 private:
     void readInput();
+    // One line per stored record, from the fields as the panel showed them when it was counted.
+    void printRecord();
     void requestClose();
 
     CoreStation& m_core;
@@ -41,6 +46,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_input;
     std::unique_ptr<QSocketNotifier> m_signals;
     QByteArray m_pending;
+    std::array<QString, station::kFieldCount> m_shown;
     bool m_closing = false;
 };
 

@@ -1,5 +1,11 @@
 #include "app/CoreStation.h"
 
+#include "station/IntegerText.h"
+
+using namespace Qt::StringLiterals;
+using config::SettingId;
+using station::Field;
+
 namespace app {
 
 CoreStation::CoreStation(QString settingsFile, QObject* parent)
@@ -15,32 +21,74 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_rawLogFiles(m_logRS232, m_logEthernet, m_settings, m_panel, m_clock, m_contadorArchivo, m_errors,
                     this)
     , m_periodicLogSave(m_rawLogFiles)
+    , m_rows(m_panel, m_executor, m_contadorArchivo, m_clock)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
-    , m_processor({m_panel, m_settings, m_origin, m_timer, m_logRS232, m_database, m_periodicLogSave,
-                   m_quality, m_clock})
-    , m_tick(m_queue, m_panel, m_timer, m_processor, m_database, m_errors) {}
+    , m_processor(
+          {m_panel, m_settings, m_origin, m_timer, m_logRS232, m_rows, m_periodicLogSave, m_quality, m_clock})
+    , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors)
+    , m_server(m_queue, m_origin)
+    , m_camaras(u"camaras.txc"_s)
+    , m_nombreCamaras(u"NombreCamaras.txt"_s)
+    , m_turno(u"turno.txt"_s) {
+    // The window's creation: the database name still holds its built-in default here.
+    m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
+}
 
 CoreStation::~CoreStation() = default;
 
 void CoreStation::startUp(const station::ScreenLayout& screen) {
-    m_errors.guard([this] { m_timer.setEnabled(true); });
+    // The tick runs from the window's creation; its first chance to fire is after this call.
+    m_timer.setEnabled(true);
     Q_EMIT placementRestored(m_formStorage.restore(screen));
+    m_errors.guard([this] { formShow(); });
 }
 
-void CoreStation::iniciar() {}
+void CoreStation::formShow() {
+    m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
+    // The files win over the stored copies; one that exists but cannot be read ends the show
+    // before the start, and the operator can press "Iniciar".
+    if (std::optional<config::LineList> list = m_camaras.readIfExists())
+        m_settings.setLines(SettingId::LogiPs, std::move(*list));
+    if (std::optional<config::LineList> list = m_turno.readIfExists())
+        m_settings.setLines(SettingId::Mturno, std::move(*list));
+    if (std::optional<config::LineList> list = m_nombreCamaras.readIfExists())
+        m_settings.setLines(SettingId::LogCamNombre, std::move(*list));
+    start();
+}
 
-void CoreStation::parar() {}
+void CoreStation::start() {
+    // The serial port comes first; until the serial intake is in, no port is ever selected, the
+    // open fails, and a failed open is ignored: the serial status text keeps what it shows.
+    const qint64 port = station::toInteger(m_settings.text(SettingId::Edpuerto));
+    m_server.start(static_cast<quint16>(port & 0xFFFF));
+    m_panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :"_s + QString::number(m_server.port()));
+}
+
+void CoreStation::iniciar() {
+    m_errors.guard([this] { start(); });
+}
+
+void CoreStation::parar() {
+    m_errors.guard([this] {
+        m_panel.setText(Field::Label51, u"Puerto com Cerrado"_s);
+        m_server.stop();
+        m_panel.setText(Field::Label1, u"Orvane Detenido"_s);
+    });
+}
 
 void CoreStation::guardar() {
     m_errors.guard([this] { m_rawLogFiles.Button3Click(); });
 }
 
 void CoreStation::reset() {
-    using station::Field;
     m_panel.reset(Field::Lbuenos);
     m_panel.reset(Field::Lmalos);
-    m_panel.setText(Field::Lcalidad, QStringLiteral("100"));
+    m_panel.setText(Field::Lcalidad, u"100"_s);
     m_panel.reset(Field::fem);
+}
+
+void CoreStation::conectar() {
+    m_errors.guard([this] { m_executor.reconnect(m_settings.text(SettingId::Eddb)); });
 }
 
 void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
@@ -49,8 +97,28 @@ void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
 
 void CoreStation::close(const station::WindowPlacement& placement) {
     m_formStorage.store(placement);
-    m_timer.setEnabled(false);
+    try {
+        formClose();
+    } catch (const std::exception& e) {
+        const QString message = station::messageOf(e);
+        m_errors.report(message);
+        Q_EMIT closeFailed(message);
+        return;
+    }
+    // Releasing the connection commits the rows stored since the tick's last commit.
+    m_executor.release();
     Q_EMIT closed();
+}
+
+void CoreStation::formClose() {
+    m_timer.setEnabled(false);
+    m_server.stop();
+    // Nothing arrives any more: the lines still queued become rows (and serial log entries) now,
+    // before the logs are written and the database is released, rather than being dropped.
+    m_tick.drain();
+    m_camaras.write(m_settings.lines(SettingId::LogiPs));
+    m_nombreCamaras.write(m_settings.lines(SettingId::LogCamNombre));
+    m_rawLogFiles.guardarAlCerrar();
 }
 
 } // namespace app

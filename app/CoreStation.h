@@ -3,26 +3,30 @@
 #include "config/SerialPortSettings.h"
 #include "config/Settings.h"
 #include "config/SettingsStore.h"
+#include "records/PackageRowInsert.h"
 #include "records/RecordProcessor.h"
 #include "station/Clock.h"
 #include "station/ErrorReport.h"
 #include "station/FormStorage.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
+#include "station/NetworkIntake.h"
 #include "station/OriginTag.h"
 #include "station/ProcessingTick.h"
 #include "station/QtTickTimer.h"
 #include "station/RawLog.h"
+#include "station/SideFile.h"
 #include "storage/FileStamp.h"
 #include "storage/RawLogFiles.h"
+#include "storage/StatementExecutor.h"
 
 #include <QObject>
 
 namespace app {
 
 // The station core put together: every piece of station state, owned here and touched only on the
-// thread this object lives on. Front ends talk to it through its invokable commands, posted as
-// queued calls, and follow it through the live panel's and the error report's notifications.
+// thread this object lives on. Front ends talk to it through its commands, posted as queued calls,
+// and follow it through the live panel's and the error report's notifications.
 class CoreStation final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CoreStation)
@@ -39,18 +43,24 @@ public:
     station::RawLog& logEthernet() { return m_logEthernet; }
     station::RawLog& logRS232() { return m_logRS232; }
 
-    // The first show: the stored settings come back, then the station starts. `placementRestored`
-    // hands the window its placement.
+    // The first show: the stored settings come back, the side files are read and the station
+    // starts. `placementRestored` hands the window its placement.
     void startUp(const station::ScreenLayout& screen = {});
-    // The operator's commands.
+
+    // The operator's commands: "Iniciar", "Parar", "Guardar Log", "Reset" and the hidden
+    // "Conectar".
     Q_INVOKABLE void iniciar();
     Q_INVOKABLE void parar();
     Q_INVOKABLE void guardar();
     Q_INVOKABLE void reset();
+    Q_INVOKABLE void conectar();
     // An operator's edit on the configuration tab; read at the next use.
     Q_INVOKABLE void setSetting(config::SettingId id, const QVariant& value);
-    // Closes the station; `closed` tells the front end when it is done, `closeFailed` when the
-    // close handler stopped on an error (the window then stays open).
+
+    // The close: the settings are stored, reception stops, lines still queued are worked off,
+    // the camera lists and the raw logs are written and the database is released. `closed` tells
+    // the front end it is done; `closeFailed` that a file could not be written and the station
+    // stays open (the settings stored, reception and the tick stopped).
     void close(const station::WindowPlacement& placement = station::WindowPlacement::designed());
 
 Q_SIGNALS:
@@ -59,6 +69,10 @@ Q_SIGNALS:
     void closeFailed(const QString& message);
 
 private:
+    void formShow();
+    void start();
+    void formClose();
+
     // The periodic raw-log save, as the record processor calls it.
     class PeriodicLogSave final : public records::PeriodicLogSave {
     public:
@@ -68,14 +82,6 @@ private:
 
     private:
         storage::RawLogFiles& m_files;
-    };
-    // Until the database is put in, rows go nowhere and no transaction is ever active.
-    class NoDatabase final : public records::RowStore, public station::TransactionControl {
-    public:
-        bool insertar(const QString&) override { return true; }
-        double tiempoPromedio() const override { return 0; }
-        bool isActive() const override { return false; }
-        void commit() override {}
     };
     // Until the quality counters are put in, nothing is judged.
     class NoQuality final : public records::QualityEvaluation {
@@ -97,11 +103,16 @@ private:
     storage::FileCounter m_contadorArchivo;
     storage::RawLogFiles m_rawLogFiles;
     PeriodicLogSave m_periodicLogSave;
-    NoDatabase m_database;
+    storage::StatementExecutor m_executor;
+    records::PackageRowInsert m_rows;
     NoQuality m_quality;
     station::QtTickTimer m_timer;
     records::RecordProcessor m_processor;
     station::ProcessingTick m_tick;
+    station::NetworkIntake m_server;
+    station::SideFile m_camaras;
+    station::SideFile m_nombreCamaras;
+    station::SideFile m_turno;
 };
 
 } // namespace app

@@ -2,6 +2,7 @@
 #include "app/CoreStation.h"
 #include "app/WindowFrontEnd.h"
 #include "station/LivePanel.h"
+#include "storage/FirebirdClient.h"
 #include "ui/CyanDusk.h"
 
 #include <QApplication>
@@ -108,7 +109,9 @@ int main(int argc, char** argv) {
         std::printf("%s\n", qUtf8Printable(station::LivePanel::kVersionCaption.toString()));
         return 0;
     }
-    if (parser.isSet(console) || !displayAvailable())
-        return runConsole(argc, argv);
-    return runWindow(argc, argv);
+    storage::leaveTerminationSignalsToTheStation();
+    const int status =
+        parser.isSet(console) || !displayAvailable() ? runConsole(argc, argv) : runWindow(argc, argv);
+    storage::shutdownFirebirdClient();
+    return status;
 }
