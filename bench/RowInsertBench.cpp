@@ -1,11 +1,17 @@
-// What one stored row costs the station (the row insert through the executor, committed on the
-// processing tick's cadence) against the raw client doing the same inserts with one prepared
-// statement and the same commits. Both run on the embedded engine in one run; the ratio is printed.
+// What one stored row costs the station (the queued entry parsed by the record processor, its row
+// inserted through the executor and committed on the processing tick's cadence) against the raw client doing
+// the same inserts with one prepared statement and the same commits. Both run on the embedded engine in one
+// run; the ratio is printed.
 
+#include "config/Settings.h"
 #include "records/PackageRowInsert.h"
+#include "records/RecordProcessor.h"
 #include "station/Clock.h"
 #include "station/CodePage.h"
 #include "station/LivePanel.h"
+#include "station/OriginTag.h"
+#include "station/RawLog.h"
+#include "station/TickTimer.h"
 #include "storage/FileStamp.h"
 #include "storage/PaquetesTable.h"
 #include "storage/StatementExecutor.h"
@@ -50,36 +56,55 @@ private:
     int m_c = 0;
 };
 
+// No serial save, no quality evaluation and a timer that does nothing: the row is what is measured.
+class Quiet final : public records::PeriodicLogSave,
+                    public records::QualityEvaluation,
+                    public station::TickTimer {
+public:
+    void grabar_logs() override {}
+    void evaluar_calidad(const QString&, const QString&, const QString&) override {}
+    void setEnabled(bool) override {}
+    bool isEnabled() const override { return false; }
+};
+
+// A queued entry as the network intake builds it, parsed by the record processor onto the panel,
+// inserted through the executor and committed on the tick's cadence.
 void stationRow(benchmark::State& state) {
     station::LivePanel panel;
-    panel.setText(Field::lplaza, u"P01"_s);
-    panel.setText(Field::Lorigen, u"CAM-01"_s);
-    panel.setText(Field::LC128, u"GUIA0001ZXWV0002TSRQ0003"_s);
-    panel.setText(Field::Lhhh, u"012.5"_s);
-    panel.setText(Field::llll, u"030.0"_s);
-    panel.setText(Field::lwww, u"045.5"_s);
-    panel.setText(Field::lpeso, u"4.5"_s);
-    panel.setText(Field::lpesov, u"3.4125"_s);
+    config::Settings settings;
+    settings.setLines(config::SettingId::LogiPs, config::LineList(u"10.1.2.3\r\n*\r\n"_s));
+    settings.setLines(config::SettingId::LogCamNombre, config::LineList(u"CAM-01\r\nALL\r\n"_s));
+    station::OriginTag origin;
+    origin.set(u"10.1.2.3"_s);
+    station::RawLog logRS232;
+    Quiet quiet;
     storage::StatementExecutor executor;
     executor.setDatabaseName(workDir().filePath(u"station.fdb"_s));
     storage::FileCounter counter;
     station::SystemClock clock;
     records::PackageRowInsert insert(panel, executor, counter, clock);
+    records::RecordProcessor processor(
+        {panel, settings, origin, quiet, logRS232, insert, quiet, quiet, clock});
     if (!executor.consultar(u"select count(*) from paquetes"_s)) { // connect outside the timing
         state.SkipWithError(qPrintable(executor.error_conexion()));
         return;
     }
+    const QString entry = u"\x02"
+                          "10.1.2.3\t\x02"
+                          "H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
+                          u"GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t\n"_s;
     Cadence cadence;
     for (auto _ : state) {
-        if (!insert.insertar(kStatus)) {
-            state.SkipWithError(qPrintable(executor.ultimo_error()));
-            break;
-        }
+        QString buffer = entry;
+        processor.procesar_dato(buffer);
         cadence.tick([&] {
             if (executor.isActive())
                 executor.commit();
         });
     }
+    if (panel.text(Field::lProcesados) != QString::number(state.iterations()) ||
+        !executor.ultimo_error().isEmpty())
+        state.SkipWithError(qPrintable(u"rows refused: "_s + executor.ultimo_error()));
     executor.release();
     state.SetItemsProcessed(state.iterations());
 }
