@@ -1,6 +1,7 @@
 #include "app/WindowFrontEnd.h"
 
 #include "app/CoreStation.h"
+#include "ui/WindowPlacement.h"
 
 namespace app {
 
@@ -25,17 +26,29 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
     connect(&m_window, &TVuruvov::guardarLogClicked, this, post(&CoreStation::guardar));
     connect(&m_window, &TVuruvov::resetClicked, this, post(&CoreStation::reset));
     connect(&m_window, &TVuruvov::closeRequested, this, [this] {
+        // Taken here and now: by the time the core runs the close the window may look otherwise.
         QMetaObject::invokeMethod(
-            &m_core, [core = &m_core] { core->close(); }, Qt::QueuedConnection);
+            &m_core, [core = &m_core, placement = ui::placementOf(m_window)] { core->close(placement); },
+            Qt::QueuedConnection);
     });
     connect(&m_window, &TVuruvov::settingEdited, this, [this](config::SettingId id, const QVariant& value) {
         QMetaObject::invokeMethod(
             &m_core, [core = &m_core, id, value] { core->setSetting(id, value); }, Qt::QueuedConnection);
     });
+    connect(&core, &CoreStation::placementRestored, &m_window,
+            [window = &m_window](const station::WindowPlacement& placement) {
+                ui::applyPlacement(*window, placement);
+            });
     connect(&core, &CoreStation::closed, &m_window, &TVuruvov::stationClosed);
     connect(&core, &CoreStation::closeFailed, &m_window, &TVuruvov::stationCloseFailed);
 }
 
 WindowFrontEnd::~WindowFrontEnd() = default;
+
+void WindowFrontEnd::startUp() {
+    QMetaObject::invokeMethod(
+        &m_core, [core = &m_core, screen = ui::screenLayoutOf(m_window)] { core->startUp(screen); },
+        Qt::QueuedConnection);
+}
 
 } // namespace app

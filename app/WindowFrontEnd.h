@@ -21,6 +21,10 @@ public:
 
     ui::TVuruvov& window() { return m_window; }
 
+    // Posts the core's start with the screens as they are now; the placement the core restores
+    // comes back to the window. Call it on the window's thread.
+    void startUp();
+
 private:
     CoreStation& m_core;
     ui::TVuruvov m_window;

@@ -55,8 +55,7 @@ int runWindow(int argc, char** argv) {
 
     coreThread.start();
     front->window().show();
-    QMetaObject::invokeMethod(
-        core.get(), [&core] { core->startUp(); }, Qt::QueuedConnection);
+    front->startUp();
     const int status = application.exec();
 
     coreThread.quit();

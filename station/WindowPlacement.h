@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 
 #include <vector>
@@ -72,3 +73,6 @@ struct ScreenLayout {
 };
 
 } // namespace station
+
+// The placement crosses from the core's thread to the window's in a queued signal.
+Q_DECLARE_METATYPE(station::WindowPlacement)

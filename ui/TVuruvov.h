@@ -3,7 +3,6 @@
 #include "config/SettingId.h"
 #include "station/PanelIds.h"
 #include "ui/StationModels.h"
-#include "ui/WindowPlacement.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -44,9 +43,6 @@ public:
     // Reads the models' present state: call it while they are still on this thread.
     explicit TVuruvov(const StationModels& models, QWidget* parent = nullptr);
     ~TVuruvov() override;
-
-    WindowPlacement placement() const { return placementOf(*this); }
-    void applyPlacement(const WindowPlacement& placement) { ui::applyPlacement(*this, placement); }
 
     // Shows an error in the general error report's box.
     void showError(const QString& message);

@@ -3,122 +3,105 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
-
-#include <array>
+#include <QWindow>
 
 namespace ui {
 
+using station::PlacementRect;
+using station::WindowPlacement;
+using station::WindowState;
+
 namespace {
 
-QString fourNumbers(int a, int b, int c, int d) {
-    return QStringLiteral("%1,%2,%3,%4").arg(a).arg(b).arg(c).arg(d);
-}
+// The window system's "restore to maximized": a minimized window that was maximized before.
+constexpr int kRestoreToMaximized = 0x2;
 
-bool readFourNumbers(QStringView text, std::array<int, 4>& out) {
-    const auto parts = text.split(u',');
-    if (parts.size() != 4)
-        return false;
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        out[std::size_t(i)] = parts[i].trimmed().toInt(&ok);
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
-bool onAScreen(QPoint point) {
-    return QGuiApplication::screenAt(point) != nullptr;
+PlacementRect rectOf(const QRect& r) {
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
 int logicalDpiOf(const QWidget& window) {
     const QScreen* screen = window.screen();
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    return screen ? qRound(screen->logicalDotsPerInch()) : 96;
+    return screen ? qRound(screen->logicalDotsPerInch()) : WindowPlacement::kDefaultPixelsPerInch;
+}
+
+bool minimized(const QWidget& window) {
+    // The window system may iconify the window without Qt having asked for it.
+    const QWindow* handle = window.windowHandle();
+    return window.isMinimized() || (handle && handle->visibility() == QWindow::Minimized);
+}
+
+void focusControl(QWidget& window, const QString& name) {
+    if (name.isEmpty())
+        return;
+    QWidget* const control = window.findChild<QWidget*>(name);
+    // A control on a tab page not on show cannot take the focus, as on the station it was built for.
+    if (control && control->focusPolicy() != Qt::NoFocus && control->isEnabled() &&
+        control->isVisibleTo(&window))
+        control->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace
 
-QString WindowPlacement::minMaxPosText() const {
-    return fourNumbers(minPosX, minPosY, maxPosX, maxPosY);
-}
-
-QString WindowPlacement::normPosText() const {
-    return fourNumbers(normLeft, normTop, normRight, normBottom);
-}
-
-bool WindowPlacement::setMinMaxPos(QStringView text) {
-    std::array<int, 4> n{};
-    if (!readFourNumbers(text, n))
-        return false;
-    minPosX = n[0], minPosY = n[1], maxPosX = n[2], maxPosY = n[3];
-    return true;
-}
-
-bool WindowPlacement::setNormPos(QStringView text) {
-    std::array<int, 4> n{};
-    if (!readFourNumbers(text, n))
-        return false;
-    normLeft = n[0], normTop = n[1], normRight = n[2], normBottom = n[3];
-    return true;
+station::ScreenLayout screenLayoutOf(const QWidget& window) {
+    station::ScreenLayout layout;
+    layout.pixelsPerInch = logicalDpiOf(window);
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    layout.monitors.reserve(std::size_t(screens.size()));
+    for (const QScreen* screen : screens)
+        layout.monitors.push_back(rectOf(screen->geometry()));
+    return layout;
 }
 
 WindowPlacement placementOf(const QWidget& window) {
     WindowPlacement p;
-    const Qt::WindowStates state = window.windowState();
-    const bool minimized = state.testFlag(Qt::WindowMinimized);
-    const bool maximized = state.testFlag(Qt::WindowMaximized);
-    p.showCmd = minimized   ? WindowPlacement::kShowMinimized
-                : maximized ? WindowPlacement::kShowMaximized
-                            : WindowPlacement::kShowNormal;
-    p.flags = minimized && maximized ? WindowPlacement::kRestoreToMaximized : 0;
+    const bool isMinimized = minimized(window);
+    const bool isMaximized = window.isMaximized() || window.isFullScreen();
+    p.showCmd = isMinimized   ? WindowPlacement::kShowMinimized
+                : isMaximized ? WindowPlacement::kShowMaximized
+                              : WindowPlacement::kShowNormal;
+    p.flags = isMinimized && isMaximized ? kRestoreToMaximized : 0;
     p.pixelsPerInch = logicalDpiOf(window);
-    if (maximized && window.screen()) {
-        const QPoint corner = window.screen()->availableGeometry().topLeft();
-        p.maxPosX = corner.x();
-        p.maxPosY = corner.y();
+    // Where a minimized window sits is the window system's business; Qt does not tell.
+    if (isMaximized && !isMinimized) {
+        const QPoint corner = window.frameGeometry().topLeft();
+        p.maxX = corner.x();
+        p.maxY = corner.y();
     }
-    QRect normal = window.normalGeometry();
-    if (!normal.isValid())
-        normal = window.geometry();
-    p.normLeft = normal.left();
-    p.normTop = normal.top();
-    p.normRight = normal.left() + normal.width();
-    p.normBottom = normal.top() + normal.height();
+    const QRect normal = window.normalGeometry();
+    p.normPos = rectOf(normal.isValid() ? normal : window.geometry());
     if (const QWidget* focus = window.focusWidget())
         p.activeControl = focus->objectName();
     return p;
 }
 
 void applyPlacement(QWidget& window, const WindowPlacement& p) {
-    const bool sameResolution = p.pixelsPerInch == logicalDpiOf(window);
-    if (sameResolution && p.normLeft < p.normRight && p.normTop < p.normBottom &&
-        onAScreen({p.normLeft, p.normTop}) && onAScreen({p.normRight - 1, p.normBottom - 1}))
-        window.setGeometry(p.normLeft, p.normTop, p.normRight - p.normLeft, p.normBottom - p.normTop);
+    // The normal area belongs to a normal window: set on a maximized one it would be lost.
+    if (window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        window.setWindowState(Qt::WindowNoState);
+    const PlacementRect& r = p.normPos;
+    if (r == WindowPlacement::kDesignedRect)
+        window.resize(r.right - r.left, r.bottom - r.top);
+    else
+        window.setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
 
-    Qt::WindowStates state = Qt::WindowNoState;
-    switch (p.showCmd) {
-    case 2:
-    case 6:
-    case 7:
-        state = Qt::WindowMinimized;
-        if (p.flags & WindowPlacement::kRestoreToMaximized)
-            state |= Qt::WindowMaximized;
+    switch (p.state()) {
+    case WindowState::Minimized:
+        window.showNormal();
+        window.setWindowState((p.flags & kRestoreToMaximized) ? Qt::WindowMinimized | Qt::WindowMaximized
+                                                              : Qt::WindowMinimized);
+        window.show();
         break;
-    case 3:
-        state = Qt::WindowMaximized;
+    case WindowState::Maximized:
+        window.showMaximized();
         break;
-    default: // 1, 5, 9 and anything else: normal
+    case WindowState::Normal:
+        window.showNormal();
         break;
     }
-    window.setWindowState(state);
-
-    if (p.activeControl.isEmpty())
-        return;
-    QWidget* const control = window.findChild<QWidget*>(p.activeControl);
-    if (control && control->focusPolicy() != Qt::NoFocus && control->isEnabled() && !control->isHidden())
-        control->setFocus();
+    focusControl(window, p.activeControl);
 }
 
 } // namespace ui

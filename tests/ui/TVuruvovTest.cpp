@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -35,11 +36,13 @@ using station::LivePanel;
 
 constexpr int kWaitMs = 5000;
 
-// The window over a real core on its own thread, as the station runs it.
+// The window over a real core on its own thread, as the station runs it; its close stores the
+// settings in a folder of its own, never in the user's.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_core = std::make_unique<app::CoreStation>();
+        ASSERT_TRUE(m_settingsDir.isValid());
+        m_core = std::make_unique<app::CoreStation>(m_settingsDir.filePath(QStringLiteral("OrvaneDB.reg")));
         m_front = std::make_unique<app::WindowFrontEnd>(*m_core);
         m_core->moveToThread(&m_thread);
         m_thread.start();
@@ -80,6 +83,7 @@ protected:
     app::CoreStation& core() { return *m_core; }
 
 private:
+    QTemporaryDir m_settingsDir;
     QThread m_thread;
     std::unique_ptr<app::CoreStation> m_core;
     std::unique_ptr<app::WindowFrontEnd> m_front;

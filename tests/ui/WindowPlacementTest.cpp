@@ -10,13 +10,14 @@
 
 namespace {
 
-using ui::WindowPlacement;
+using station::PlacementRect;
+using station::WindowPlacement;
 
 int currentDpi() {
     return qRound(QGuiApplication::primaryScreen()->logicalDotsPerInch());
 }
 
-// A window with a designed place and a control that can take the focus.
+// A window with a place of its own and a control that can take the focus.
 struct Window {
     Window() {
         auto* layout = new QVBoxLayout(&widget);
@@ -29,6 +30,19 @@ struct Window {
     QLineEdit* edit;
 };
 
+// The offscreen platform has one screen.
+TEST(WindowPlacement, ScreenLayoutHoldsTheResolutionAndEveryScreen) {
+    Window window;
+    const station::ScreenLayout layout = ui::screenLayoutOf(window.widget);
+    EXPECT_EQ(layout.pixelsPerInch, currentDpi());
+    ASSERT_EQ(layout.monitors.size(), 1u);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    ASSERT_GT(screen.width(), 0);
+    // Right and bottom lie just outside the screen.
+    EXPECT_EQ(layout.monitors[0], (PlacementRect{screen.x(), screen.y(), screen.x() + screen.width(),
+                                                 screen.y() + screen.height()}));
+}
+
 TEST(WindowPlacement, RoundTripsTheNormalRectangleAndFocus) {
     Window first;
     first.widget.setGeometry(40, 30, 500, 400);
@@ -38,55 +52,39 @@ TEST(WindowPlacement, RoundTripsTheNormalRectangleAndFocus) {
     EXPECT_EQ(stored.showCmd, 1);
     EXPECT_EQ(stored.flags, 0);
     EXPECT_EQ(stored.pixelsPerInch, currentDpi());
-    EXPECT_EQ(stored.normPosText(), QStringLiteral("40,30,540,430"));
+    EXPECT_EQ(stored.normPos, (PlacementRect{40, 30, 540, 430}));
     EXPECT_EQ(stored.activeControl, QStringLiteral("Edpuerto"));
+    EXPECT_EQ(stored.maxX, -1);
 
-    WindowPlacement read;
-    ASSERT_TRUE(read.setNormPos(stored.normPosText()));
-    ASSERT_TRUE(read.setMinMaxPos(stored.minMaxPosText()));
-    read.pixelsPerInch = stored.pixelsPerInch;
-    read.activeControl = stored.activeControl;
     Window second;
-    ui::applyPlacement(second.widget, read);
+    ui::applyPlacement(second.widget, stored);
+    EXPECT_TRUE(second.widget.isVisible());
     EXPECT_EQ(second.widget.geometry(), QRect(40, 30, 500, 400));
-    second.widget.show();
     EXPECT_EQ(second.widget.focusWidget(), second.edit);
+    EXPECT_EQ(ui::placementOf(second.widget), stored);
 }
 
-struct RectangleCase {
-    const char* name;
-    int dpiOffset;
-    int left, top, right, bottom;
-    bool applied;
-};
+// The designed placement is a window of the designed size that was never moved: it keeps the place
+// the window system gave it.
+TEST(WindowPlacement, DesignedPlacementGivesTheDesignedSizeWherever) {
+    Window window;
+    ui::applyPlacement(window.widget, WindowPlacement::designed(currentDpi()));
+    EXPECT_EQ(window.widget.geometry(), QRect(10, 20, 773, 491));
+    EXPECT_EQ(window.widget.windowState(), Qt::WindowNoState);
+}
 
-class PlacementRectangle : public ::testing::TestWithParam<RectangleCase> {};
-
-TEST_P(PlacementRectangle, AppliedOnlyAtTheSameResolutionAndOnAScreen) {
-    const RectangleCase& c = GetParam();
+// The core has already judged the rectangle: the window takes it as it comes, off the screen too.
+TEST(WindowPlacement, DoesNotJudgeTheRectangleAgain) {
     WindowPlacement p;
-    p.pixelsPerInch = currentDpi() + c.dpiOffset;
-    p.normLeft = c.left, p.normTop = c.top, p.normRight = c.right, p.normBottom = c.bottom;
+    p.pixelsPerInch = currentDpi() + 24;
+    p.normPos = {500, 60, 900, 360};
     Window window;
     ui::applyPlacement(window.widget, p);
-    const QRect expected =
-        c.applied ? QRect(QPoint(c.left, c.top), QPoint(c.right - 1, c.bottom - 1)) : QRect(10, 20, 300, 200);
-    EXPECT_EQ(window.widget.geometry(), expected);
+    EXPECT_EQ(window.widget.geometry(), QRect(500, 60, 400, 300));
 }
 
-// The offscreen platform has one 800 x 600 screen.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, PlacementRectangle, ::testing::Values(
-    RectangleCase{"OnScreen", 0, 50, 60, 450, 360, true},
-    RectangleCase{"OtherResolution", 24, 50, 60, 450, 360, false},
-    RectangleCase{"LeftNotBeforeRight", 0, 450, 60, 450, 360, false},
-    RectangleCase{"CornerOffTheScreen", 0, 500, 60, 900, 360, false},
-    RectangleCase{"TopLeftOffTheScreen", 0, -300, 60, 100, 360, false},
-    RectangleCase{"LastPixelOnTheScreen", 0, 0, 0, 800, 600, true}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
 struct StateCase {
+    const char* name;
     int showCmd;
     int flags;
     Qt::WindowStates state;
@@ -94,43 +92,62 @@ struct StateCase {
 
 class PlacementState : public ::testing::TestWithParam<StateCase> {};
 
-TEST_P(PlacementState, ShowCommandGivesTheWindowState) {
+// Whatever the state, the normal rectangle survives it and comes back at the next store.
+TEST_P(PlacementState, StateIsAppliedAndStoredBackWithTheNormalRectangle) {
+    const StateCase& c = GetParam();
     WindowPlacement p;
-    p.showCmd = GetParam().showCmd;
-    p.flags = GetParam().flags;
+    p.showCmd = c.showCmd;
+    p.flags = c.flags;
+    p.normPos = {50, 60, 450, 360};
     Window window;
     ui::applyPlacement(window.widget, p);
-    EXPECT_EQ(window.widget.windowState(), GetParam().state);
+    EXPECT_EQ(window.widget.windowState(), c.state);
+
+    const WindowPlacement back = ui::placementOf(window.widget);
+    EXPECT_EQ(back.showCmd, c.showCmd);
+    EXPECT_EQ(back.flags, c.flags);
+    EXPECT_EQ(back.normPos, p.normPos);
+    EXPECT_EQ(back.minX, -1);
+    // Only a window that stands maximized knows where it stands.
+    EXPECT_EQ(back.maxX != -1, c.state == Qt::WindowMaximized);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ShowCmd, PlacementState,
-    ::testing::Values(StateCase{1, 0, Qt::WindowNoState}, StateCase{5, 0, Qt::WindowNoState},
-                      StateCase{9, 0, Qt::WindowNoState}, StateCase{2, 0, Qt::WindowMinimized},
-                      StateCase{6, 0, Qt::WindowMinimized}, StateCase{7, 0, Qt::WindowMinimized},
-                      StateCase{2, 2, Qt::WindowMinimized | Qt::WindowMaximized},
-                      StateCase{3, 0, Qt::WindowMaximized}, StateCase{0, 0, Qt::WindowNoState}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(ShowCmd, PlacementState, ::testing::Values(
+    StateCase{"Normal", 1, 0, Qt::WindowNoState},
+    StateCase{"Minimized", 2, 0, Qt::WindowMinimized},
+    StateCase{"MinimizedFromMaximized", 2, 2, Qt::WindowMinimized | Qt::WindowMaximized},
+    StateCase{"Maximized", 3, 0, Qt::WindowMaximized}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
-TEST(WindowPlacement, StoresTheStateItWasIn) {
+TEST(WindowPlacement, FocusGoesOnlyToAControlThatCanTakeIt) {
+    WindowPlacement p = WindowPlacement::designed(currentDpi());
     Window window;
-    window.widget.setWindowState(Qt::WindowMaximized);
-    EXPECT_EQ(ui::placementOf(window.widget).showCmd, 3);
-    window.widget.setWindowState(Qt::WindowMinimized | Qt::WindowMaximized);
-    const WindowPlacement p = ui::placementOf(window.widget);
-    EXPECT_EQ(p.showCmd, 2);
-    EXPECT_EQ(p.flags, WindowPlacement::kRestoreToMaximized);
-    // The normal rectangle is kept whatever the state.
-    EXPECT_EQ(p.normPosText(), QStringLiteral("10,20,310,220"));
-}
+    auto* other = new QLineEdit(&window.widget);
+    other->setObjectName(QStringLiteral("Edmail"));
+    window.widget.layout()->addWidget(other);
+    window.widget.show();
+    other->setFocus();
 
-TEST(WindowPlacement, PositionTextsMustHoldFourNumbers) {
-    WindowPlacement p;
-    EXPECT_TRUE(p.setNormPos(u"1,-2,3,4"));
-    EXPECT_EQ(p.normTop, -2);
-    const WindowPlacement before = p;
-    for (const char16_t* bad : {u"1,2,3", u"1,2,3,4,5", u"a,2,3,4", u""})
-        EXPECT_FALSE(p.setNormPos(bad)) << qPrintable(QString::fromUtf16(bad));
-    EXPECT_EQ(p, before);
+    window.edit->setEnabled(false);
+    p.activeControl = QStringLiteral("Edpuerto");
+    ui::applyPlacement(window.widget, p);
+    EXPECT_EQ(window.widget.focusWidget(), other);
+
+    window.edit->setEnabled(true);
+    window.edit->hide();
+    ui::applyPlacement(window.widget, p);
+    EXPECT_EQ(window.widget.focusWidget(), other);
+
+    p.activeControl = QStringLiteral("NoSuchControl");
+    ui::applyPlacement(window.widget, p);
+    EXPECT_EQ(window.widget.focusWidget(), other);
+
+    window.edit->show();
+    p.activeControl = QStringLiteral("Edpuerto");
+    ui::applyPlacement(window.widget, p);
+    EXPECT_EQ(window.widget.focusWidget(), window.edit);
 }
 
 } // namespace
