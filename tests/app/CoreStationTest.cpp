@@ -1,0 +1,340 @@
+#include "app/CoreStation.h"
+
+#include "config/SettingsStore.h"
+#include "station/FormStorage.h"
+#include "storage/StatementExecutor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using config::SettingId;
+using station::Field;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+const QString kListeningOn = u"Orvane Monitoreando en puerto  :"_s;
+const QString kLabel1Designed = u"Puerto de escucha"_s;
+const QString kPortInUse = u"Could not bind socket. Address and port are already in use."_s;
+const QByteArray kDefaultCameraList = "192.168.1.4\r\n192.168.1.255\r\n*\r\n";
+
+// A device line as a reading device sends it; the station's default camera list accepts any origin.
+const QByteArray kDeviceLine = "\x02H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
+                               "GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t\n";
+
+// A port nobody listens on right now.
+quint16 freePort() {
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    return probe.serverPort();
+}
+
+// Whether something accepts connections on the port. The station's intake has a thread of its own,
+// so a blocking connect from the core's thread is answered.
+bool accepts(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(kWaitMs);
+}
+
+QByteArray contents(const QString& fileName) {
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& fileName, const QByteArray& bytes) {
+    QFile file(fileName);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// The station core driven on the test thread, in a working directory of its own: the side files,
+// the embedded database and the log folders all land there.
+class CoreStationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_work.isValid());
+        ASSERT_TRUE(m_config.isValid());
+        m_previous = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(m_work.path()));
+    }
+
+    void TearDown() override {
+        m_core.reset();
+        QDir::setCurrent(m_previous);
+    }
+
+    QString settingsFile() const { return m_config.filePath(u"OrvaneDB.reg"_s); }
+
+    // What an earlier run left in the settings store.
+    void storePort(const QString& text) {
+        config::SettingsStore store(settingsFile());
+        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, text);
+        store.save();
+    }
+
+    app::CoreStation& core() {
+        if (!m_core) {
+            m_core = std::make_unique<app::CoreStation>(settingsFile());
+            QObject::connect(&m_core->errors(), &station::ErrorReport::reported, m_core.get(),
+                             [this](const QString& message) { errors << message; });
+        }
+        return *m_core;
+    }
+
+    app::CoreStation& startUp() {
+        core().startUp();
+        return core();
+    }
+
+    QString label(Field field) { return core().panel().text(field); }
+
+    // Rows in the station's database; the station must have released it.
+    QString rowCount() {
+        storage::StatementExecutor reader;
+        reader.setDatabaseName(u"ROVEZOD30.FDB"_s);
+        EXPECT_TRUE(reader.consultar(u"select count(*) from paquetes"_s))
+            << qPrintable(reader.ultimo_error());
+        return reader.ultimo_resultado();
+    }
+
+    QStringList errors;
+
+private:
+    QTemporaryDir m_work;
+    QTemporaryDir m_config;
+    QString m_previous;
+    std::unique_ptr<app::CoreStation> m_core;
+};
+
+// --- the first start ------------------------------------------------------------------------------
+
+struct ListeningCase {
+    const char* name;
+    std::function<QString(quint16 free)> stored; // Edpuerto_Text as an earlier run stored it
+    std::function<quint16(quint16 free)> port;   // where the station must listen
+};
+
+void PrintTo(const ListeningCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FirstStartListens : public CoreStationTest, public ::testing::WithParamInterface<ListeningCase> {};
+
+TEST_P(FirstStartListens, OnTheStoredPortAndSaysSo) {
+    const quint16 free = freePort();
+    const quint16 expected = GetParam().port(free);
+    if (expected != free && accepts(expected))
+        GTEST_SKIP() << "port " << expected << " is in use on this machine";
+    storePort(GetParam().stored(free));
+
+    startUp();
+
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    EXPECT_TRUE(accepts(expected));
+    EXPECT_EQ(label(Field::Label1), kListeningOn + QString::number(expected));
+    // No serial port is selected; its failed open leaves the status as it was.
+    EXPECT_EQ(label(Field::Label51), u"Puerto serial"_s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Edpuerto, FirstStartListens,
+                         ::testing::Values(ListeningCase{"StoredPort",
+                                                         [](quint16 free) { return QString::number(free); },
+                                                         [](quint16 free) { return free; }},
+                                           // Only the low 16 bits count: 70000 is 4464.
+                                           ListeningCase{"LowSixteenBits", [](quint16) { return u"70000"_s; },
+                                                         [](quint16) { return quint16(4464); }}),
+                         [](const auto& info) { return info.param.name; });
+
+struct FailingCase {
+    const char* name;
+    std::function<QString(quint16 busy)> stored;
+    std::function<QString(quint16 busy)> message;
+};
+
+void PrintTo(const FailingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FirstStartFails : public CoreStationTest, public ::testing::WithParamInterface<FailingCase> {};
+
+TEST_P(FirstStartFails, ReportsAndLeavesTheStatusAlone) {
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, 0));
+    const quint16 busy = squatter.serverPort();
+    storePort(GetParam().stored(busy));
+
+    startUp();
+
+    EXPECT_EQ(errors, QStringList{GetParam().message(busy)});
+    EXPECT_EQ(label(Field::Label1), kLabel1Designed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edpuerto, FirstStartFails,
+    ::testing::Values(FailingCase{"NotAnInteger", [](quint16) { return u"abc"_s; },
+                                  [](quint16) { return u"'abc' is not a valid integer value"_s; }},
+                      FailingCase{"PortInUse", [](quint16 busy) { return QString::number(busy); },
+                                  [](quint16) { return kPortInUse; }}),
+    [](const auto& info) { return info.param.name; });
+
+// --- Iniciar and Parar ----------------------------------------------------------------------------
+
+TEST_F(CoreStationTest, IniciarKeepsTheRunningPortUntilPararThenTakesTheNewOne) {
+    const quint16 first = freePort();
+    storePort(QString::number(first));
+    app::CoreStation& station = startUp();
+    ASSERT_TRUE(accepts(first));
+    QTcpServer reserve;
+    ASSERT_TRUE(reserve.listen(QHostAddress::AnyIPv4, 0));
+    const quint16 second = reserve.serverPort();
+    reserve.close();
+
+    station.setSetting(SettingId::Edpuerto, QString::number(second));
+    station.iniciar();
+    EXPECT_TRUE(accepts(first));
+    EXPECT_FALSE(accepts(second));
+    EXPECT_EQ(label(Field::Label1), kListeningOn + QString::number(first));
+
+    station.parar();
+    EXPECT_EQ(label(Field::Label51), u"Puerto com Cerrado"_s);
+    EXPECT_EQ(label(Field::Label1), u"Orvane Detenido"_s);
+    EXPECT_FALSE(accepts(first));
+
+    station.iniciar();
+    EXPECT_TRUE(accepts(second));
+    EXPECT_FALSE(accepts(first));
+    EXPECT_EQ(label(Field::Label1), kListeningOn + QString::number(second));
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+}
+
+// --- the side files -------------------------------------------------------------------------------
+
+TEST_F(CoreStationTest, FirstCloseWritesTheCameraListsInTheCodePageWithCrLfAfterEveryLine) {
+    storePort(QString::number(freePort()));
+    app::CoreStation& station = startUp();
+    QSignalSpy closed(&station, &app::CoreStation::closed);
+
+    station.close();
+
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    EXPECT_EQ(contents(u"camaras.txc"_s), kDefaultCameraList);
+    EXPECT_EQ(contents(u"NombreCamaras.txt"_s), kDefaultCameraList);
+    EXPECT_FALSE(QFile::exists(u"turno.txt"_s));
+}
+
+TEST_F(CoreStationTest, CameraListWithAUtf8MarkIsReadAndWrittenBackWithIt) {
+    const QByteArray file = "\xEF\xBB\xBF"
+                            "10.0.0.7\r\nC\xC3\xA1mara norte\r\n*\r\n";
+    writeFile(u"camaras.txc"_s, file);
+    storePort(QString::number(freePort()));
+    app::CoreStation& station = startUp();
+    EXPECT_EQ(station.settings().lines(SettingId::LogiPs).lines(),
+              (QStringList{u"10.0.0.7"_s, u"C\u00e1mara norte"_s, u"*"_s}));
+
+    station.close();
+
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    EXPECT_EQ(contents(u"camaras.txc"_s), file);
+}
+
+TEST_F(CoreStationTest, UnreadableSideFileSkipsTheStartUntilIniciar) {
+    ASSERT_TRUE(QDir().mkdir(u"camaras.txc"_s));
+    const quint16 port = freePort();
+    storePort(QString::number(port));
+
+    app::CoreStation& station = startUp();
+
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_FALSE(accepts(port));
+    EXPECT_EQ(label(Field::Label1), kLabel1Designed);
+
+    station.iniciar();
+    EXPECT_TRUE(accepts(port));
+}
+
+TEST_F(CoreStationTest, SideFileWriteFailureEndsTheCloseAfterTheSettingsWereStored) {
+    storePort(QString::number(freePort()));
+    app::CoreStation& station = startUp();
+    station.setSetting(SettingId::Eddb, u"otra.fdb"_s);
+    ASSERT_TRUE(QDir().mkdir(u"NombreCamaras.txt"_s));
+    QSignalSpy closed(&station, &app::CoreStation::closed);
+    QSignalSpy failed(&station, &app::CoreStation::closeFailed);
+
+    station.close();
+
+    EXPECT_EQ(closed.count(), 0);
+    ASSERT_EQ(failed.count(), 1);
+    const QString message = failed.at(0).at(0).toString();
+    EXPECT_TRUE(message.contains(u"NombreCamaras.txt"_s)) << qPrintable(message);
+    EXPECT_EQ(errors, QStringList{message});
+    config::SettingsStore stored(settingsFile());
+    ASSERT_FALSE(stored.load().has_value());
+    EXPECT_EQ(stored.readString(station::FormStorage::kKey, u"Eddb_Text"_s), u"otra.fdb"_s);
+}
+
+// --- no line is lost ------------------------------------------------------------------------------
+
+TEST_F(CoreStationTest, LinesQueuedBeforePararStillBecomeRows) {
+    constexpr int kLines = 3;
+    const quint16 port = freePort();
+    storePort(QString::number(port));
+    app::CoreStation& station = startUp();
+    // The intake appends on its own thread; the tick only runs when this thread lets it.
+    QSemaphore queued;
+    QObject::connect(
+        &station.queue(), &station::IntakeQueue::appended, &station.queue(), [&queued] { queued.release(); },
+        Qt::DirectConnection);
+
+    QTcpSocket device;
+    device.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(device.waitForConnected(kWaitMs));
+    for (int i = 0; i < kLines; ++i)
+        device.write(kDeviceLine);
+    ASSERT_TRUE(device.waitForBytesWritten(kWaitMs));
+    ASSERT_TRUE(queued.tryAcquire(kLines, kWaitMs));
+
+    station.parar();
+    EXPECT_EQ(station.queue().size(), kLines);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return label(Field::lProcesados) == QString::number(kLines); }, kWaitMs));
+
+    station.close();
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    EXPECT_EQ(rowCount(), QString::number(kLines));
+}
+
+TEST_F(CoreStationTest, CloseWorksOffTheQueueAtOnce) {
+    constexpr int kItems = 50;
+    storePort(QString::number(freePort()));
+    app::CoreStation& station = startUp();
+    const QString item = u"\x02"_s + u"127.0.0.1\t"_s + QString::fromLatin1(kDeviceLine);
+    for (int i = 0; i < kItems; ++i)
+        station.queue().append(item);
+    QSignalSpy closed(&station, &app::CoreStation::closed);
+
+    // No event is processed in between: the tick's pacing never gets a turn.
+    station.close();
+
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_TRUE(station.queue().isEmpty());
+    EXPECT_EQ(label(Field::lProcesados), QString::number(kItems));
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    EXPECT_EQ(rowCount(), QString::number(kItems));
+}
+
+} // namespace

@@ -1,0 +1,155 @@
+#include "config/SettingsStore.h"
+#include "station/FormStorage.h"
+#include "storage/StatementExecutor.h"
+#include "tools/ReadingGenerator.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kDevices = 3;
+constexpr int kLinesPerDevice = 200;
+constexpr int kWaitMs = 60000;
+
+// The guide a generated line carries: the code of its code|weight|plaza group.
+QString guideOf(const QByteArray& line) {
+    return QString::fromLatin1(line.split('!').value(4).split('|').value(0));
+}
+
+// The headless station as it runs on a server: its own working directory and settings, devices on
+// loopback, and a SIGTERM while it still has lines to work off.
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_work.isValid());
+        ASSERT_TRUE(m_config.isValid());
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+        m_port = probe.serverPort();
+        probe.close();
+        config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
+        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
+        store.save();
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"XDG_CONFIG_HOME"_s, m_config.path());
+        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
+        m_station.setProcessEnvironment(environment);
+        m_station.setWorkingDirectory(m_work.path());
+        m_station.setProgram(QStringLiteral(ORVANEDB_PATH));
+        m_station.setArguments({u"--console"_s});
+    }
+
+    void TearDown() override {
+        if (m_station.state() != QProcess::NotRunning) {
+            m_station.kill();
+            m_station.waitForFinished(kWaitMs);
+        }
+    }
+
+    // Reads the station's standard output until `done` holds for what it printed, or the deadline.
+    bool readUntil(const std::function<bool(const QString&)>& done) {
+        const QDeadlineTimer deadline(kWaitMs);
+        while (!done(m_printed)) {
+            if (deadline.hasExpired() || m_station.state() == QProcess::NotRunning)
+                return false;
+            m_station.waitForReadyRead(int(deadline.remainingTime()));
+            m_printed += QString::fromUtf8(m_station.readAllStandardOutput());
+        }
+        return true;
+    }
+
+    QString database() const { return m_work.filePath(u"ROVEZOD30.FDB"_s); }
+
+    QTemporaryDir m_work;
+    QTemporaryDir m_config;
+    quint16 m_port = 0;
+    QProcess m_station;
+    QString m_printed;
+};
+
+TEST_F(EndToEndTest, SigtermWithLinesQueuedStoresEveryRowAndExitsCleanly) {
+    m_station.start();
+    ASSERT_TRUE(m_station.waitForStarted(kWaitMs)) << qPrintable(m_station.errorString());
+    ASSERT_TRUE(readUntil([](const QString& out) {
+        return out.contains(u"Orvane Monitoreando en puerto"_s);
+    })) << qPrintable(m_printed)
+        << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
+    EXPECT_TRUE(m_printed.contains(u"Orvane Monitoreando en puerto  :"_s + QString::number(m_port)));
+
+    std::vector<std::unique_ptr<QTcpSocket>> devices;
+    QSet<QString> sent;
+    for (int d = 0; d < kDevices; ++d) {
+        auto& device = devices.emplace_back(std::make_unique<QTcpSocket>());
+        device->connectToHost(QHostAddress::LocalHost, m_port);
+        ASSERT_TRUE(device->waitForConnected(kWaitMs));
+        tools::ReadingGenerator generator(20240105, d + 1);
+        QByteArray bytes;
+        for (int i = 0; i < kLinesPerDevice; ++i) {
+            const QByteArray line = generator.next();
+            sent.insert(guideOf(line));
+            bytes += line;
+        }
+        device->write(bytes);
+    }
+    for (auto& device : devices) {
+        while (device->bytesToWrite() > 0)
+            ASSERT_TRUE(device->waitForBytesWritten(kWaitMs));
+    }
+    const int total = kDevices * kLinesPerDevice;
+    ASSERT_EQ(sent.size(), total);
+
+    // Once the first record is stored the intake has long read what the devices sent; at one line per
+    // tick most of it is still queued.
+    static const QRegularExpression record(u"^\\d{12} \\S+ (GUIA[A-Z0-9]{20}) "_s,
+                                           QRegularExpression::MultilineOption);
+    ASSERT_TRUE(readUntil([](const QString& out) { return record.match(out).hasMatch(); }))
+        << qPrintable(m_printed);
+    const qsizetype printedBeforeTerm = m_printed.count(u'\n');
+    m_station.terminate();
+
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    m_printed += QString::fromUtf8(m_station.readAllStandardOutput());
+    const QString errors = QString::fromUtf8(m_station.readAllStandardError());
+    EXPECT_EQ(m_station.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_station.exitCode(), 0) << qPrintable(errors);
+    EXPECT_LT(printedBeforeTerm, total) << "the lines were no longer queued at the SIGTERM";
+
+    // One console line per stored record.
+    QSet<QString> printed;
+    int printedLines = 0;
+    for (auto it = record.globalMatch(m_printed); it.hasNext(); ++printedLines)
+        printed.insert(it.next().captured(1));
+    EXPECT_EQ(printedLines, total);
+    EXPECT_TRUE(printed == sent) << (sent - printed).size() << " guides sent were never printed";
+
+    storage::StatementExecutor reader;
+    reader.setDatabaseName(database());
+    ASSERT_TRUE(reader.consultar(u"select count(*) from paquetes"_s)) << qPrintable(reader.ultimo_error());
+    EXPECT_EQ(reader.ultimo_resultado(), QString::number(total));
+    ASSERT_TRUE(reader.consultar(u"select count(distinct paquete) from paquetes"_s));
+    EXPECT_EQ(reader.ultimo_resultado(), QString::number(total));
+    int missing = 0;
+    for (const QString& guide : std::as_const(sent)) {
+        ASSERT_TRUE(reader.consultar(u"select count(*) from paquetes where paquete = ?"_s, {guide}));
+        missing += reader.ultimo_resultado() == u"1"_s ? 0 : 1;
+    }
+    EXPECT_EQ(missing, 0);
+}
+
+} // namespace
