@@ -32,7 +32,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
         else if (field == Field::lProcesados)
             printRecord();
     });
-    connect(&core.errors(), &station::ErrorReport::reported, this,
+    connect(&core.errors(), &base::ErrorReport::reported, this,
             [this](const QString& message) { m_err << message << Qt::endl; });
     connect(&core, &CoreStation::closed, this, &ConsoleFrontEnd::finished);
 }

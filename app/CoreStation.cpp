@@ -1,6 +1,6 @@
 #include "app/CoreStation.h"
 
-#include "station/IntegerText.h"
+#include "base/IntegerText.h"
 
 using namespace Qt::StringLiterals;
 using config::SettingId;
@@ -59,7 +59,7 @@ void CoreStation::formShow() {
 void CoreStation::start() {
     // The serial port comes first; until the serial intake is in, no port is ever selected, the
     // open fails, and a failed open is ignored: the serial status text keeps what it shows.
-    const qint64 port = station::toInteger(m_settings.text(SettingId::Edpuerto));
+    const qint64 port = base::toInteger(m_settings.text(SettingId::Edpuerto));
     m_server.start(static_cast<quint16>(port & 0xFFFF));
     m_panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :"_s + QString::number(m_server.port()));
 }
@@ -100,7 +100,7 @@ void CoreStation::close(const station::WindowPlacement& placement) {
     try {
         formClose();
     } catch (const std::exception& e) {
-        const QString message = station::messageOf(e);
+        const QString message = base::messageOf(e);
         m_errors.report(message);
         Q_EMIT closeFailed(message);
         return;

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "base/Clock.h"
+#include "base/ErrorReport.h"
 #include "config/SerialPortSettings.h"
 #include "config/Settings.h"
 #include "config/SettingsStore.h"
 #include "records/PackageRowInsert.h"
 #include "records/RecordProcessor.h"
-#include "station/Clock.h"
-#include "station/ErrorReport.h"
 #include "station/FormStorage.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
@@ -39,7 +39,7 @@ public:
     config::Settings& settings() { return m_settings; }
     station::LivePanel& panel() { return m_panel; }
     station::IntakeQueue& queue() { return m_queue; }
-    station::ErrorReport& errors() { return m_errors; }
+    base::ErrorReport& errors() { return m_errors; }
     station::RawLog& logEthernet() { return m_logEthernet; }
     station::RawLog& logRS232() { return m_logRS232; }
 
@@ -94,12 +94,12 @@ private:
     station::LivePanel m_panel;
     station::IntakeQueue m_queue;
     station::OriginTag m_origin;
-    station::ErrorReport m_errors;
+    base::ErrorReport m_errors;
     station::RawLog m_logRS232;
     station::RawLog m_logEthernet;
     config::SettingsStore m_store;
     station::FormStorage m_formStorage;
-    station::SystemClock m_clock;
+    base::SystemClock m_clock;
     storage::FileCounter m_contadorArchivo;
     storage::RawLogFiles m_rawLogFiles;
     PeriodicLogSave m_periodicLogSave;

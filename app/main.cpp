@@ -1,69 +1,13 @@
-#include "app/ConsoleFrontEnd.h"
-#include "app/CoreStation.h"
-#include "app/WindowFrontEnd.h"
+#include "app/FrontEndMains.h"
 #include "station/LivePanel.h"
 #include "storage/FirebirdClient.h"
-#include "ui/CyanDusk.h"
 
-#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QThread>
 
 #include <cstdio>
 
 namespace {
-
-int runConsole(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-
-    QThread coreThread;
-    coreThread.setObjectName(QStringLiteral("core"));
-    auto core = std::make_unique<app::CoreStation>();
-    core->moveToThread(&coreThread);
-
-    app::ConsoleFrontEnd console(*core, stdout, stderr);
-    QObject::connect(&console, &app::ConsoleFrontEnd::finished, &application, &QCoreApplication::quit);
-    console.attach();
-
-    coreThread.start();
-    QMetaObject::invokeMethod(
-        core.get(), [&core] { core->startUp(); }, Qt::QueuedConnection);
-    const int status = application.exec();
-
-    coreThread.quit();
-    coreThread.wait();
-    core.reset();
-    return status;
-}
-
-// The station with its window. The window is built while the core is still on this thread, so it
-// reads the core's state directly once; from then on it only follows notifications and posts.
-int runWindow(int argc, char** argv) {
-    QApplication application(argc, argv);
-    const QString styleProblem = ui::applyCyanDusk(application);
-
-    QThread coreThread;
-    coreThread.setObjectName(QStringLiteral("core"));
-    auto core = std::make_unique<app::CoreStation>();
-    auto front = std::make_unique<app::WindowFrontEnd>(*core);
-    if (!styleProblem.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qUtf8Printable(styleProblem));
-        front->window().showError(styleProblem);
-    }
-    core->moveToThread(&coreThread);
-
-    coreThread.start();
-    front->window().show();
-    front->startUp();
-    const int status = application.exec();
-
-    coreThread.quit();
-    coreThread.wait();
-    front.reset();
-    core.reset();
-    return status;
-}
 
 // A window needs a display; without one the station runs headless.
 bool displayAvailable() {
@@ -109,8 +53,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     storage::leaveTerminationSignalsToTheStation();
-    const int status =
-        parser.isSet(console) || !displayAvailable() ? runConsole(argc, argv) : runWindow(argc, argv);
+    const int status = app::windowBuiltIn() && !parser.isSet(console) && displayAvailable()
+                           ? app::runWindow(argc, argv)
+                           : app::runConsole(argc, argv);
     storage::shutdownFirebirdClient();
     return status;
 }

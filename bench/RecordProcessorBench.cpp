@@ -1,6 +1,6 @@
+#include "base/Clock.h"
 #include "config/Settings.h"
 #include "records/RecordProcessor.h"
-#include "station/Clock.h"
 #include "station/LivePanel.h"
 #include "station/OriginTag.h"
 #include "station/RawLog.h"
@@ -37,7 +37,7 @@ void procesarDato(benchmark::State& state) {
     NoTimer timer;
     station::RawLog logRS232;
     NoSinks sinks;
-    station::SystemClock clock;
+    base::SystemClock clock;
     records::RecordProcessor processor(
         {panel, settings, origin, timer, logRS232, sinks, sinks, sinks, clock});
     // A view that follows the panel costs a connected slot per write, as the window does.

@@ -3,11 +3,11 @@
 // the same inserts with one prepared statement and the same commits. Both run on the embedded engine in one
 // run; the ratio is printed.
 
+#include "base/Clock.h"
+#include "base/CodePage.h"
 #include "config/Settings.h"
 #include "records/PackageRowInsert.h"
 #include "records/RecordProcessor.h"
-#include "station/Clock.h"
-#include "station/CodePage.h"
 #include "station/LivePanel.h"
 #include "station/OriginTag.h"
 #include "station/RawLog.h"
@@ -81,7 +81,7 @@ void stationRow(benchmark::State& state) {
     storage::StatementExecutor executor;
     executor.setDatabaseName(workDir().filePath(u"station.fdb"_s));
     storage::FileCounter counter;
-    station::SystemClock clock;
+    base::SystemClock clock;
     records::PackageRowInsert insert(panel, executor, counter, clock);
     records::RecordProcessor processor(
         {panel, settings, origin, quiet, logRS232, insert, quiet, quiet, clock});
@@ -146,12 +146,12 @@ void rawPrepared(benchmark::State& state) {
         dpb->dispose();
         ITransaction* transaction = attachment->startTransaction(st, 0, nullptr);
         IStatement* statement = attachment->prepare(
-            st, transaction, 0, station::codepage::narrow(records::PackageRowInsert::kSentencia), 3,
+            st, transaction, 0, base::codepage::narrow(records::PackageRowInsert::kSentencia), 3,
             IStatement::PREPARE_PREFETCH_METADATA);
 
         // The same values, as texts in the code page and doubles.
-        const std::vector<QByteArray> texts{"P01", "CAM-01", "GUIA0001ZXWV0002TSRQ0003",        {}, {}, {},
-                                            {},    {},       station::codepage::narrow(kStatus)};
+        const std::vector<QByteArray> texts{"P01", "CAM-01", "GUIA0001ZXWV0002TSRQ0003",     {}, {}, {},
+                                            {},    {},       base::codepage::narrow(kStatus)};
         const double numbers[] = {0, 0, 0, 12.5, 30.0, 45.5, 4.5, 3.4125, 0};
         IMetadataBuilder* builder = master->getMetadataBuilder(st, 9);
         for (unsigned i = 0; i < 9; ++i) {

@@ -7,8 +7,8 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_window_load [seconds] [records per second] [hidden]
 #include "app/CoreStation.h"
-#include "app/WindowFrontEnd.h"
 #include "ui/CyanDusk.h"
+#include "ui/WindowFrontEnd.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
 
     QThread coreThread;
     app::CoreStation core;
-    app::WindowFrontEnd front(core);
+    ui::WindowFrontEnd front(core);
     ui::TVuruvov& window = front.window();
     core.moveToThread(&coreThread);
     coreThread.start();

@@ -1,6 +1,6 @@
 #include "records/PackageRowInsert.h"
 
-#include "station/CodePage.h"
+#include "base/CodePage.h"
 #include "station/LivePanel.h"
 #include "station/StationError.h"
 #include "storage/FileStamp.h"
@@ -24,7 +24,7 @@ const QString PackageRowInsert::kSentencia =
     "extract(month from current_date),extract(day from current_date),extract(hour from current_time));"_s;
 
 PackageRowInsert::PackageRowInsert(station::LivePanel& panel, storage::StatementExecutor& executor,
-                                   storage::FileCounter& contador_archivo, const station::Clock& clock)
+                                   storage::FileCounter& contador_archivo, const base::Clock& clock)
     : m_panel(panel)
     , m_executor(executor)
     , m_contador(contador_archivo)
@@ -79,7 +79,7 @@ void PackageRowInsert::dejarVolcado(const QString& sentencia) const {
     QFile file(name);
     QString text = m_executor.ultimo_error() + u"\r\n"_s + sentencia + u"\r\n"_s;
     text.replace(QRegularExpression(u"(?<!\r)\n"_s), u"\r\n"_s);
-    const QByteArray bytes = station::codepage::narrow(text);
+    const QByteArray bytes = base::codepage::narrow(text);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() ||
         !file.flush())
         throw station::StationError(

@@ -3,8 +3,10 @@
 #include "records/RecordSinks.h"
 #include "storage/StatementValue.h"
 
-namespace station {
+namespace base {
 class Clock;
+}
+namespace station {
 class LivePanel;
 } // namespace station
 
@@ -26,7 +28,7 @@ public:
     static const QString kSentencia;
 
     PackageRowInsert(station::LivePanel& panel, storage::StatementExecutor& executor,
-                     storage::FileCounter& contador_archivo, const station::Clock& clock);
+                     storage::FileCounter& contador_archivo, const base::Clock& clock);
 
     bool insertar(const QString& estatus_actual) override;
     double tiempoPromedio() const override;
@@ -45,7 +47,7 @@ private:
     station::LivePanel& m_panel;
     storage::StatementExecutor& m_executor;
     storage::FileCounter& m_contador;
-    const station::Clock& m_clock;
+    const base::Clock& m_clock;
 };
 
 } // namespace records

@@ -1,10 +1,10 @@
 #include "records/RecordProcessor.h"
 
+#include "base/Clock.h"
 #include "config/Settings.h"
 #include "records/MessageFormat.h"
 #include "records/NumberText.h"
 #include "records/RecordChecks.h"
-#include "station/Clock.h"
 #include "station/LivePanel.h"
 #include "station/OriginTag.h"
 #include "station/RawLog.h"

@@ -9,8 +9,10 @@
 namespace config {
 class Settings;
 }
-namespace station {
+namespace base {
 class Clock;
+}
+namespace station {
 class LivePanel;
 class OriginTag;
 class RawLog;
@@ -33,7 +35,7 @@ public:
         RowStore& rows;
         PeriodicLogSave& periodicLogSave;
         QualityEvaluation& quality;
-        const station::Clock& clock;
+        const base::Clock& clock;
     };
 
     explicit RecordProcessor(Parts parts, QLocale locale = QLocale::system());

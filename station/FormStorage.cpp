@@ -218,7 +218,7 @@ void writeList(config::SettingsStore& store, const QString& key, const QStringLi
 } // namespace
 
 FormStorage::FormStorage(config::SettingsStore& store, config::Settings& settings, LivePanel& panel,
-                         RawLog& logEthernet, config::SerialPortSettings& port, ErrorReport& errors)
+                         RawLog& logEthernet, config::SerialPortSettings& port, base::ErrorReport& errors)
     : m_store(store)
     , m_settings(settings)
     , m_panel(panel)
@@ -245,7 +245,7 @@ WindowPlacement FormStorage::restore(const ScreenLayout& screen) {
         }
         m_restored = true;
     } catch (const std::exception& e) {
-        m_errors.report(messageOf(e));
+        m_errors.report(base::messageOf(e));
     }
     return placement;
 }
@@ -369,7 +369,7 @@ bool FormStorage::store(const WindowPlacement& current) {
         m_store.save();
         return true;
     } catch (const std::exception& e) {
-        m_errors.report(messageOf(e));
+        m_errors.report(base::messageOf(e));
     }
     return false;
 }

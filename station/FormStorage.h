@@ -1,12 +1,12 @@
 #pragma once
 
+#include "base/ErrorReport.h"
 #include "config/SerialPortSettings.h"
 #include "config/Settings.h"
 #include "config/SettingsStore.h"
-#include "station/ErrorReport.h"
 #include "station/LivePanel.h"
 #include "station/RawLog.h"
-#include "station/WindowPlacement.h"
+#include "station/StoredPlacement.h"
 
 #include <QString>
 #include <QStringList>
@@ -23,7 +23,7 @@ public:
     static constexpr QStringView kDefaultLbccCaption = u"BCC:";
 
     FormStorage(config::SettingsStore& store, config::Settings& settings, LivePanel& panel,
-                RawLog& logEthernet, config::SerialPortSettings& port, ErrorReport& errors);
+                RawLog& logEthernet, config::SerialPortSettings& port, base::ErrorReport& errors);
 
     // The names the properties have in the key, in the order they are written and restored.
     static QStringList propertyNames();
@@ -57,7 +57,7 @@ private:
     LivePanel& m_panel;
     RawLog& m_logEthernet;
     config::SerialPortSettings& m_port;
-    ErrorReport& m_errors;
+    base::ErrorReport& m_errors;
     QString m_lbccCaption = kDefaultLbccCaption.toString();
     bool m_loaded = false;
     bool m_restored = false;

@@ -1,6 +1,6 @@
 #include "station/LivePanel.h"
 
-#include "station/IntegerText.h"
+#include "base/IntegerText.h"
 
 namespace station {
 
@@ -96,7 +96,7 @@ void LivePanel::setText(Field field, QString text) {
 }
 
 void LivePanel::increment(Field field) {
-    setText(field, QString::number(toInteger(text(field)) + 1));
+    setText(field, QString::number(base::toInteger(text(field)) + 1));
 }
 
 void LivePanel::setLit(Light light, bool lit) {

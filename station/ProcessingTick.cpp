@@ -1,6 +1,6 @@
 #include "station/ProcessingTick.h"
 
-#include "station/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
 #include "station/TickTimer.h"
@@ -8,7 +8,8 @@
 namespace station {
 
 ProcessingTick::ProcessingTick(IntakeQueue& queue, LivePanel& panel, TickTimer& timer,
-                               FrameHandler& processor, TransactionControl& transaction, ErrorReport& errors)
+                               FrameHandler& processor, TransactionControl& transaction,
+                               base::ErrorReport& errors)
     : m_queue(queue)
     , m_panel(panel)
     , m_timer(timer)

@@ -2,9 +2,11 @@
 
 #include <QString>
 
+namespace base {
+class ErrorReport;
+}
 namespace station {
 
-class ErrorReport;
 class IntakeQueue;
 class LivePanel;
 class TickTimer;
@@ -32,7 +34,7 @@ public:
     static constexpr qsizetype kShortestProcessed = 23;
 
     ProcessingTick(IntakeQueue& queue, LivePanel& panel, TickTimer& timer, FrameHandler& processor,
-                   TransactionControl& transaction, ErrorReport& errors);
+                   TransactionControl& transaction, base::ErrorReport& errors);
 
     void Timer1Timer();
 
@@ -50,7 +52,7 @@ private:
     TickTimer& m_timer;
     FrameHandler& m_processor;
     TransactionControl& m_transaction;
-    ErrorReport& m_errors;
+    base::ErrorReport& m_errors;
 
     QString m_bufferTrama;
     qint32 m_contadorTicks = 0;

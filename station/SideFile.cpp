@@ -1,6 +1,6 @@
 #include "station/SideFile.h"
 
-#include "station/CodePage.h"
+#include "base/CodePage.h"
 #include "station/StationError.h"
 
 #include <QFile>
@@ -44,7 +44,7 @@ config::LineList SideFile::decode(QByteArrayView bytes, SideFileEncoding& found)
         return config::LineList::fromFileText(decodeWith(QStringConverter::Utf16BE, bytes.sliced(2)));
     }
     found = SideFileEncoding::CodePage;
-    return config::LineList::fromFileText(codepage::widen(bytes));
+    return config::LineList::fromFileText(base::codepage::widen(bytes));
 }
 
 QByteArray SideFile::encode(QStringView text, SideFileEncoding encoding) {
@@ -58,7 +58,7 @@ QByteArray SideFile::encode(QStringView text, SideFileEncoding encoding) {
     case SideFileEncoding::CodePage:
         break;
     }
-    return codepage::narrow(text);
+    return base::codepage::narrow(text);
 }
 
 std::optional<config::LineList> SideFile::readIfExists() {

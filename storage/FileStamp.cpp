@@ -1,6 +1,6 @@
 #include "storage/FileStamp.h"
 
-#include "station/Clock.h"
+#include "base/Clock.h"
 
 namespace storage {
 
@@ -20,7 +20,7 @@ QString datePart(const QDateTime& t) {
 
 } // namespace
 
-QString sello_tiempo(const station::Clock& clock, FileCounter& counter, bool hourOnly, bool withCounter) {
+QString sello_tiempo(const base::Clock& clock, FileCounter& counter, bool hourOnly, bool withCounter) {
     const int count = counter.advance();
     const QDateTime t = clock.now();
     QString stamp = datePart(t) + u'-' + dos_digitos(t.time().hour());
@@ -31,7 +31,7 @@ QString sello_tiempo(const station::Clock& clock, FileCounter& counter, bool hou
     return stamp;
 }
 
-QString nombre_archivo_log(const station::Clock& clock, FileCounter& counter) {
+QString nombre_archivo_log(const base::Clock& clock, FileCounter& counter) {
     const QDateTime t = clock.now();
     const int count = counter.advance();
     return datePart(t) + u'-' + dos_digitos(t.time().hour()) + dos_digitos(t.time().minute()) +

@@ -3,10 +3,9 @@
 #include <QDateTime>
 #include <QString>
 
-namespace station {
+namespace base {
 class Clock;
 }
-
 namespace storage {
 
 // `dos_digitos`: a number's text with one "0" in front when it is a single character.
@@ -29,9 +28,9 @@ private:
 };
 
 // `sello_tiempo`: DDMMYYYY-hh (hour only) or DDMMYYYY-hhmm, then "-NN" with the counter.
-QString sello_tiempo(const station::Clock& clock, FileCounter& counter, bool hourOnly, bool withCounter);
+QString sello_tiempo(const base::Clock& clock, FileCounter& counter, bool hourOnly, bool withCounter);
 
 // `nombre_archivo_log`: the raw log stem DDMMYYYY-hhmmcc.
-QString nombre_archivo_log(const station::Clock& clock, FileCounter& counter);
+QString nombre_archivo_log(const base::Clock& clock, FileCounter& counter);
 
 } // namespace storage

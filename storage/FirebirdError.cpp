@@ -34,7 +34,7 @@ constexpr std::array<std::intptr_t, 17> kLostConnection{
 } // namespace
 
 FirebirdError::FirebirdError(const QString& message, std::vector<std::intptr_t> codes)
-    : station::StationError(message)
+    : base::Error(message)
     , m_codes(std::move(codes)) {}
 
 bool FirebirdError::hasCode(std::intptr_t code) const {
@@ -48,7 +48,7 @@ bool FirebirdError::isLostConnection() const {
 
 } // namespace storage
 
-#include "station/CodePage.h"
+#include "base/CodePage.h"
 #include "storage/FirebirdHandle.h"
 
 namespace storage::fb {
@@ -61,7 +61,7 @@ FirebirdError errorFrom(Firebird::IStatus* status) {
         if (v[0] == isc_arg_gds)
             codes.push_back(v[1]);
     }
-    const QString message = station::codepage::widen(QByteArrayView(text, length)).trimmed();
+    const QString message = base::codepage::widen(QByteArrayView(text, length)).trimmed();
     return FirebirdError(message, std::move(codes));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/StationError.h"
+#include "base/Error.h"
 
 #include <cstdint>
 #include <vector>
@@ -9,7 +9,7 @@ namespace storage {
 
 // A failure reported by the Firebird client or server: the client's own formatted status text (what
 // the operator and `ultimo_error` see) and the status codes behind it, which decide what it means.
-class FirebirdError : public station::StationError {
+class FirebirdError : public base::Error {
 public:
     FirebirdError(const QString& message, std::vector<std::intptr_t> codes);
 

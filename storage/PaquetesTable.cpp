@@ -1,6 +1,6 @@
 #include "storage/PaquetesTable.h"
 
-#include "station/CodePage.h"
+#include "base/CodePage.h"
 #include "storage/DatabaseName.h"
 #include "storage/FirebirdHandle.h"
 #include "storage/StatementExecutor.h"
@@ -27,7 +27,7 @@ QStringList sentenciasPaquetes() {
 
 void crearBase(const QString& eddb) {
     const bool local = esBaseLocal(eddb);
-    const QByteArray name = station::codepage::narrow(local ? rutaLocal(eddb) : eddb.trimmed());
+    const QByteArray name = base::codepage::narrow(local ? rutaLocal(eddb) : eddb.trimmed());
     fb::Status st;
     fb::FbRef<Firebird::IProvider> provider(fb::master()->getDispatcher());
     fb::Dpb dpb(local);
@@ -76,7 +76,7 @@ void crearTabla(Firebird::IAttachment* attachment) {
     Status st;
     FbRef<Firebird::ITransaction> transaction(attachment->startTransaction(&st, 0, nullptr));
     for (const QString& statement : sentenciasPaquetes()) {
-        const QByteArray sql = station::codepage::narrow(statement);
+        const QByteArray sql = base::codepage::narrow(statement);
         attachment->execute(&st, transaction.get(), 0, sql.constData(), StatementExecutor::kDialecto, nullptr,
                             nullptr, nullptr, nullptr);
     }

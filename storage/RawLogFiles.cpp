@@ -1,12 +1,12 @@
 #include "storage/RawLogFiles.h"
 
+#include "base/Clock.h"
+#include "base/CodePage.h"
+#include "base/Error.h"
+#include "base/ErrorReport.h"
 #include "config/Settings.h"
-#include "station/Clock.h"
-#include "station/CodePage.h"
-#include "station/ErrorReport.h"
 #include "station/LivePanel.h"
 #include "station/RawLog.h"
-#include "station/StationError.h"
 #include "storage/FileStamp.h"
 
 #include <QDir>
@@ -46,12 +46,11 @@ bool ensureFolder(const QString& folder) {
 void appendEntries(const QString& path, const QStringList& entries) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw station::StationError(u"No se puede escribir el archivo "_s + path + u": "_s +
-                                    file.errorString());
+        throw base::Error(u"No se puede escribir el archivo "_s + path + u": "_s + file.errorString());
     const qint64 sizeBefore = file.size();
     bool written = true;
     for (const QString& entry : entries) {
-        QByteArray line = station::codepage::narrow(entry);
+        QByteArray line = base::codepage::narrow(entry);
         line += "\r\n";
         if (file.write(line) != line.size()) {
             written = false;
@@ -62,14 +61,14 @@ void appendEntries(const QString& path, const QStringList& entries) {
         return;
     const QString reason = file.errorString();
     file.resize(sizeBefore);
-    throw station::StationError(u"No se puede escribir el archivo "_s + path + u": "_s + reason);
+    throw base::Error(u"No se puede escribir el archivo "_s + path + u": "_s + reason);
 }
 
 } // namespace
 
 RawLogFiles::RawLogFiles(station::RawLog& logRS232, station::RawLog& logEthernet, config::Settings& settings,
-                         station::LivePanel& panel, const station::Clock& clock,
-                         FileCounter& contador_archivo, station::ErrorReport& errors, QObject* parent)
+                         station::LivePanel& panel, const base::Clock& clock, FileCounter& contador_archivo,
+                         base::ErrorReport& errors, QObject* parent)
     : QObject(parent)
     , m_logRS232(logRS232)
     , m_logEthernet(logEthernet)
@@ -88,7 +87,7 @@ void RawLogFiles::grabar_logs() {
     // serial record until the operator fixes it.
     const QString base = m_settings.text(SettingId::EdCarpetaBase);
     if (!ensureFolder(base))
-        throw station::StationError(folderError(base));
+        throw base::Error(folderError(base));
 
     const qint64 seconds = std::abs(m_clock.now().secsTo(m_ultimo_guardado));
     if (static_cast<double>(seconds) < m_settings.real(SettingId::Gcm) * 60)
@@ -169,7 +168,7 @@ void RawLogFiles::writeOversized(station::RawLog& log, SettingId folder, Field l
         saveIntoRelativeFolder(log, folder, label, true);
     } catch (const std::exception& e) {
         watch.retryAbove = log.size() + kEntryLimit;
-        m_errors.report(station::messageOf(e));
+        m_errors.report(base::messageOf(e));
     }
 }
 

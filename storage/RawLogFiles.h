@@ -11,9 +11,11 @@ namespace config {
 class Settings;
 }
 
-namespace station {
+namespace base {
 class Clock;
 class ErrorReport;
+} // namespace base
+namespace station {
 class LivePanel;
 class RawLog;
 } // namespace station
@@ -36,8 +38,8 @@ public:
     static constexpr qsizetype kEntryLimit = 100'000;
 
     RawLogFiles(station::RawLog& logRS232, station::RawLog& logEthernet, config::Settings& settings,
-                station::LivePanel& panel, const station::Clock& clock, FileCounter& contador_archivo,
-                station::ErrorReport& errors, QObject* parent = nullptr);
+                station::LivePanel& panel, const base::Clock& clock, FileCounter& contador_archivo,
+                base::ErrorReport& errors, QObject* parent = nullptr);
 
     // The periodic save. Raises "No se puedo crear la carpeta " + base folder on every call while
     // the base folder is missing and cannot be made; once the interval has passed, any failure
@@ -75,9 +77,9 @@ private:
     station::RawLog& m_logEthernet;
     config::Settings& m_settings;
     station::LivePanel& m_panel;
-    const station::Clock& m_clock;
+    const base::Clock& m_clock;
     FileCounter& m_contador_archivo;
-    station::ErrorReport& m_errors;
+    base::ErrorReport& m_errors;
     QDateTime m_ultimo_guardado;
     SizeWatch m_watchRS232;
     SizeWatch m_watchEthernet;

@@ -1,6 +1,6 @@
 #include "storage/StatementExecutor.h"
 
-#include "station/CodePage.h"
+#include "base/CodePage.h"
 #include "storage/DatabaseName.h"
 #include "storage/FirebirdHandle.h"
 #include "storage/PaquetesTable.h"
@@ -87,7 +87,7 @@ void fill(Entrada& in, const Valores& valores) {
         const auto n = static_cast<std::size_t>(i);
         const Kind kind = kindOf(valores[i]);
         if (kind == Kind::Text)
-            texts[n] = station::codepage::narrow(std::get<QString>(valores[i]))
+            texts[n] = base::codepage::narrow(std::get<QString>(valores[i]))
                            .left(static_cast<qsizetype>(kLongestVarying));
         if (!rebuild && (in.kinds[n] != kind || static_cast<unsigned>(texts[n].size()) > in.capacity[n]))
             rebuild = true;
@@ -176,7 +176,7 @@ std::optional<QString> lastRowFirstColumn(IStatement* statement, ITransaction* t
     cursor.forget();
     if (!fetched)
         return std::nullopt;
-    return firstIsNull ? QString() : station::codepage::widen(first);
+    return firstIsNull ? QString() : base::codepage::widen(first);
 }
 
 } // namespace
@@ -288,7 +288,7 @@ void StatementExecutor::attach() {
     db->provider.reset(fb::master()->getDispatcher());
     const bool local = esBaseLocal(m_databaseName);
     const QString path = local ? rutaLocal(m_databaseName) : m_databaseName.trimmed();
-    const QByteArray name = station::codepage::narrow(path);
+    const QByteArray name = base::codepage::narrow(path);
     fb::Dpb dpb(local);
     if (local && !QFileInfo::exists(path)) {
         db->attachment.reset(db->provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
@@ -360,7 +360,7 @@ bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed, const Valores
 }
 
 bool StatementExecutor::execute(const QByteArray& narrowed, const Valores* valores) {
-    m_sqlActual = station::codepage::widen(narrowed);
+    m_sqlActual = base::codepage::widen(narrowed);
     m_filaActual.reset();
     if (!Iniciar_T())
         return false;
@@ -417,7 +417,7 @@ bool StatementExecutor::timed(const QString& sql, const Valores* valores) {
         return false;
     m_stopwatch.restart();
     m_ultimoResultado.clear();
-    const bool ok = execute(station::codepage::narrow(m_sqlActual), valores);
+    const bool ok = execute(base::codepage::narrow(m_sqlActual), valores);
     if (ok && !es_modificacion() && m_filaActual)
         m_ultimoResultado = *m_filaActual;
     const auto d = static_cast<double>(m_stopwatch.elapsedMs());

@@ -1,8 +1,8 @@
 // Renders each visible tab of the station window into a PNG, with a sample record on the panel,
 // for the README. Runs on any Qt platform; scripts/screenshots uses the offscreen one.
 #include "app/CoreStation.h"
-#include "app/WindowFrontEnd.h"
 #include "ui/CyanDusk.h"
+#include "ui/WindowFrontEnd.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(problem));
 
     app::CoreStation core;
-    app::WindowFrontEnd front(core);
+    ui::WindowFrontEnd front(core);
     ui::TVuruvov& window = front.window();
     window.show();
     showSampleRecord(core);

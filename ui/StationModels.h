@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/ErrorReport.h"
 #include "config/Settings.h"
-#include "station/ErrorReport.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
 #include "station/RawLog.h"
@@ -17,7 +17,7 @@ struct StationModels {
     station::IntakeQueue& queue;
     station::RawLog& logEthernet;
     station::RawLog& logRS232;
-    station::ErrorReport& errors;
+    base::ErrorReport& errors;
 };
 
 } // namespace ui

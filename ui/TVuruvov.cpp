@@ -504,7 +504,7 @@ void TVuruvov::connectModels(const StationModels& models) {
         noteChange();
     });
     connect(&models.settings, &Settings::changed, this, &TVuruvov::settingChanged);
-    connect(&models.errors, &station::ErrorReport::reported, this, &TVuruvov::showError);
+    connect(&models.errors, &base::ErrorReport::reported, this, &TVuruvov::showError);
 }
 
 void TVuruvov::postSetting(SettingId id, const QVariant& value) {

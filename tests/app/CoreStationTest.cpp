@@ -3,6 +3,9 @@
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
 #include "storage/StatementExecutor.h"
+#include "tests/support/FreePort.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/SampleLines.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +27,8 @@ using station::Field;
 
 namespace {
 
+using testsupport::freePort;
+
 constexpr int kWaitMs = 10000;
 
 const QString kListeningOn = u"Orvane Monitoreando en puerto  :"_s;
@@ -32,15 +37,7 @@ const QString kPortInUse = u"Could not bind socket. Address and port are already
 const QByteArray kDefaultCameraList = "192.168.1.4\r\n192.168.1.255\r\n*\r\n";
 
 // A device line as a reading device sends it; the station's default camera list accepts any origin.
-const QByteArray kDeviceLine = "\x02H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
-                               "GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t\n";
-
-// A port nobody listens on right now.
-quint16 freePort() {
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
-    return probe.serverPort();
-}
+const QByteArray kDeviceLine = testsupport::kSampleDeviceLine.toLatin1() + '\n';
 
 // Whether something accepts connections on the port. The station's intake has a thread of its own,
 // so a blocking connect from the core's thread is answered.
@@ -89,7 +86,7 @@ protected:
     app::CoreStation& core() {
         if (!m_core) {
             m_core = std::make_unique<app::CoreStation>(settingsFile());
-            QObject::connect(&m_core->errors(), &station::ErrorReport::reported, m_core.get(),
+            QObject::connect(&m_core->errors(), &base::ErrorReport::reported, m_core.get(),
                              [this](const QString& message) { errors << message; });
         }
         return *m_core;

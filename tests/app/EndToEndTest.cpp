@@ -1,6 +1,7 @@
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
 #include "storage/StatementExecutor.h"
+#include "tests/support/QtPrinters.h"
 #include "tools/ReadingGenerator.h"
 
 #include <QDeadlineTimer>

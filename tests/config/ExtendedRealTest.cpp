@@ -1,4 +1,5 @@
 #include "config/ExtendedReal.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

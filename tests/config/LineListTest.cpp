@@ -1,4 +1,5 @@
 #include "config/LineList.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #include "config/RegistryFile.h"
 #include "config/ConfigError.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>

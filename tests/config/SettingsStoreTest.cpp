@@ -1,6 +1,7 @@
 #include "config/SettingsStore.h"
 #include "config/ConfigError.h"
 #include "config/ExtendedReal.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,5 @@
 #include "config/Settings.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QSignalSpy>
 

@@ -1,4 +1,6 @@
 #include "records/MessageFormat.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/SampleLines.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +10,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kStx = QString(QChar(0x02));
-const QString kDeviceLine = kStx + u"H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
-                                   u"GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t"_s;
+const QString kDeviceLine = testsupport::kSampleDeviceLine;
 const QString kEntry = kStx + u"10.1.2.3\t"_s + kDeviceLine + u"\n"_s;
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "records/NumberText.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

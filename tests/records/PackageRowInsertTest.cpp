@@ -1,11 +1,12 @@
 #include "records/PackageRowInsert.h"
 
-#include "station/CodePage.h"
+#include "base/CodePage.h"
+#include "base/Error.h"
 #include "station/LivePanel.h"
-#include "station/StationError.h"
 #include "storage/FileStamp.h"
 #include "storage/StatementExecutor.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>
@@ -167,7 +168,7 @@ TEST_F(PackageRowInsertTest, ARefusedRowIsShownAndLeftInADumpWithItsValues) {
     QString firstLine = error;
     firstLine.replace(u"\n"_s, u"\r\n"_s);
     EXPECT_EQ(contents(u"Query-fallido-05012024-14-01.txt"_s),
-              station::codepage::narrow(firstLine + u"\r\n"_s + expectedRow + u"\r\n"_s));
+              base::codepage::narrow(firstLine + u"\r\n"_s + expectedRow + u"\r\n"_s));
 
     // The next refusal in the same hour takes the next name.
     ASSERT_FALSE(insert.insertar(kStatus));
@@ -196,7 +197,7 @@ TEST_F(PackageRowInsertTest, ADumpThatCannotBeWrittenIsRaised) {
     try {
         insert.insertar(kStatus);
         FAIL() << "the lost dump went unnoticed";
-    } catch (const station::StationError& e) {
+    } catch (const base::Error& e) {
         EXPECT_TRUE(e.message().contains(u"Query-fallido-05012024-14-01.txt"_s)) << qPrintable(e.message());
     }
 }

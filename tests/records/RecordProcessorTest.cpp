@@ -1,11 +1,13 @@
 #include "records/RecordProcessor.h"
+#include "base/Error.h"
 #include "config/Settings.h"
 #include "station/LivePanel.h"
 #include "station/OriginTag.h"
 #include "station/RawLog.h"
-#include "station/StationError.h"
 #include "station/TickTimer.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/SampleLines.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +23,7 @@ using station::Light;
 namespace {
 
 const QString kStx = u"\x02"_s;
-const QString kWorkedLine = kStx + u"H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
-                                   u"GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t"_s;
+const QString kSampleLine = testsupport::kSampleDeviceLine;
 const QString kSecondLine =
     kStx +
     u"H00001!000124!PQ12RS34TU56VW78XY90ZZ ROUTE 56!??????????????????????!A01!B02!010.0x020.0x030.0"_s;
@@ -74,7 +75,7 @@ public:
         rows.push_back({t(Field::lplaza), t(Field::Lorigen), t(Field::LC128), t(Field::Lhhh), t(Field::llll),
                         t(Field::lwww), t(Field::lpeso), t(Field::lpesov), estatus});
         if (dumpFails)
-            throw station::StationError(u"No se pudo escribir Query-fallido-05012024-14-01.txt"_s);
+            throw base::Error(u"No se pudo escribir Query-fallido-05012024-14-01.txt"_s);
         return insertSucceeds;
     }
     double tiempoPromedio() const override { return average; }
@@ -121,14 +122,14 @@ protected:
 } // namespace
 
 TEST_F(ProcessorFixture, FirstWorkedExampleFillsThePanelAndStoresItsRow) {
-    process(entry(u"10.1.2.3"_s, kWorkedLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine));
 
     EXPECT_TRUE(panel.isLit(Light::LedInput));
     EXPECT_FALSE(panel.isLit(Light::LedOutput));
     EXPECT_FALSE(panel.isLit(Light::Leddeco));
     const std::map<Field, QString> expected = {
-        {Field::Logflash, kStx + u"10.1.2.3\t"_s + kWorkedLine},
-        {Field::Label54, u"10.1.2.3\t"_s + kWorkedLine.sliced(0, kWorkedLine.size() - 1)},
+        {Field::Logflash, kStx + u"10.1.2.3\t"_s + kSampleLine},
+        {Field::Label54, u"10.1.2.3\t"_s + kSampleLine.sliced(0, kSampleLine.size() - 1)},
         {Field::Lorigen, u"CAM-01"_s},
         {Field::Lseq, u"000123"_s},
         {Field::Lhhh, u"012.5"_s},
@@ -175,7 +176,7 @@ TEST_F(ProcessorFixture, SecondWorkedExampleFallsBackToTheGuideOfSlotTwo) {
 TEST_F(ProcessorFixture, SerialOriginOnlyLogsTheRecord) {
     origin.set(u"232"_s);
     timer.setEnabled(false);
-    process(entry(u"10.1.2.3"_s, kWorkedLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine));
 
     ASSERT_EQ(logRS232.size(), 1);
     EXPECT_EQ(logRS232.entries()[0], u"000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
@@ -192,7 +193,7 @@ TEST_F(ProcessorFixture, SerialOriginOnlyLogsTheRecord) {
 
 TEST_F(ProcessorFixture, UnlistedOriginIsShownButNotStored) {
     settings.setLines(SettingId::LogiPs, config::LineList(u"10.9.9.9\r\n"_s));
-    process(entry(u"10.1.2.3"_s, kWorkedLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine));
 
     EXPECT_EQ(text(Field::Lorigen), u"10.1.2.3"_s);
     EXPECT_EQ(text(Field::Lfecha), u"202401051437"_s);
@@ -209,18 +210,18 @@ TEST_F(ProcessorFixture, OriginFilterJudgesTheEntryNotTheSharedTag) {
     // Another device started waiting after this line was queued: the tag names it now.
     settings.setLines(SettingId::LogiPs, config::LineList(u"10.1.2.3\r\n"_s));
     origin.set(u"10.9.9.9"_s);
-    process(entry(u"10.1.2.3"_s, kWorkedLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine));
     EXPECT_EQ(recorder.rows.size(), 1u);
 
     settings.setLines(SettingId::LogiPs, config::LineList(u"10.9.9.9\r\n"_s));
-    process(entry(u"10.1.2.3"_s, kWorkedLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine));
     EXPECT_EQ(recorder.rows.size(), 1u);
 }
 
 TEST_F(ProcessorFixture, CameraNameIsEmptyWhenTheNameListIsShorter) {
     settings.setLines(SettingId::LogiPs, config::LineList(u"10.9.9.9\r\n10.1.2.3\r\n"_s));
     settings.setLines(SettingId::LogCamNombre, config::LineList(u"OTRA\r\n"_s));
-    process(entry(u"10.1.2.3"_s, kWorkedLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine));
     ASSERT_EQ(recorder.rows.size(), 1u);
     EXPECT_EQ(recorder.rows[0].origen, u""_s);
 }
@@ -305,7 +306,7 @@ TEST_F(ProcessorFixture, CommaLocaleConvertsDevicePointsAndGroupsTheTime) {
     RecordProcessor german({panel, settings, origin, timer, logRS232, recorder, recorder, recorder, clock},
                            comma);
     recorder.average = 1234.5;
-    QString buffer = entry(u"10.1.2.3"_s, kWorkedLine);
+    QString buffer = entry(u"10.1.2.3"_s, kSampleLine);
     german.procesar_dato(buffer);
     EXPECT_EQ(text(Field::lpesov), u"3.4125"_s);
     EXPECT_EQ(panel.status(0), u"1.234,5000"_s);
@@ -318,19 +319,19 @@ TEST_F(ProcessorFixture, FramingGate) {
     EXPECT_EQ(text(Field::Logflash), u"Log flash"_s);
 
     // Two frames in one buffer are both processed.
-    process(entry(u"10.1.2.3"_s, kWorkedLine) + entry(u"10.1.2.3"_s, kSecondLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine) + entry(u"10.1.2.3"_s, kSecondLine));
     EXPECT_EQ(recorder.rows.size(), 2u);
     EXPECT_EQ(text(Field::lProcesados), u"2"_s);
 }
 
 TEST_F(ProcessorFixture, RefusedInsertStillCountsButAnUnwritableDumpEndsTheRecord) {
     recorder.insertSucceeds = false;
-    process(entry(u"10.1.2.3"_s, kWorkedLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine));
     EXPECT_EQ(text(Field::lProcesados), u"1"_s);
     EXPECT_EQ(recorder.evaluations.size(), 1u);
 
     recorder.dumpFails = true;
-    EXPECT_THROW(process(entry(u"10.1.2.3"_s, kWorkedLine)), station::StationError);
+    EXPECT_THROW(process(entry(u"10.1.2.3"_s, kSampleLine)), base::Error);
     EXPECT_EQ(text(Field::lProcesados), u"1"_s);
     EXPECT_TRUE(panel.isLit(Light::Leddeco));
     EXPECT_EQ(recorder.evaluations.size(), 1u);

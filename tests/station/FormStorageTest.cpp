@@ -1,6 +1,7 @@
 #include "station/FormStorage.h"
 #include "config/ExtendedReal.h"
 #include "config/RegistryFile.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,8 +36,8 @@ struct StationRun {
     station::LivePanel panel;
     station::RawLog logEthernet;
     config::SerialPortSettings port;
-    station::ErrorReport errors;
-    QSignalSpy reported{&errors, &station::ErrorReport::reported};
+    base::ErrorReport errors;
+    QSignalSpy reported{&errors, &base::ErrorReport::reported};
     FormStorage form{store, settings, panel, logEthernet, port, errors};
 
     QStringList messages() const {

@@ -1,4 +1,5 @@
 #include "station/IntakeQueue.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QSignalSpy>
 

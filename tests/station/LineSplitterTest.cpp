@@ -1,4 +1,5 @@
 #include "station/LineSplitter.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QStringList>
 

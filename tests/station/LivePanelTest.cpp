@@ -1,5 +1,6 @@
 #include "station/LivePanel.h"
-#include "station/StationError.h"
+#include "base/Error.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QSignalSpy>
 
@@ -53,7 +54,7 @@ TEST(LivePanel, CounterThatIsNotAnIntegerFailsAndKeepsItsText) {
         try {
             panel.increment(Field::fem);
             ADD_FAILURE() << "no error for " << QString::fromUtf16(bad).toStdString();
-        } catch (const station::StationError& e) {
+        } catch (const base::Error& e) {
             EXPECT_EQ(e.message(),
                       QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf16(bad)));
         }

@@ -3,6 +3,8 @@
 #include "station/IntakeQueue.h"
 #include "station/OriginTag.h"
 #include "station/StationError.h"
+#include "tests/support/FreePort.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -23,16 +25,12 @@ using station::StationError;
 
 namespace {
 
+using testsupport::freePort;
+
 constexpr int kWaitMs = 10000;
 
 QString item(const QString& origin, const QString& line) {
     return QChar(0x02) + origin + u'\t' + line + u'\n';
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::Any, 0));
-    return probe.serverPort();
 }
 
 std::unique_ptr<QTcpSocket> connectFrom(const QHostAddress& from, const QHostAddress& to, quint16 port) {

@@ -1,9 +1,10 @@
 #include "station/ProcessingTick.h"
-#include "station/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
 #include "station/StationError.h"
 #include "station/TickTimer.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QSignalSpy>
 
@@ -60,7 +61,7 @@ struct TickFixture : ::testing::Test {
     FakeTimer timer;
     RecordingProcessor processor;
     RecordingTransaction transaction;
-    ErrorReport errors;
+    base::ErrorReport errors;
     ProcessingTick tick{queue, panel, timer, processor, transaction, errors};
 };
 
@@ -135,7 +136,7 @@ TEST_F(TickFixture, NoCommitWithoutAnActiveTransaction) {
 }
 
 TEST_F(TickFixture, AFailureLosesItsLineButNotTheNext) {
-    QSignalSpy reported(&errors, &ErrorReport::reported);
+    QSignalSpy reported(&errors, &base::ErrorReport::reported);
     processor.fail = [](const QString& buffer) {
         if (buffer.endsWith(u'1'))
             throw StationError(QStringLiteral("'x' is not a valid integer value"));

@@ -1,6 +1,7 @@
 #include "station/SideFile.h"
 
 #include "station/StationError.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,6 @@
 #include "storage/FileStamp.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/QtPrinters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,13 @@
 #include "storage/RawLogFiles.h"
 
+#include "base/Error.h"
+#include "base/ErrorReport.h"
 #include "config/Settings.h"
-#include "station/ErrorReport.h"
 #include "station/LivePanel.h"
 #include "station/RawLog.h"
-#include "station/StationError.h"
 #include "storage/FileStamp.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -62,7 +63,7 @@ protected:
     station::LivePanel panel;
     FakeClock clock{kStart};
     storage::FileCounter counter;
-    station::ErrorReport errors;
+    base::ErrorReport errors;
     RawLogFiles files{logRS232, logEthernet, settings, panel, clock, counter, errors};
 };
 
@@ -213,7 +214,7 @@ TEST_F(RawLogFilesTest, BaseFolderThatCannotBeMadeIsRaisedOnEveryCall) {
         try {
             files.grabar_logs();
             ADD_FAILURE() << "no error on call " << call;
-        } catch (const station::StationError& e) {
+        } catch (const base::Error& e) {
             EXPECT_EQ(e.message(), u"No se puedo crear la carpeta no/such/parent"_s);
         }
     }
@@ -300,7 +301,7 @@ TEST_F(RawLogFilesTest, ManualSaveWithoutTheEthernetFolderRaisesAndWritesNothing
     try {
         files.Button3Click();
         ADD_FAILURE() << "no error";
-    } catch (const station::StationError& e) {
+    } catch (const base::Error& e) {
         EXPECT_TRUE(e.message().contains(u"05012024-143701.txt"_s)) << e.message().toStdString();
     }
 
@@ -317,7 +318,7 @@ TEST_F(RawLogFilesTest, AWriteThatFailsAfterOpeningIsRaisedAndKeepsTheList) {
     ASSERT_TRUE(QFile::link(u"/dev/full"_s, u"RS232/05012024-143701.txt"_s));
     fill(logRS232, {u"r"_s});
 
-    EXPECT_THROW(files.Button3Click(), station::StationError);
+    EXPECT_THROW(files.Button3Click(), base::Error);
     EXPECT_EQ(logRS232.size(), 1);
 }
 
@@ -336,7 +337,7 @@ TEST_F(RawLogFilesTest, SaveOnCloseThatCannotWriteRaisesAndKeepsTheList) {
     ASSERT_TRUE(makeFile(u"RS232"_s));
     fill(logRS232, {u"r"_s});
 
-    EXPECT_THROW(files.guardarAlCerrar(), station::StationError);
+    EXPECT_THROW(files.guardarAlCerrar(), base::Error);
     EXPECT_EQ(logRS232.size(), 1);
 }
 
@@ -378,7 +379,7 @@ protected:
 };
 
 TEST_P(OversizedList, IsWrittenOutOnceItPassesTheLimit) {
-    QSignalSpy reported(&errors, &station::ErrorReport::reported);
+    QSignalSpy reported(&errors, &base::ErrorReport::reported);
     grow(RawLogFiles::kEntryLimit);
     EXPECT_EQ(log().size(), RawLogFiles::kEntryLimit);
     EXPECT_FALSE(QDir(folder()).exists());
@@ -394,7 +395,7 @@ TEST_P(OversizedList, IsWrittenOutOnceItPassesTheLimit) {
 }
 
 TEST_P(OversizedList, ThatCannotBeWrittenIsKeptAndReportedOnce) {
-    QSignalSpy reported(&errors, &station::ErrorReport::reported);
+    QSignalSpy reported(&errors, &base::ErrorReport::reported);
     ASSERT_TRUE(makeFile(folder())); // a file where the folder should be
 
     grow(RawLogFiles::kEntryLimit + 1);

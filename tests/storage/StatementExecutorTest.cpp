@@ -3,6 +3,7 @@
 #include "storage/FirebirdError.h"
 #include "storage/PaquetesTable.h"
 #include "tests/support/PrivateFirebirdServer.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "station/Clock.h"
+#include "base/Clock.h"
 
 // A clock the test sets by hand.
-class FakeClock final : public station::Clock {
+class FakeClock final : public base::Clock {
 public:
     explicit FakeClock(QDateTime t = QDateTime(QDate(2024, 1, 5), QTime(14, 37)))
         : m_now(std::move(t)) {}

@@ -1,4 +1,5 @@
 #include "tests/support/PrivateFirebirdServer.h"
+#include "tests/support/FreePort.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -19,13 +20,6 @@ namespace {
 const QString kEngineRoot = u"/usr/lib/x86_64-linux-gnu/firebird/3.0"_s;
 const QString kSystemSecurity = u"/var/lib/firebird/3.0/system/security3.fdb"_s;
 const QString kServer = u"/usr/sbin/firebird"_s;
-
-quint16 freePort() {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 bool writeFile(const QString& path, const QString& text) {
     QFile file(path);
@@ -117,7 +111,7 @@ bool PrivateFirebirdServer::prepare() {
         }
         QFile::link(engine.filePath(entry), root.filePath(entry));
     }
-    m_port = freePort();
+    m_port = testsupport::freePort(QHostAddress::LocalHost);
     const QString security = root.filePath(u"security3.fdb"_s);
     const QString conf = u"RemoteServicePort = %1\n"
                          "RemoteBindAddress = 127.0.0.1\n"

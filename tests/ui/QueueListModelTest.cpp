@@ -1,4 +1,5 @@
 #include "ui/QueueListModel.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QSignalSpy>
 

@@ -1,8 +1,9 @@
 #include "ui/TVuruvov.h"
 
 #include "app/CoreStation.h"
-#include "app/WindowFrontEnd.h"
+#include "tests/support/QtPrinters.h"
 #include "ui/Lamp.h"
+#include "ui/WindowFrontEnd.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -43,7 +44,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_settingsDir.isValid());
         m_core = std::make_unique<app::CoreStation>(m_settingsDir.filePath(QStringLiteral("OrvaneDB.reg")));
-        m_front = std::make_unique<app::WindowFrontEnd>(*m_core);
+        m_front = std::make_unique<ui::WindowFrontEnd>(*m_core);
         m_core->moveToThread(&m_thread);
         m_thread.start();
         window().show();
@@ -86,7 +87,7 @@ private:
     QTemporaryDir m_settingsDir;
     QThread m_thread;
     std::unique_ptr<app::CoreStation> m_core;
-    std::unique_ptr<app::WindowFrontEnd> m_front;
+    std::unique_ptr<ui::WindowFrontEnd> m_front;
 };
 
 TEST_F(WindowTest, TabsInOrderWithTheSerialLogHidden) {
@@ -397,7 +398,7 @@ TEST(WindowClose, StaysOpenWhenTheCloseHandlerFails) {
     station::IntakeQueue queue;
     station::RawLog logEthernet;
     station::RawLog logRS232;
-    station::ErrorReport errors;
+    base::ErrorReport errors;
     ui::TVuruvov window({panel, settings, queue, logEthernet, logRS232, errors});
     int requests = 0;
     QObject::connect(&window, &ui::TVuruvov::closeRequested, &window, [&] {

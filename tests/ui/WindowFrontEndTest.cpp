@@ -1,8 +1,9 @@
-#include "app/WindowFrontEnd.h"
+#include "ui/WindowFrontEnd.h"
 
 #include "app/CoreStation.h"
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -47,7 +48,7 @@ protected:
     // Shows the window, starts the core and waits until the restored placement is on the window.
     void startStation() {
         m_core = std::make_unique<app::CoreStation>(storePath());
-        m_front = std::make_unique<app::WindowFrontEnd>(*m_core);
+        m_front = std::make_unique<ui::WindowFrontEnd>(*m_core);
         m_core->moveToThread(&m_thread);
         m_thread.start();
         int restored = 0;
@@ -64,7 +65,7 @@ private:
     QTemporaryDir m_dir;
     QThread m_thread;
     std::unique_ptr<app::CoreStation> m_core;
-    std::unique_ptr<app::WindowFrontEnd> m_front;
+    std::unique_ptr<ui::WindowFrontEnd> m_front;
 };
 
 TEST_F(WindowPlacementStore, StoredPlacementComesBackToTheWindow) {

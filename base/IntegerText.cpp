@@ -1,10 +1,10 @@
-#include "station/IntegerText.h"
+#include "base/IntegerText.h"
 
-#include "station/StationError.h"
+#include "base/Error.h"
 
 #include <limits>
 
-namespace station {
+namespace base {
 
 QString notValidIntegerMessage(QStringView text) {
     return QStringLiteral("'%1' is not a valid integer value").arg(text);
@@ -20,16 +20,16 @@ qint64 toInteger(QStringView text) {
         ++i;
     }
     if (i == text.size())
-        throw StationError(notValidIntegerMessage(text));
+        throw Error(notValidIntegerMessage(text));
     qint64 value = 0;
     constexpr qint64 kLimit = std::numeric_limits<qint64>::max() / 10 - 9;
     for (; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c < u'0' || c > u'9' || value > kLimit)
-            throw StationError(notValidIntegerMessage(text));
+            throw Error(notValidIntegerMessage(text));
         value = value * 10 + (c - u'0');
     }
     return negative ? -value : value;
 }
 
-} // namespace station
+} // namespace base

@@ -5,8 +5,10 @@
 #include <QObject>
 
 namespace app {
-
 class CoreStation;
+}
+
+namespace ui {
 
 // The station with its window: builds the window over the core's models and posts the window's
 // commands and edits to the core's thread. Construct it while the core is still on this thread
@@ -16,18 +18,18 @@ class WindowFrontEnd final : public QObject {
     Q_DISABLE_COPY_MOVE(WindowFrontEnd)
 
 public:
-    explicit WindowFrontEnd(CoreStation& core, QObject* parent = nullptr);
+    explicit WindowFrontEnd(app::CoreStation& core, QObject* parent = nullptr);
     ~WindowFrontEnd() override;
 
-    ui::TVuruvov& window() { return m_window; }
+    TVuruvov& window() { return m_window; }
 
     // Posts the core's start with the screens as they are now; the placement the core restores
     // comes back to the window. Call it on the window's thread.
     void startUp();
 
 private:
-    CoreStation& m_core;
-    ui::TVuruvov m_window;
+    app::CoreStation& m_core;
+    TVuruvov m_window;
 };
 
-} // namespace app
+} // namespace ui

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "station/WindowPlacement.h"
+#include "station/StoredPlacement.h"
 
 class QWidget;
 

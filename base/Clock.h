@@ -2,7 +2,7 @@
 
 #include <QDateTime>
 
-namespace station {
+namespace base {
 
 // The station's clock: what the panel shows and the file names carry. Tests put a clock of their
 // own in its place.
@@ -17,4 +17,4 @@ public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
 
-} // namespace station
+} // namespace base

@@ -5,7 +5,7 @@
 
 // The station's single-byte code page, windows-1252: statement text is narrowed to it, serial bytes
 // are decoded with it, raw logs and side files without a byte-order mark are written and read in it.
-namespace station::codepage {
+namespace base::codepage {
 
 // A character the code page cannot hold becomes "?".
 QByteArray narrow(QStringView text);
@@ -14,4 +14,4 @@ QByteArray narrow(QStringView text);
 QString widen(QByteArrayView bytes);
 QChar widen(unsigned char byte);
 
-} // namespace station::codepage
+} // namespace base::codepage

@@ -1,8 +1,8 @@
-#include "station/CodePage.h"
+#include "base/CodePage.h"
 
 #include <array>
 
-namespace station::codepage {
+namespace base::codepage {
 
 namespace {
 
@@ -45,4 +45,4 @@ QString widen(QByteArrayView bytes) {
     return out;
 }
 
-} // namespace station::codepage
+} // namespace base::codepage

@@ -1,13 +1,15 @@
-#include "app/WindowFrontEnd.h"
+#include "ui/WindowFrontEnd.h"
 
 #include "app/CoreStation.h"
-#include "ui/WindowPlacement.h"
+#include "ui/PlacementOnScreen.h"
 
-namespace app {
+namespace ui {
+
+using app::CoreStation;
 
 namespace {
 
-ui::StationModels modelsOf(CoreStation& core) {
+StationModels modelsOf(CoreStation& core) {
     return {core.panel(), core.settings(), core.queue(), core.logEthernet(), core.logRS232(), core.errors()};
 }
 
@@ -17,7 +19,6 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
     : QObject(parent)
     , m_core(core)
     , m_window(modelsOf(core)) {
-    using ui::TVuruvov;
     auto post = [this](void (CoreStation::*command)()) {
         return [this, command] { QMetaObject::invokeMethod(&m_core, command, Qt::QueuedConnection); };
     };
@@ -28,7 +29,7 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
     connect(&m_window, &TVuruvov::closeRequested, this, [this] {
         // Taken here and now: by the time the core runs the close the window may look otherwise.
         QMetaObject::invokeMethod(
-            &m_core, [core = &m_core, placement = ui::placementOf(m_window)] { core->close(placement); },
+            &m_core, [core = &m_core, placement = placementOf(m_window)] { core->close(placement); },
             Qt::QueuedConnection);
     });
     connect(&m_window, &TVuruvov::settingEdited, this, [this](config::SettingId id, const QVariant& value) {
@@ -37,7 +38,7 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
     });
     connect(&core, &CoreStation::placementRestored, &m_window,
             [window = &m_window](const station::WindowPlacement& placement) {
-                ui::applyPlacement(*window, placement);
+                applyPlacement(*window, placement);
             });
     connect(&core, &CoreStation::closed, &m_window, &TVuruvov::stationClosed);
     connect(&core, &CoreStation::closeFailed, &m_window, &TVuruvov::stationCloseFailed);
@@ -47,8 +48,8 @@ WindowFrontEnd::~WindowFrontEnd() = default;
 
 void WindowFrontEnd::startUp() {
     QMetaObject::invokeMethod(
-        &m_core, [core = &m_core, screen = ui::screenLayoutOf(m_window)] { core->startUp(screen); },
+        &m_core, [core = &m_core, screen = screenLayoutOf(m_window)] { core->startUp(screen); },
         Qt::QueuedConnection);
 }
 
-} // namespace app
+} // namespace ui

@@ -1,4 +1,5 @@
-#include "ui/WindowPlacement.h"
+#include "ui/PlacementOnScreen.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QGuiApplication>
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace station {
+namespace base {
 
 // The station's text-to-integer conversion: optional blanks in front, an optional sign and decimal
 // digits, nothing after them. Fails with "'%s' is not a valid integer value".
@@ -10,4 +10,4 @@ qint64 toInteger(QStringView text);
 
 QString notValidIntegerMessage(QStringView text);
 
-} // namespace station
+} // namespace base

@@ -1,4 +1,4 @@
-#include "ui/WindowPlacement.h"
+#include "ui/PlacementOnScreen.h"
 
 #include <QGuiApplication>
 #include <QScreen>

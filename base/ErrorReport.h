@@ -1,11 +1,11 @@
 #pragma once
 
-#include "station/StationError.h"
+#include "base/Error.h"
 
 #include <QObject>
 #include <QString>
 
-namespace station {
+namespace base {
 
 // The application's general error report. The core hands every failure that escapes a tick, a
 // command or a notification to it; a front end shows the message without stopping the core.
@@ -33,4 +33,4 @@ Q_SIGNALS:
     void reported(const QString& message);
 };
 
-} // namespace station
+} // namespace base

@@ -1,0 +1,33 @@
+#include "app/ConsoleFrontEnd.h"
+#include "app/CoreStation.h"
+#include "app/FrontEndMains.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace app {
+
+int runConsole(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+
+    QThread coreThread;
+    coreThread.setObjectName(QStringLiteral("core"));
+    auto core = std::make_unique<CoreStation>();
+    core->moveToThread(&coreThread);
+
+    ConsoleFrontEnd console(*core, stdout, stderr);
+    QObject::connect(&console, &ConsoleFrontEnd::finished, &application, &QCoreApplication::quit);
+    console.attach();
+
+    coreThread.start();
+    QMetaObject::invokeMethod(
+        core.get(), [&core] { core->startUp(); }, Qt::QueuedConnection);
+    const int status = application.exec();
+
+    coreThread.quit();
+    coreThread.wait();
+    core.reset();
+    return status;
+}
+
+} // namespace app
