@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Muestra la versi\u00f3n."));
     const QCommandLineOption console(
-        QStringLiteral("console"), QStringLiteral("Sin ventana: \u00f3rdenes por la entrada est\u00e1ndar."));
+        QStringLiteral("console"), QStringLiteral("Sin ventana: \u00f3rdenes por la input est\u00e1ndar."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(console);

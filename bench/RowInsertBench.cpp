@@ -129,7 +129,7 @@ struct Check {
 void rawPrepared(benchmark::State& state) {
     const QString path = workDir().filePath(u"raw.fdb"_s);
     if (!QFile::exists(path))
-        storage::crearBase(path);
+        storage::createDatabase(path);
     IMaster* master = fb_get_master_interface();
     Check check(master);
     ThrowStatusWrapper* st = &check.wrapper;

@@ -44,7 +44,7 @@ double PackageRowInsert::numero(const QString& shown) {
     return ok && std::isfinite(value) ? value : 0.0;
 }
 
-storage::Valores PackageRowInsert::valores(const QString& estatus_actual) const {
+storage::StatementValues PackageRowInsert::values(const QString& estatus_actual) const {
     return {
         m_panel.text(Field::lplaza),
         m_panel.text(Field::Lorigen),
@@ -59,11 +59,11 @@ storage::Valores PackageRowInsert::valores(const QString& estatus_actual) const 
 }
 
 bool PackageRowInsert::insertar(const QString& estatus_actual) {
-    const storage::Valores row = valores(estatus_actual);
+    const storage::StatementValues row = values(estatus_actual);
     if (m_executor.consultar(kSentencia, row))
         return true;
     m_panel.setText(Field::Label54, m_executor.ultimo_error());
-    dejarVolcado(storage::sentenciaConValores(kSentencia, row));
+    dejarVolcado(storage::statementWithValues(kSentencia, row));
     return false;
 }
 

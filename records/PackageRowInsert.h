@@ -34,7 +34,7 @@ public:
     double tiempoPromedio() const override;
 
     // The row's values in the order of the markers.
-    storage::Valores valores(const QString& estatus_actual) const;
+    storage::StatementValues values(const QString& estatus_actual) const;
 
     // A number as the panel shows it ("012.5"); a text the number test let through that is no
     // number after all ("1,5" under a "." separator, "-", "E") is stored as 0 rather than losing

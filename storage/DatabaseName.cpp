@@ -4,7 +4,7 @@
 
 namespace storage {
 
-bool esBaseLocal(QStringView eddb) {
+bool isLocalDatabase(QStringView eddb) {
     const QStringView name = eddb.trimmed();
     if (name.contains(u"://"))
         return false;
@@ -16,7 +16,7 @@ bool esBaseLocal(QStringView eddb) {
     return first == u'/' || first == u'.' || first == u'~';
 }
 
-QString rutaLocal(const QString& eddb) {
+QString localDatabasePath(const QString& eddb) {
     return QFileInfo(eddb.trimmed()).absoluteFilePath();
 }
 

@@ -7,9 +7,9 @@ namespace storage {
 // `Eddb` as a place: "host:path", "host/port:path" (or a client URL such as inet://...) names a
 // database on a Firebird server; anything else is a database file on this machine, opened by the
 // embedded engine, relative names against the working directory.
-bool esBaseLocal(QStringView eddb);
+bool isLocalDatabase(QStringView eddb);
 
 // The local database file as an absolute path.
-QString rutaLocal(const QString& eddb);
+QString localDatabasePath(const QString& eddb);
 
 } // namespace storage

@@ -95,6 +95,6 @@ private:
 };
 
 // Creates the table `paquetes` in a database just created, in a transaction of its own.
-void crearTabla(Firebird::IAttachment* attachment);
+void createPaquetesTable(Firebird::IAttachment* attachment);
 
 } // namespace storage::fb

@@ -7,7 +7,7 @@
 
 namespace storage {
 
-QStringList sentenciasPaquetes() {
+QStringList paquetesStatements() {
     QStringList statements;
     QString current;
     const QStringList lines = QString::fromUtf8(paquetesDdl()).split(u'\n');
@@ -25,15 +25,15 @@ QStringList sentenciasPaquetes() {
     return statements;
 }
 
-void crearBase(const QString& eddb) {
-    const bool local = esBaseLocal(eddb);
-    const QByteArray name = base::codepage::narrow(local ? rutaLocal(eddb) : eddb.trimmed());
+void createDatabase(const QString& eddb) {
+    const bool local = isLocalDatabase(eddb);
+    const QByteArray name = base::codepage::narrow(local ? localDatabasePath(eddb) : eddb.trimmed());
     fb::Status st;
     fb::FbRef<Firebird::IProvider> provider(fb::master()->getDispatcher());
     fb::Dpb dpb(local);
     fb::FbRef<Firebird::IAttachment> attachment(
         provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
-    fb::crearTabla(attachment.get());
+    fb::createPaquetesTable(attachment.get());
     attachment->detach(&st);
     attachment.forget();
 }
@@ -72,10 +72,10 @@ unsigned Dpb::length() {
     return m_builder->getBufferLength(&st);
 }
 
-void crearTabla(Firebird::IAttachment* attachment) {
+void createPaquetesTable(Firebird::IAttachment* attachment) {
     Status st;
     FbRef<Firebird::ITransaction> transaction(attachment->startTransaction(&st, 0, nullptr));
-    for (const QString& statement : sentenciasPaquetes()) {
+    for (const QString& statement : paquetesStatements()) {
         const QByteArray sql = base::codepage::narrow(statement);
         attachment->execute(&st, transaction.get(), 0, sql.constData(), StatementExecutor::kDialecto, nullptr,
                             nullptr, nullptr, nullptr);

@@ -9,10 +9,10 @@ namespace storage {
 const char* paquetesDdl();
 
 // Its statements, comments left out and without their closing ";".
-QStringList sentenciasPaquetes();
+QStringList paquetesStatements();
 
 // Creates the database named by `eddb` (a local file or a "host/port:path" on a server) with the
 // table `paquetes`, with the station's user, password and dialect. Raises FirebirdError.
-void crearBase(const QString& eddb);
+void createDatabase(const QString& eddb);
 
 } // namespace storage

@@ -75,7 +75,7 @@ RawLogFiles::RawLogFiles(station::RawLog& logRS232, station::RawLog& logEthernet
     , m_settings(settings)
     , m_panel(panel)
     , m_clock(clock)
-    , m_contador_archivo(contador_archivo)
+    , m_contadorArchivo(contador_archivo)
     , m_errors(errors)
     , m_ultimo_guardado(kZeroDateTime) {
     watchSize(m_logRS232, SettingId::edCarpeta_destino_rs232, Field::LULR, m_watchRS232);
@@ -111,7 +111,7 @@ void RawLogFiles::grabar_logs() {
     // keep the counts they got.
     const QDateTime now = m_clock.now();
     if (m_ultimo_guardado.date() == now.date().addDays(-1))
-        m_contador_archivo.reset();
+        m_contadorArchivo.reset();
     m_ultimo_guardado = now;
 }
 
@@ -128,9 +128,9 @@ void RawLogFiles::guardarAlCerrar() {
 void RawLogFiles::writeList(station::RawLog& log, const QString& folder, Field label) {
     if (log.isEmpty())
         return;
-    appendEntries(pathOf(folder, nombre_archivo_log(m_clock, m_contador_archivo)), log.entries());
+    appendEntries(pathOf(folder, nombre_archivo_log(m_clock, m_contadorArchivo)), log.entries());
     // The label gets a fresh stem, one count ahead of the file just written.
-    m_panel.setText(label, nombre_archivo_log(m_clock, m_contador_archivo));
+    m_panel.setText(label, nombre_archivo_log(m_clock, m_contadorArchivo));
     log.clear();
 }
 

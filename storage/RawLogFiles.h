@@ -78,7 +78,7 @@ private:
     config::Settings& m_settings;
     station::LivePanel& m_panel;
     const base::Clock& m_clock;
-    FileCounter& m_contador_archivo;
+    FileCounter& m_contadorArchivo;
     base::ErrorReport& m_errors;
     QDateTime m_ultimo_guardado;
     SizeWatch m_watchRS232;

@@ -3,6 +3,7 @@
 #include "base/CodePage.h"
 #include "storage/DatabaseName.h"
 #include "storage/FirebirdHandle.h"
+#include "storage/FirebirdTransaction.h"
 #include "storage/PaquetesTable.h"
 
 #include <QFile>
@@ -44,7 +45,7 @@ bool beginsWith(QStringView sql, QStringView word) {
 
 enum class Kind : unsigned char { Null, Text, Number };
 
-Kind kindOf(const Valor& v) {
+Kind kindOf(const StatementValue& v) {
     if (std::holds_alternative<QString>(v))
         return Kind::Text;
     if (std::holds_alternative<double>(v))
@@ -53,18 +54,13 @@ Kind kindOf(const Valor& v) {
 }
 
 // The input message of a statement with parameters, rebuilt only when a value no longer fits.
-struct Entrada {
+struct InputMessage {
     fb::FbRef<IMessageMetadata> metadata;
     std::vector<Kind> kinds;
     std::vector<unsigned> capacity;
     std::vector<unsigned> offset;
     std::vector<unsigned> nullOffset;
     std::vector<unsigned char> buffer;
-};
-
-struct Preparada {
-    fb::FbRef<IStatement> statement;
-    Entrada entrada;
 };
 
 void freeStatement(fb::FbRef<IStatement>& statement) noexcept {
@@ -79,27 +75,38 @@ void freeStatement(fb::FbRef<IStatement>& statement) noexcept {
     }
 }
 
+// A statement prepared once per statement text, with its input message; freed when it goes.
+struct PreparedStatement {
+    PreparedStatement() = default;
+    ~PreparedStatement() { freeStatement(statement); }
+    PreparedStatement(PreparedStatement&&) noexcept = default;
+    PreparedStatement& operator=(PreparedStatement&&) = delete;
+
+    fb::FbRef<IStatement> statement;
+    InputMessage input;
+};
+
 // Fits the values into the statement's input message, as texts in the code page and as doubles.
-void fill(Entrada& in, const Valores& valores) {
-    std::vector<QByteArray> texts(static_cast<std::size_t>(valores.size()));
-    bool rebuild = !in.metadata || in.kinds.size() != static_cast<std::size_t>(valores.size());
-    for (qsizetype i = 0; i < valores.size(); ++i) {
+void fill(InputMessage& in, const StatementValues& values) {
+    std::vector<QByteArray> texts(static_cast<std::size_t>(values.size()));
+    bool rebuild = !in.metadata || in.kinds.size() != static_cast<std::size_t>(values.size());
+    for (qsizetype i = 0; i < values.size(); ++i) {
         const auto n = static_cast<std::size_t>(i);
-        const Kind kind = kindOf(valores[i]);
+        const Kind kind = kindOf(values[i]);
         if (kind == Kind::Text)
-            texts[n] = base::codepage::narrow(std::get<QString>(valores[i]))
+            texts[n] = base::codepage::narrow(std::get<QString>(values[i]))
                            .left(static_cast<qsizetype>(kLongestVarying));
         if (!rebuild && (in.kinds[n] != kind || static_cast<unsigned>(texts[n].size()) > in.capacity[n]))
             rebuild = true;
     }
     if (rebuild) {
         fb::Status st;
-        const auto count = static_cast<unsigned>(valores.size());
+        const auto count = static_cast<unsigned>(values.size());
         fb::FbRef<IMetadataBuilder> builder(fb::master()->getMetadataBuilder(&st, count));
         in.kinds.assign(count, Kind::Null);
         in.capacity.assign(count, 0);
         for (unsigned i = 0; i < count; ++i) {
-            in.kinds[i] = kindOf(valores[static_cast<qsizetype>(i)]);
+            in.kinds[i] = kindOf(values[static_cast<qsizetype>(i)]);
             if (in.kinds[i] == Kind::Number) {
                 builder->setType(&st, i, SQL_DOUBLE + 1);
                 builder->setLength(&st, i, sizeof(double));
@@ -125,7 +132,7 @@ void fill(Entrada& in, const Valores& valores) {
         const qint16 isNull = in.kinds[i] == Kind::Null ? -1 : 0;
         std::memcpy(buffer + in.nullOffset[i], &isNull, sizeof isNull);
         if (in.kinds[i] == Kind::Number) {
-            const double d = std::get<double>(valores[static_cast<qsizetype>(i)]);
+            const double d = std::get<double>(values[static_cast<qsizetype>(i)]);
             std::memcpy(buffer + in.offset[i], &d, sizeof d);
         } else if (in.kinds[i] == Kind::Text) {
             const auto length = static_cast<quint16>(texts[i].size());
@@ -181,61 +188,30 @@ std::optional<QString> lastRowFirstColumn(IStatement* statement, ITransaction* t
 
 } // namespace
 
-struct StatementExecutor::Conexion {
+// `DBD` with its transaction `TR`. Its members are declared in the order they are set up, so that
+// leaving it frees the statements, then commits (or abandons) the transaction, then detaches.
+struct StatementExecutor::Connection {
     fb::FbRef<IProvider> provider;
-    fb::FbRef<IAttachment> attachment;
-    fb::FbRef<ITransaction> transaction;
-    std::map<QByteArray, Preparada> preparadas; // last, so that statements go before the attachment
+    fb::Attachment attachment;
+    fb::Transaction transaction;
+    std::map<QByteArray, PreparedStatement> statements;
 
-    ~Conexion() { close(); }
-
-    // Commits what is open and detaches. A server that is gone cannot take either: the transaction
-    // is then abandoned and the handles are let go all the same.
-    void close() noexcept {
-        for (auto& entry : preparadas)
-            freeStatement(entry.second.statement);
-        preparadas.clear();
-        if (transaction) {
-            try {
-                fb::Status st;
-                transaction->commit(&st);
-                transaction.forget();
-            } catch (const FirebirdError& e) {
-                qWarning("Firebird: commit at close failed: %s", qUtf8Printable(e.message()));
-                try {
-                    fb::Status st;
-                    transaction->rollback(&st);
-                    transaction.forget();
-                } catch (const FirebirdError&) {
-                    transaction.reset();
-                }
-            }
-        }
-        if (attachment) {
-            try {
-                fb::Status st;
-                attachment->detach(&st);
-                attachment.forget();
-            } catch (const FirebirdError&) {
-                attachment.reset();
-            }
-        }
-    }
-
-    Preparada& prepare(const QByteArray& sql) {
-        if (const auto found = preparadas.find(sql); found != preparadas.end())
+    PreparedStatement& prepare(const QByteArray& sql) {
+        if (const auto found = statements.find(sql); found != statements.end())
             return found->second;
-        if (preparadas.size() >= kMostPrepared) {
-            for (auto& entry : preparadas)
-                freeStatement(entry.second.statement);
-            preparadas.clear();
-        }
+        if (statements.size() >= kMostPrepared)
+            statements.clear();
         fb::Status st;
-        Preparada prepared;
+        PreparedStatement prepared;
         prepared.statement.reset(attachment->prepare(&st, transaction.get(), 0, sql.constData(),
                                                      StatementExecutor::kDialecto,
                                                      IStatement::PREPARE_PREFETCH_METADATA));
-        return preparadas.emplace(sql, std::move(prepared)).first->second;
+        return statements.emplace(sql, std::move(prepared)).first->second;
+    }
+
+    void startTransaction() {
+        fb::Status st;
+        transaction = fb::Transaction(attachment->startTransaction(&st, 0, nullptr));
     }
 };
 
@@ -266,9 +242,7 @@ void StatementExecutor::commit() {
     if (!isActive())
         return;
     try {
-        fb::Status st;
-        m_db->transaction->commit(&st);
-        m_db->transaction.forget();
+        m_db->transaction.commit();
     } catch (const FirebirdError& e) {
         // A commit that cannot reach the server leaves nothing worth keeping open: the next
         // statement connects again instead of failing on a dead attachment forever.
@@ -282,35 +256,82 @@ void StatementExecutor::cerrar() {
     m_db.reset();
 }
 
+// The private layer below raises FirebirdError for every failure; the station's operations above
+// turn it into their results, each in one place.
+
 void StatementExecutor::attach() {
-    auto db = std::make_unique<Conexion>();
+    auto db = std::make_unique<Connection>();
     fb::Status st;
     db->provider.reset(fb::master()->getDispatcher());
-    const bool local = esBaseLocal(m_databaseName);
-    const QString path = local ? rutaLocal(m_databaseName) : m_databaseName.trimmed();
+    const bool local = isLocalDatabase(m_databaseName);
+    const QString path = local ? localDatabasePath(m_databaseName) : m_databaseName.trimmed();
     const QByteArray name = base::codepage::narrow(path);
     fb::Dpb dpb(local);
     if (local && !QFileInfo::exists(path)) {
-        db->attachment.reset(db->provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+        db->attachment.adopt(db->provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
         try {
-            fb::crearTabla(db->attachment.get());
+            fb::createPaquetesTable(db->attachment.get());
         } catch (const FirebirdError&) {
             // A file without its table would never be completed: take it away so that the next
             // connect creates it again.
-            try {
-                db->attachment->dropDatabase(&st);
-                db->attachment.forget();
-            } catch (const FirebirdError&) {
-                db->attachment.reset();
+            if (!db->attachment.drop())
                 QFile::remove(path);
-            }
             throw;
         }
     } else {
-        db->attachment.reset(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+        db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
     }
-    db->transaction.reset(db->attachment->startTransaction(&st, 0, nullptr));
+    db->startTransaction();
     m_db = std::move(db);
+}
+
+void StatementExecutor::ensureTransaction() {
+    if (!m_db) {
+        attach();
+        return;
+    }
+    if (m_db->transaction)
+        return;
+    try {
+        m_db->startTransaction();
+    } catch (const FirebirdError& e) {
+        // The server went away since the last commit: connect again rather than fail on every
+        // statement from now on. Any other refusal is the caller's to report.
+        if (!e.isLostConnection())
+            throw;
+        cerrar();
+        attach();
+    }
+}
+
+void StatementExecutor::run(const QByteArray& narrowed, const StatementValues* values) {
+    const bool query = beginsWith(m_sqlActual, u"SELECT");
+    fb::Status st;
+    ITransaction* const transaction = m_db->transaction.get();
+    if (values) {
+        PreparedStatement& prepared = m_db->prepare(narrowed);
+        fill(prepared.input, *values);
+        IMessageMetadata* const in = prepared.input.metadata.get();
+        void* const buffer = prepared.input.buffer.data();
+        if (query)
+            m_filaActual = lastRowFirstColumn(prepared.statement.get(), transaction, in, buffer);
+        else
+            prepared.statement->execute(&st, transaction, in, buffer, nullptr, nullptr);
+        return;
+    }
+    // Literal text from other callers keeps the station's old habit of writing string literals
+    // with double quotes.
+    QByteArray text = narrowed;
+    text.replace('"', '\'');
+    if (query) {
+        fb::FbRef<IStatement> statement(m_db->attachment->prepare(
+            &st, transaction, 0, text.constData(), kDialecto, IStatement::PREPARE_PREFETCH_METADATA));
+        m_filaActual = lastRowFirstColumn(statement.get(), transaction, nullptr, nullptr);
+        freeStatement(statement);
+    } else {
+        m_db->attachment->execute(&st, transaction, 0, text.constData(), kDialecto, nullptr, nullptr, nullptr,
+                                  nullptr);
+    }
 }
 
 bool StatementExecutor::Abrir_BD() {
@@ -320,6 +341,7 @@ bool StatementExecutor::Abrir_BD() {
         attach();
         return true;
     } catch (const FirebirdError& e) {
+        // A failed connect is no statement's error: `ultimo_error` stays as it was.
         m_errorConexion = e.message();
         return false;
     }
@@ -328,22 +350,18 @@ bool StatementExecutor::Abrir_BD() {
 bool StatementExecutor::Iniciar_T() {
     if (isActive())
         return true;
-    if (!Abrir_BD())
-        return false;
-    if (isActive())
-        return true;
+    // Only a failed connect is a false result; any other refusal to start the transaction on an
+    // open connection goes to the caller as it is.
     try {
-        fb::Status st;
-        m_db->transaction.reset(m_db->attachment->startTransaction(&st, 0, nullptr));
+        ensureTransaction();
+        return true;
     } catch (const FirebirdError& e) {
-        // The server went away since the last commit: connect again rather than raise on every
-        // statement from now on. Any other refusal is the caller's to report.
-        if (!e.isLostConnection())
+        if (m_db && !e.isLostConnection())
             throw;
+        m_errorConexion = e.message();
         cerrar();
-        return Abrir_BD();
+        return false;
     }
-    return true;
 }
 
 bool StatementExecutor::es_modificacion() const {
@@ -355,43 +373,17 @@ bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed) {
     return execute(narrowed, nullptr);
 }
 
-bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed, const Valores& valores) {
-    return execute(narrowed, &valores);
+bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed, const StatementValues& values) {
+    return execute(narrowed, &values);
 }
 
-bool StatementExecutor::execute(const QByteArray& narrowed, const Valores* valores) {
+bool StatementExecutor::execute(const QByteArray& narrowed, const StatementValues* values) {
     m_sqlActual = base::codepage::widen(narrowed);
     m_filaActual.reset();
     if (!Iniciar_T())
         return false;
-    const bool query = beginsWith(m_sqlActual, u"SELECT");
     try {
-        fb::Status st;
-        ITransaction* const transaction = m_db->transaction.get();
-        if (valores) {
-            Preparada& prepared = m_db->prepare(narrowed);
-            fill(prepared.entrada, *valores);
-            IMessageMetadata* const in = prepared.entrada.metadata.get();
-            void* const buffer = prepared.entrada.buffer.data();
-            if (query)
-                m_filaActual = lastRowFirstColumn(prepared.statement.get(), transaction, in, buffer);
-            else
-                prepared.statement->execute(&st, transaction, in, buffer, nullptr, nullptr);
-        } else {
-            // Literal text from other callers keeps the station's old habit of writing string
-            // literals with double quotes.
-            QByteArray text = narrowed;
-            text.replace('"', '\'');
-            if (query) {
-                fb::FbRef<IStatement> statement(m_db->attachment->prepare(
-                    &st, transaction, 0, text.constData(), kDialecto, IStatement::PREPARE_PREFETCH_METADATA));
-                m_filaActual = lastRowFirstColumn(statement.get(), transaction, nullptr, nullptr);
-                freeStatement(statement);
-            } else {
-                m_db->attachment->execute(&st, transaction, 0, text.constData(), kDialecto, nullptr, nullptr,
-                                          nullptr, nullptr);
-            }
-        }
+        run(narrowed, values);
         return true;
     } catch (const FirebirdError& e) {
         m_ultimoError = e.message();
@@ -407,17 +399,17 @@ bool StatementExecutor::consultar(const QString& sql) {
     return timed(sql, nullptr);
 }
 
-bool StatementExecutor::consultar(const QString& sql, const Valores& valores) {
-    return timed(sql, &valores);
+bool StatementExecutor::consultar(const QString& sql, const StatementValues& values) {
+    return timed(sql, &values);
 }
 
-bool StatementExecutor::timed(const QString& sql, const Valores* valores) {
+bool StatementExecutor::timed(const QString& sql, const StatementValues* values) {
     m_sqlActual = sql;
     if (!Iniciar_T())
         return false;
     m_stopwatch.restart();
     m_ultimoResultado.clear();
-    const bool ok = execute(base::codepage::narrow(m_sqlActual), valores);
+    const bool ok = execute(base::codepage::narrow(m_sqlActual), values);
     if (ok && !es_modificacion() && m_filaActual)
         m_ultimoResultado = *m_filaActual;
     const auto d = static_cast<double>(m_stopwatch.elapsedMs());

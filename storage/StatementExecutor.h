@@ -47,12 +47,12 @@ public:
     // The same for a statement with "?" markers and their values, passed as parameters: no value
     // can change the statement, and every value arrives as it is. One prepared statement is kept
     // per statement text while the connection lasts.
-    bool consultar(const QString& sql, const Valores& valores);
+    bool consultar(const QString& sql, const StatementValues& values);
 
     // Runs one statement given in the code page, untimed; records `ultimo_error` on failure and
     // closes the connection when the failure means it is lost.
     bool Ejecutar_query(const QByteArray& narrowed);
-    bool Ejecutar_query(const QByteArray& narrowed, const Valores& valores);
+    bool Ejecutar_query(const QByteArray& narrowed, const StatementValues& values);
 
     // Makes sure a transaction is active, connecting first if needed.
     bool Iniciar_T();
@@ -78,15 +78,18 @@ public:
     const QString& error_conexion() const { return m_errorConexion; }
 
 private:
-    struct Conexion;
+    struct Connection;
 
-    bool timed(const QString& sql, const Valores* valores);
-    bool execute(const QByteArray& narrowed, const Valores* valores);
+    bool timed(const QString& sql, const StatementValues* values);
+    bool execute(const QByteArray& narrowed, const StatementValues* values);
+    // The private layer: each raises FirebirdError.
     void attach();
+    void ensureTransaction();
+    void run(const QByteArray& narrowed, const StatementValues* values);
 
     SteadyStopwatch m_ownStopwatch;
     Stopwatch& m_stopwatch;
-    std::unique_ptr<Conexion> m_db;
+    std::unique_ptr<Connection> m_db;
 
     QString m_databaseName;
     QString m_sqlActual;

@@ -6,7 +6,7 @@ namespace storage {
 
 namespace {
 
-QString literal(const Valor& valor) {
+QString literal(const StatementValue& valor) {
     if (const auto* text = std::get_if<QString>(&valor))
         return u'\'' + QString(*text).replace(u'\'', QStringLiteral("''")) + u'\'';
     if (const auto* number = std::get_if<double>(&valor))
@@ -16,16 +16,16 @@ QString literal(const Valor& valor) {
 
 } // namespace
 
-QString sentenciaConValores(const QString& sql, const Valores& valores) {
+QString statementWithValues(const QString& sql, const StatementValues& values) {
     QString out;
-    out.reserve(sql.size() + 16 * valores.size());
+    out.reserve(sql.size() + 16 * values.size());
     qsizetype next = 0;
     bool quoted = false;
     for (const QChar c : sql) {
         if (c == u'\'')
             quoted = !quoted;
-        if (c == u'?' && !quoted && next < valores.size())
-            out += literal(valores.at(next++));
+        if (c == u'?' && !quoted && next < values.size())
+            out += literal(values.at(next++));
         else
             out += c;
     }

@@ -245,7 +245,7 @@ void PrintTo(const NameCase& c, std::ostream* os) {
 class DatabaseNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(DatabaseNameTest, LocalFileOrServer) {
-    EXPECT_EQ(storage::esBaseLocal(QString::fromUtf16(GetParam().eddb)), GetParam().local);
+    EXPECT_EQ(storage::isLocalDatabase(QString::fromUtf16(GetParam().eddb)), GetParam().local);
 }
 
 INSTANTIATE_TEST_SUITE_P(Eddb, DatabaseNameTest,
@@ -256,8 +256,8 @@ INSTANTIATE_TEST_SUITE_P(Eddb, DatabaseNameTest,
                                            NameCase{u"inet://db/x.fdb", false}));
 
 TEST(StatementValue, ReplayTextFillsMarkersOutsideQuotes) {
-    EXPECT_EQ(storage::sentenciaConValores(u"select '?', ? , ?, ? from t where a = ?"_s,
-                                           {u"it's"_s, 4.5, 0.0, storage::Valor{}}),
+    EXPECT_EQ(storage::statementWithValues(u"select '?', ? , ?, ? from t where a = ?"_s,
+                                           {u"it's"_s, 4.5, 0.0, storage::StatementValue{}}),
               u"select '?', 'it''s' , 4.5, 0 from t where a = NULL"_s);
 }
 
@@ -275,7 +275,7 @@ protected:
         ASSERT_TRUE(s_server->start()) << qPrintable(s_server->error());
         static int n = 0;
         m_eddb = s_server->connectionString(u"server%1.fdb"_s.arg(++n));
-        ASSERT_NO_THROW(storage::crearBase(m_eddb));
+        ASSERT_NO_THROW(storage::createDatabase(m_eddb));
     }
 
     QString count(const QString& eddb) { return readBack(eddb, u"select count(*) from paquetes"_s); }
