@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <variant>
 
 using namespace Qt::StringLiterals;
 
@@ -28,66 +29,87 @@ enum class Kind {
     HardFlow, // a set, as a sub-key
 };
 
-enum PortInt { Baud, ComNumber, DataBits, StopBits };
+using PortInt = int config::SerialPortSettings::*;
+
+// What a stored value is read into and written from: a setting (Text, Real, Lines), a panel field
+// (Caption), one of the port's whole numbers (PortInt), or nothing more than its kind says.
+using Target = std::variant<std::monostate, SettingId, Field, PortInt>;
 
 struct Property {
     const char16_t* name;
     Kind kind;
-    int which; // a SettingId, a Field or a PortInt, by kind
+    Target target;
 };
 
-constexpr int id(SettingId s) {
-    return static_cast<int>(s);
-}
-constexpr int id(Field f) {
-    return static_cast<int>(f);
+constexpr std::size_t targetIndexFor(Kind kind) {
+    switch (kind) {
+    case Kind::Text:
+    case Kind::Real:
+    case Kind::Lines:
+        return 1;
+    case Kind::Caption:
+        return 2;
+    case Kind::PortInt:
+        return 3;
+    default:
+        return 0;
+    }
 }
 
 // clang-format off
 constexpr std::array<Property, 41> kProperties{{
-    {u"EdAsunto_Text",                   Kind::Text,     id(SettingId::EdAsunto)},
-    {u"EDFC128_Text",                    Kind::Text,     id(SettingId::EDFC128)},
-    {u"EDFHHH_Text",                     Kind::Text,     id(SettingId::EDFHHH)},
-    {u"EDFLLL_Text",                     Kind::Text,     id(SettingId::EDFLLL)},
-    {u"EDfPDF417_Text",                  Kind::Text,     id(SettingId::EDfPDF417)},
-    {u"EDFWWW_Text",                     Kind::Text,     id(SettingId::EDFWWW)},
-    {u"EdMailPass_Text",                 Kind::Text,     id(SettingId::EdMailPass)},
-    {u"EdMailport_Text",                 Kind::Text,     id(SettingId::EdMailport)},
-    {u"EdMailserver_Text",               Kind::Text,     id(SettingId::EdMailserver)},
-    {u"EdMailuser_Text",                 Kind::Text,     id(SettingId::EdMailuser)},
-    {u"Edpuerto_Text",                   Kind::Text,     id(SettingId::Edpuerto)},
-    {u"EdRemitente_Text",                Kind::Text,     id(SettingId::EdRemitente)},
-    {u"EdREsponder_A_Text",              Kind::Text,     id(SettingId::EdREsponder_A)},
-    {u"evc128_Value",                    Kind::Real,     id(SettingId::evc128)},
-    {u"EVhhh_Value",                     Kind::Real,     id(SettingId::EVhhh)},
-    {u"evlll_Value",                     Kind::Real,     id(SettingId::evlll)},
-    {u"evpdf417_Value",                  Kind::Real,     id(SettingId::evpdf417)},
-    {u"evwww_Value",                     Kind::Real,     id(SettingId::evwww)},
-    {u"lbcc_Caption",                    Kind::Lbcc,     0},
-    {u"Lbuenos_Caption",                 Kind::Caption,  id(Field::Lbuenos)},
-    {u"Lcalidad_Caption",                Kind::Caption,  id(Field::Lcalidad)},
-    {u"Lmalos_Caption",                  Kind::Caption,  id(Field::Lmalos)},
-    {u"Maillist_Lines",                  Kind::Lines,    id(SettingId::Maillist)},
-    {u"EvBCC_Value",                     Kind::Real,     id(SettingId::EvBCC)},
-    {u"EdSeparador_Text",                Kind::Text,     id(SettingId::EdSeparador)},
-    {u"EDFBCC_Text",                     Kind::Text,     id(SettingId::EDFBCC)},
-    {u"Gcm_Value",                       Kind::Real,     id(SettingId::Gcm)},
-    {u"EdIpserver_Text",                 Kind::Text,     id(SettingId::EdIpserver)},
-    {u"EdIDServidor_Text",               Kind::Text,     id(SettingId::EdIDServidor)},
-    {u"LogCamNombre_Lines",              Kind::Lines,    id(SettingId::LogCamNombre)},
-    {u"EdCarpeta_Destino_ethernet_Text", Kind::Text,     id(SettingId::EdCarpeta_Destino_ethernet)},
-    {u"ApdComPort1_Baud",                Kind::PortInt,  Baud},
-    {u"ApdComPort1_ComNumber",           Kind::PortInt,  ComNumber},
-    {u"ApdComPort1_DataBits",            Kind::PortInt,  DataBits},
-    {u"ApdComPort1_HWFlowOptions",       Kind::HardFlow, 0},
-    {u"ApdComPort1_Parity",              Kind::Parity,   0},
-    {u"ApdComPort1_StopBits",            Kind::PortInt,  StopBits},
-    {u"ApdComPort1_SWFlowOptions",       Kind::SoftFlow, 0},
-    {u"Eddb_Text",                       Kind::Text,     id(SettingId::Eddb)},
-    {u"logEthernet_Items",               Kind::Items,    0},
-    {u"edsepdim_Text",                   Kind::Text,     id(SettingId::edsepdim)},
+    {u"EdAsunto_Text",                   Kind::Text,     SettingId::EdAsunto},
+    {u"EDFC128_Text",                    Kind::Text,     SettingId::EDFC128},
+    {u"EDFHHH_Text",                     Kind::Text,     SettingId::EDFHHH},
+    {u"EDFLLL_Text",                     Kind::Text,     SettingId::EDFLLL},
+    {u"EDfPDF417_Text",                  Kind::Text,     SettingId::EDfPDF417},
+    {u"EDFWWW_Text",                     Kind::Text,     SettingId::EDFWWW},
+    {u"EdMailPass_Text",                 Kind::Text,     SettingId::EdMailPass},
+    {u"EdMailport_Text",                 Kind::Text,     SettingId::EdMailport},
+    {u"EdMailserver_Text",               Kind::Text,     SettingId::EdMailserver},
+    {u"EdMailuser_Text",                 Kind::Text,     SettingId::EdMailuser},
+    {u"Edpuerto_Text",                   Kind::Text,     SettingId::Edpuerto},
+    {u"EdRemitente_Text",                Kind::Text,     SettingId::EdRemitente},
+    {u"EdREsponder_A_Text",              Kind::Text,     SettingId::EdREsponder_A},
+    {u"evc128_Value",                    Kind::Real,     SettingId::evc128},
+    {u"EVhhh_Value",                     Kind::Real,     SettingId::EVhhh},
+    {u"evlll_Value",                     Kind::Real,     SettingId::evlll},
+    {u"evpdf417_Value",                  Kind::Real,     SettingId::evpdf417},
+    {u"evwww_Value",                     Kind::Real,     SettingId::evwww},
+    {u"lbcc_Caption",                    Kind::Lbcc,     {}},
+    {u"Lbuenos_Caption",                 Kind::Caption,  Field::Lbuenos},
+    {u"Lcalidad_Caption",                Kind::Caption,  Field::Lcalidad},
+    {u"Lmalos_Caption",                  Kind::Caption,  Field::Lmalos},
+    {u"Maillist_Lines",                  Kind::Lines,    SettingId::Maillist},
+    {u"EvBCC_Value",                     Kind::Real,     SettingId::EvBCC},
+    {u"EdSeparador_Text",                Kind::Text,     SettingId::EdSeparador},
+    {u"EDFBCC_Text",                     Kind::Text,     SettingId::EDFBCC},
+    {u"Gcm_Value",                       Kind::Real,     SettingId::Gcm},
+    {u"EdIpserver_Text",                 Kind::Text,     SettingId::EdIpserver},
+    {u"EdIDServidor_Text",               Kind::Text,     SettingId::EdIDServidor},
+    {u"LogCamNombre_Lines",              Kind::Lines,    SettingId::LogCamNombre},
+    {u"EdCarpeta_Destino_ethernet_Text", Kind::Text,     SettingId::EdCarpeta_Destino_ethernet},
+    {u"ApdComPort1_Baud",                Kind::PortInt,  &config::SerialPortSettings::Baud},
+    {u"ApdComPort1_ComNumber",           Kind::PortInt,  &config::SerialPortSettings::ComNumber},
+    {u"ApdComPort1_DataBits",            Kind::PortInt,  &config::SerialPortSettings::DataBits},
+    {u"ApdComPort1_HWFlowOptions",       Kind::HardFlow, {}},
+    {u"ApdComPort1_Parity",              Kind::Parity,   {}},
+    {u"ApdComPort1_StopBits",            Kind::PortInt,  &config::SerialPortSettings::StopBits},
+    {u"ApdComPort1_SWFlowOptions",       Kind::SoftFlow, {}},
+    {u"Eddb_Text",                       Kind::Text,     SettingId::Eddb},
+    {u"logEthernet_Items",               Kind::Items,    {}},
+    {u"edsepdim_Text",                   Kind::Text,     SettingId::edsepdim},
 }};
 // clang-format on
+
+constexpr bool targetsMatchKinds() {
+    for (const Property& p : kProperties) {
+        if (p.target.index() != targetIndexFor(p.kind))
+            return false;
+    }
+    return true;
+}
+static_assert(targetsMatchKinds(), "every stored property names the kind of target its kind reads");
 
 constexpr std::array<const char16_t*, 5> kParityNames{u"pNone", u"pOdd", u"pEven", u"pMark", u"pSpace"};
 constexpr std::array<const char16_t*, 4> kSoftFlowNames{u"swfNone", u"swfReceive", u"swfTransmit",
@@ -118,19 +140,6 @@ QString itemName(qsizetype index) {
 
 [[noreturn]] void wrongKind(QStringView valueName) {
     throw config::ConfigError(u"Tipo de dato no válido para '%1'"_s.arg(valueName));
-}
-
-int& portInt(config::SerialPortSettings& port, int which) {
-    switch (which) {
-    case Baud:
-        return port.Baud;
-    case ComNumber:
-        return port.ComNumber;
-    case DataBits:
-        return port.DataBits;
-    default:
-        return port.StopBits;
-    }
 }
 
 bool& hardFlowElement(config::HardwareFlow& flow, std::size_t index) {
@@ -297,21 +306,21 @@ void FormStorage::restoreProperties() {
         try {
             switch (p.kind) {
             case Kind::Text:
-                m_settings.setText(static_cast<SettingId>(p.which), m_store.readString(kKey, valueName));
+                m_settings.setText(std::get<SettingId>(p.target), m_store.readString(kKey, valueName));
                 break;
             case Kind::Real: {
                 const double value = m_store.readReal(kKey, valueName);
                 if (!std::isfinite(value))
                     wrongKind(valueName);
-                m_settings.setReal(static_cast<SettingId>(p.which), value);
+                m_settings.setReal(std::get<SettingId>(p.target), value);
                 break;
             }
             case Kind::Lines:
-                m_settings.setLines(static_cast<SettingId>(p.which),
+                m_settings.setLines(std::get<SettingId>(p.target),
                                     config::LineList::fromLines(readList(m_store, subKey(p))));
                 break;
             case Kind::Caption:
-                m_panel.setText(static_cast<Field>(p.which), m_store.readString(kKey, valueName));
+                m_panel.setText(std::get<Field>(p.target), m_store.readString(kKey, valueName));
                 break;
             case Kind::Lbcc:
                 m_lbccCaption = m_store.readString(kKey, valueName);
@@ -320,7 +329,7 @@ void FormStorage::restoreProperties() {
                 m_logEthernet.assign(readList(m_store, subKey(p)));
                 break;
             case Kind::PortInt:
-                portInt(m_port, p.which) = m_store.readInteger(kKey, valueName);
+                m_port.*std::get<PortInt>(p.target) = m_store.readInteger(kKey, valueName);
                 break;
             case Kind::Parity:
                 m_port.parity = static_cast<config::Parity>(
@@ -379,16 +388,16 @@ void FormStorage::writeProperties() {
         const QString valueName = name(p);
         switch (p.kind) {
         case Kind::Text:
-            m_store.writeString(kKey, valueName, m_settings.text(static_cast<SettingId>(p.which)));
+            m_store.writeString(kKey, valueName, m_settings.text(std::get<SettingId>(p.target)));
             break;
         case Kind::Real:
-            m_store.writeReal(kKey, valueName, m_settings.real(static_cast<SettingId>(p.which)));
+            m_store.writeReal(kKey, valueName, m_settings.real(std::get<SettingId>(p.target)));
             break;
         case Kind::Lines:
-            writeList(m_store, subKey(p), m_settings.lines(static_cast<SettingId>(p.which)).lines());
+            writeList(m_store, subKey(p), m_settings.lines(std::get<SettingId>(p.target)).lines());
             break;
         case Kind::Caption:
-            m_store.writeString(kKey, valueName, m_panel.text(static_cast<Field>(p.which)));
+            m_store.writeString(kKey, valueName, m_panel.text(std::get<Field>(p.target)));
             break;
         case Kind::Lbcc:
             m_store.writeString(kKey, valueName, m_lbccCaption);
@@ -397,7 +406,7 @@ void FormStorage::writeProperties() {
             writeList(m_store, subKey(p), m_logEthernet.entries());
             break;
         case Kind::PortInt:
-            m_store.writeInteger(kKey, valueName, portInt(m_port, p.which));
+            m_store.writeInteger(kKey, valueName, m_port.*std::get<PortInt>(p.target));
             break;
         case Kind::Parity:
             m_store.writeString(kKey, valueName,

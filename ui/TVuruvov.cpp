@@ -42,6 +42,55 @@ QLabel* plainLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
+// Where each setting sits on the "Configuración" tab, by name rather than by its position in the
+// settings table: the alert rows (a field's failure pattern beside its event threshold), the rest of
+// the left column, the two camera lists side by side, and the right column.
+constexpr std::pair<SettingId, SettingId> kAlertRows[] = {
+    {SettingId::EDFHHH, SettingId::EVhhh},   {SettingId::EDFLLL, SettingId::evlll},
+    {SettingId::EDFWWW, SettingId::evwww},   {SettingId::EDfPDF417, SettingId::evpdf417},
+    {SettingId::EDFC128, SettingId::evc128}, {SettingId::EDFBCC, SettingId::EvBCC},
+};
+constexpr SettingId kLeftRows[] = {SettingId::EdSeparador,  SettingId::edsepdim,   SettingId::Gcm,
+                                   SettingId::EdIDServidor, SettingId::EdIpserver, SettingId::Edpuerto};
+constexpr SettingId kCameraLists[] = {SettingId::LogiPs, SettingId::LogCamNombre};
+constexpr SettingId kRightRows[] = {
+    SettingId::EdCarpetaBase,
+    SettingId::Eddb,
+    SettingId::ChkVdos,
+    SettingId::EdMailserver,
+    SettingId::EdMailport,
+    SettingId::EdMailuser,
+    SettingId::EdMailPass,
+    SettingId::EdRemitente,
+    SettingId::EdREsponder_A,
+    SettingId::EdAsunto,
+    SettingId::Maillist,
+    SettingId::EdCarpeta_Destino_ethernet,
+    SettingId::edCarpeta_destino_rs232,
+    SettingId::Mturno,
+};
+
+// Every setting has exactly one place on the tab.
+constexpr bool everySettingPlacedOnce() {
+    int seen[config::kSettingCount] = {};
+    for (const auto& [pattern, threshold] : kAlertRows) {
+        ++seen[int(pattern)];
+        ++seen[int(threshold)];
+    }
+    for (const SettingId id : kLeftRows)
+        ++seen[int(id)];
+    for (const SettingId id : kCameraLists)
+        ++seen[int(id)];
+    for (const SettingId id : kRightRows)
+        ++seen[int(id)];
+    for (const int count : seen) {
+        if (count != 1)
+            return false;
+    }
+    return true;
+}
+static_assert(everySettingPlacedOnce());
+
 // Where each field of the "Operación" tab sits: its row, the grid column of its caption (-1: the
 // field has none) and of its value. Columns 0-2 and 3-5 are two caption / counter / value groups;
 // a counter stands left of the value it counts for.
@@ -340,20 +389,21 @@ QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
         left->addWidget(heading, row, column);
     }
     ++row;
-    std::size_t i = 0;
-    for (; definitions[i].id != SettingId::EdSeparador; i += 2, ++row) {
-        const auto& pattern = definitions[i];
-        const auto& threshold = definitions[i + 1];
+    for (const auto& [patternId, thresholdId] : kAlertRows) {
+        const auto& pattern = definitions[std::size_t(patternId)];
+        const auto& threshold = definitions[std::size_t(thresholdId)];
         auto* caption = captionFor(pattern);
         caption->setVisible(pattern.shown || threshold.shown);
         left->addWidget(caption, row, 0);
         left->addWidget(makeSettingEditor(pattern, settings.value(pattern.id), page), row, 1);
         left->addWidget(makeSettingEditor(threshold, settings.value(threshold.id), page), row, 2);
+        ++row;
     }
-    for (; definitions[i].id != SettingId::LogiPs; ++i, ++row) {
-        const auto& d = definitions[i];
+    for (const SettingId id : kLeftRows) {
+        const auto& d = definitions[std::size_t(id)];
         left->addWidget(captionFor(d), row, 0);
         left->addWidget(makeSettingEditor(d, settings.value(d.id), page), row, 1, 1, 2);
+        ++row;
     }
     left->setRowStretch(row, 1);
     columns->addLayout(left, 1);
@@ -364,22 +414,24 @@ QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
     right->setColumnStretch(1, 1);
     row = 0;
     auto* lists = new QGridLayout;
-    for (int column = 0; definitions[i].id != SettingId::EdCarpetaBase; ++i, ++column) {
-        const auto& d = definitions[i];
+    int column = 0;
+    for (const SettingId id : kCameraLists) {
+        const auto& d = definitions[std::size_t(id)];
         lists->addWidget(captionFor(d), 0, column);
         lists->addWidget(makeSettingEditor(d, settings.value(d.id), page), 1, column);
+        ++column;
     }
     right->addLayout(lists, row++, 0, 1, 2);
-    for (; i < definitions.size(); ++i, ++row) {
-        const auto& d = definitions[i];
+    for (const SettingId id : kRightRows) {
+        const auto& d = definitions[std::size_t(id)];
         if (d.kind == SettingKind::Check) {
-            right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row, 0, 1, 2);
+            right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row++, 0, 1, 2);
             continue;
         }
         if (d.caption[0] != u'\0')
             right->addWidget(captionFor(d), row, 0,
                              d.kind == SettingKind::Lines ? Qt::AlignTop : Qt::Alignment());
-        right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row, 1);
+        right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row++, 1);
     }
     // Opens the serial port settings dialog; kept off the screen.
     auto* serial = new QPushButton(QStringLiteral("Config Puerto serial"), page);
