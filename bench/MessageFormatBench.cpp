@@ -2,12 +2,14 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString kFrame = QStringLiteral("\x02"
-                                      "10.1.2.3\t\x02"
-                                      "H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
-                                      "GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t");
+const QString kFrame = u"\x02"
+                       "10.1.2.3\t\x02"
+                       "H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
+                       "GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t"_s;
 
 void recordTextAndSlots(benchmark::State& state) {
     for (auto _ : state) {

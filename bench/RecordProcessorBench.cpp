@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Storage and evaluation replaced by nothing: this measures parsing and panel writes alone.
@@ -30,10 +32,10 @@ public:
 void procesarDato(benchmark::State& state) {
     station::LivePanel panel;
     config::Settings settings;
-    settings.setLines(config::SettingId::LogiPs, config::LineList(QStringLiteral("10.1.2.3\r\n*\r\n")));
-    settings.setLines(config::SettingId::LogCamNombre, config::LineList(QStringLiteral("CAM-01\r\nALL\r\n")));
+    settings.setLines(config::SettingId::LogiPs, config::LineList(u"10.1.2.3\r\n*\r\n"_s));
+    settings.setLines(config::SettingId::LogCamNombre, config::LineList(u"CAM-01\r\nALL\r\n"_s));
     station::OriginTag origin;
-    origin.set(QStringLiteral("10.1.2.3"));
+    origin.set(u"10.1.2.3"_s);
     NoTimer timer;
     station::RawLog logRS232;
     NoSinks sinks;
@@ -45,11 +47,10 @@ void procesarDato(benchmark::State& state) {
     int writes = 0;
     QObject::connect(&panel, &station::LivePanel::fieldChanged, &view, [&writes] { ++writes; });
 
-    const QString entry =
-        QStringLiteral("\x02"
-                       "10.1.2.3\t\x02"
-                       "H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
-                       "GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t\n");
+    const QString entry = u"\x02"
+                          "10.1.2.3\t\x02"
+                          "H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
+                          "GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t\n"_s;
     for (auto _ : state) {
         QString buffer = entry;
         processor.procesar_dato(buffer);

@@ -23,6 +23,8 @@
 #include <ctime>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 double threadCpuSeconds() {
@@ -38,28 +40,27 @@ void writeRecord(station::LivePanel& panel, int n) {
     using station::Light;
     panel.setLit(Light::Leddeco, true);
     for (const Field f : {Field::LC128, Field::LC128_32, Field::Lhhh, Field::llll, Field::lwww})
-        panel.setText(f, QStringLiteral("???"));
-    panel.setText(Field::Logflash, QStringLiteral("frame %1").arg(n));
-    panel.setText(Field::Lfecha, QStringLiteral("14/03/2024 10:42:%1").arg(n % 60));
-    panel.setText(Field::Lorigen, QStringLiteral("192.168.1.4"));
-    panel.setText(Field::Lseq, QStringLiteral("%1").arg(n % 1000000, 6, 10, QChar(u'0')));
-    panel.setText(Field::LC128, QStringLiteral("ABC12345678901234%1").arg(n % 100000, 5, 10, QChar(u'0')));
-    panel.setText(Field::LC128_32, QStringLiteral("0012345678|0003.250|MTY"));
-    panel.setText(Field::Lhhh, QStringLiteral("32.5"));
-    panel.setText(Field::llll, QStringLiteral("21.0"));
-    panel.setText(Field::lwww, QStringLiteral("14.2"));
-    panel.setText(Field::lpeso, QStringLiteral("3.250"));
-    panel.setText(Field::lpesov, QStringLiteral("1.94"));
-    panel.setText(Field::lplaza, QStringLiteral("MTY"));
+        panel.setText(f, u"???"_s);
+    panel.setText(Field::Logflash, u"frame %1"_s.arg(n));
+    panel.setText(Field::Lfecha, u"14/03/2024 10:42:%1"_s.arg(n % 60));
+    panel.setText(Field::Lorigen, u"192.168.1.4"_s);
+    panel.setText(Field::Lseq, u"%1"_s.arg(n % 1000000, 6, 10, QChar(u'0')));
+    panel.setText(Field::LC128, u"ABC12345678901234%1"_s.arg(n % 100000, 5, 10, QChar(u'0')));
+    panel.setText(Field::LC128_32, u"0012345678|0003.250|MTY"_s);
+    panel.setText(Field::Lhhh, u"32.5"_s);
+    panel.setText(Field::llll, u"21.0"_s);
+    panel.setText(Field::lwww, u"14.2"_s);
+    panel.setText(Field::lpeso, u"3.250"_s);
+    panel.setText(Field::lpesov, u"1.94"_s);
+    panel.setText(Field::lplaza, u"MTY"_s);
     panel.setLit(Light::LedInput, n % 7 != 0);
     panel.setLit(Light::LedOutput, n % 5 != 0);
-    panel.setText(Field::lStatus, QStringLiteral("Con dim-Con peso-Con gu\u00eda"));
-    panel.setText(Field::Label54,
-                  QStringLiteral("004217!ABC1234567890123456789!0012345678|0003.250|MTY!32.5x21.0x14.2"));
+    panel.setText(Field::lStatus, u"Con dim-Con peso-Con gu\u00eda"_s);
+    panel.setText(Field::Label54, u"004217!ABC1234567890123456789!0012345678|0003.250|MTY!32.5x21.0x14.2"_s);
     panel.increment(Field::lProcesados);
     panel.increment(Field::Lbuenos);
-    panel.setText(Field::Lcalidad, QStringLiteral("99.%1").arg(n % 100, 2, 10, QChar(u'0')));
-    panel.setStatus(0, QStringLiteral("%1 ms").arg(n % 20));
+    panel.setText(Field::Lcalidad, u"99.%1"_s.arg(n % 100, 2, 10, QChar(u'0')));
+    panel.setStatus(0, u"%1 ms"_s.arg(n % 20));
     panel.setText(Field::LC128, QString());
     panel.setLit(Light::Leddeco, false);
 }
@@ -109,9 +110,8 @@ int main(int argc, char** argv) {
         QElapsedTimer clock;
         clock.start();
         for (qint64 sent = 0; sending; ++sent) {
-            core.queue().append(
-                QStringLiteral("\u0002192.168.1.4\t004217!ABC1234567890123456789!0012345678|0003"
-                               ".250|MTY!32.5x21.0x14.2!\n"));
+            core.queue().append(u"\u0002192.168.1.4\t004217!ABC1234567890123456789!0012345678|0003"
+                                ".250|MTY!32.5x21.0x14.2!\n"_s);
             const qint64 due = (sent + 1) * 1000 / rate;
             if (due > clock.elapsed())
                 std::this_thread::sleep_for(std::chrono::milliseconds(due - clock.elapsed()));
@@ -166,14 +166,14 @@ int main(int argc, char** argv) {
                 probes ? double(totalLate) / double(probes) : 0.0, static_cast<long long>(worstLate));
 
     // A burst: 20000 lines queued at once by a connection thread, then taken all at once.
-    auto* list = window.findChild<QListView*>(QStringLiteral("L1"));
+    auto* list = window.findChild<QListView*>(u"L1"_s);
     QAbstractItemModel* model = list->model();
     QElapsedTimer burst;
     burst.start();
     const double burstCpuStart = threadCpuSeconds();
     std::thread([&] {
         for (int i = 0; i < 20000; ++i)
-            core.queue().append(QStringLiteral("\u0002192.168.1.5\tburst %1\n").arg(i));
+            core.queue().append(u"\u0002192.168.1.5\tburst %1\n"_s.arg(i));
     }).join();
     // Nothing else moves the queue now: the list is complete when it holds what the queue holds.
     const int queued = int(core.queue().size());
