@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace app {
 
 namespace {
@@ -85,8 +87,8 @@ void ConsoleFrontEnd::readInput() {
         const QString word = QString::fromLocal8Bit(m_pending.first(end)).trimmed().toLower();
         m_pending.remove(0, end + 1);
         if (!word.isEmpty() && !command(word))
-            m_err << QStringLiteral("Orden desconocida: ") << word
-                  << QStringLiteral(" (iniciar, parar, guardar, reset, salir)") << Qt::endl;
+            m_err << u"Orden desconocida: "_s << word << u" (iniciar, parar, guardar, reset, salir)"_s
+                  << Qt::endl;
     }
 }
 

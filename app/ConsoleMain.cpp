@@ -5,13 +5,15 @@
 #include <QCoreApplication>
 #include <QThread>
 
+using namespace Qt::StringLiterals;
+
 namespace app {
 
 int runConsole(int argc, char** argv) {
     QCoreApplication application(argc, argv);
 
     QThread coreThread;
-    coreThread.setObjectName(QStringLiteral("core"));
+    coreThread.setObjectName(u"core"_s);
     auto core = std::make_unique<CoreStation>();
     core->moveToThread(&coreThread);
 

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A window needs a display; without one the station runs headless.
@@ -21,7 +23,7 @@ bool displayAvailable() {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication::setApplicationName(QStringLiteral("Orvane DB"));
+    QCoreApplication::setApplicationName(u"Orvane DB"_s);
     QCoreApplication::setApplicationVersion(station::LivePanel::kVersionCaption.toString());
 
     QStringList arguments;
@@ -29,14 +31,12 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Estaci\u00f3n OrvaneDB: recibe las lecturas de las c\u00e1maras y las guarda en la base de datos."));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Muestra esta ayuda."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     QStringLiteral("Muestra la versi\u00f3n."));
-    const QCommandLineOption console(
-        QStringLiteral("console"), QStringLiteral("Sin ventana: \u00f3rdenes por la input est\u00e1ndar."));
+    parser.setApplicationDescription(
+        u"Estaci\u00f3n OrvaneDB: recibe las lecturas de las c\u00e1maras y las guarda en la base de datos."_s);
+    const QCommandLineOption help({u"h"_s, u"help"_s}, u"Muestra esta ayuda."_s);
+    const QCommandLineOption version({u"v"_s, u"version"_s}, u"Muestra la versi\u00f3n."_s);
+    const QCommandLineOption console(u"console"_s,
+                                     u"Sin ventana: \u00f3rdenes por la input est\u00e1ndar."_s);
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(console);

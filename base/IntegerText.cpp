@@ -4,10 +4,12 @@
 
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 namespace base {
 
 QString notValidIntegerMessage(QStringView text) {
-    return QStringLiteral("'%1' is not a valid integer value").arg(text);
+    return u"'%1' is not a valid integer value"_s.arg(text);
 }
 
 qint64 toInteger(QStringView text) {

@@ -1,9 +1,11 @@
 #include "config/LineList.h"
 
+using namespace Qt::StringLiterals;
+
 namespace config {
 
 namespace {
-const QString kCrLf = QStringLiteral("\r\n");
+const QString kCrLf = u"\r\n"_s;
 }
 
 LineList::LineList(QString text)

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+using namespace Qt::StringLiterals;
+
 namespace records {
 
 std::optional<long double> toNumber(QStringView text, const QLocale& locale) {
@@ -16,7 +18,7 @@ std::optional<long double> toNumber(QStringView text, const QLocale& locale) {
     // The locale accepted it; read it again at full width so that the product keeps the precision
     // the volumetric weight is worked in.
     QString plain = localised;
-    plain.replace(locale.decimalPoint(), QStringLiteral("."));
+    plain.replace(locale.decimalPoint(), u"."_s);
     const QByteArray bytes = plain.toLatin1();
     long double wide = 0;
     const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), wide);
@@ -27,7 +29,7 @@ std::optional<long double> toNumber(QStringView text, const QLocale& locale) {
 
 QString generalForm(double value) {
     if (value == 0)
-        return QStringLiteral("0");
+        return u"0"_s;
     // Fifteen significant digits, rounded once: d.dddddddddddddde±x
     const QString scientific = QString::number(value, 'e', 14);
     const bool negative = scientific.startsWith(u'-');
@@ -38,7 +40,7 @@ QString generalForm(double value) {
     while (digits.size() > 1 && digits.endsWith(u'0'))
         digits.chop(1);
 
-    QString out = negative ? QStringLiteral("-") : QString();
+    QString out = negative ? u"-"_s : QString();
     if (exponent >= 15 || exponent < -5) {
         out += digits.first(1);
         if (digits.size() > 1)
@@ -46,7 +48,7 @@ QString generalForm(double value) {
         return out + u'E' + QString::number(exponent);
     }
     if (exponent < 0)
-        return out + QStringLiteral("0.") + QString(-exponent - 1, u'0') + digits;
+        return out + u"0."_s + QString(-exponent - 1, u'0') + digits;
     if (digits.size() <= exponent + 1)
         return out + digits + QString(exponent + 1 - digits.size(), u'0');
     return out + digits.first(exponent + 1) + u'.' + digits.sliced(exponent + 1);

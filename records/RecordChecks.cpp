@@ -1,5 +1,7 @@
 #include "records/RecordChecks.h"
 
+using namespace Qt::StringLiterals;
+
 namespace records {
 
 bool validar_campos(int expected, QStringView text, QStringView separator) {
@@ -24,9 +26,8 @@ bool es_numero(QStringView text) {
 }
 
 QString StatusWords::text() const {
-    return (dimensions ? QStringLiteral("Con dim") : QStringLiteral("Sin dim")) + u'-' +
-           (weight ? QStringLiteral("Con peso") : QStringLiteral("Sin peso")) + u'-' +
-           (guide ? QStringLiteral("Con gu\u00eda") : QStringLiteral("Sin gu\u00eda"));
+    return (dimensions ? u"Con dim"_s : u"Sin dim"_s) + u'-' + (weight ? u"Con peso"_s : u"Sin peso"_s) +
+           u'-' + (guide ? u"Con gu\u00eda"_s : u"Sin gu\u00eda"_s);
 }
 
 } // namespace records

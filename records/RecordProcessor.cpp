@@ -10,6 +10,8 @@
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 
+using namespace Qt::StringLiterals;
+
 namespace records {
 
 using config::SettingId;
@@ -18,10 +20,10 @@ using station::Light;
 
 namespace {
 
-const QString kDimensionPlaceholder = QStringLiteral("???");
-const QString kSequencePlaceholder = QStringLiteral("??????");
+const QString kDimensionPlaceholder = u"???"_s;
+const QString kSequencePlaceholder = u"??????"_s;
 const QString kGuidePlaceholder = QString(22, u'?');
-const QString kGroupPlaceholder = QStringLiteral("????????????????????????|???|???");
+const QString kGroupPlaceholder = u"????????????????????????|???|???"_s;
 
 // The text after the first "|", or the whole text when it holds none.
 QStringView afterBar(QStringView text) {
@@ -42,7 +44,7 @@ RecordProcessor::RecordProcessor(Parts parts, QLocale locale)
     , m_locale(std::move(locale)) {}
 
 QString RecordProcessor::fecha_compacta() const {
-    return m_parts.clock.now().toString(QStringLiteral("yyyyMMddHHmm"));
+    return m_parts.clock.now().toString(u"yyyyMMddHHmm"_s);
 }
 
 void RecordProcessor::procesar_dato(QString& buffer_trama) {
@@ -140,11 +142,11 @@ bool RecordProcessor::processFrame(const QString& frame) {
         words.weight = false;
 
     if (!hValue)
-        panel.setText(Field::Lhhh, QStringLiteral("0"));
+        panel.setText(Field::Lhhh, u"0"_s);
     if (!wValue)
-        panel.setText(Field::lwww, QStringLiteral("0"));
+        panel.setText(Field::lwww, u"0"_s);
     if (!lValue)
-        panel.setText(Field::llll, QStringLiteral("0"));
+        panel.setText(Field::llll, u"0"_s);
 
     if (words.weight)
         panel.setText(Field::LC128, beforeBar(panel.text(Field::LC128_32)).toString());
@@ -152,7 +154,7 @@ bool RecordProcessor::processFrame(const QString& frame) {
     const QString rest = afterBar(panel.text(Field::LC128_32)).toString();
     panel.setText(Field::LC128_32, rest);
     const QStringView weight = beforeBar(rest);
-    panel.setText(Field::lpeso, es_numero(weight) ? weight.toString() : QStringLiteral("0"));
+    panel.setText(Field::lpeso, es_numero(weight) ? weight.toString() : u"0"_s);
     panel.setText(Field::lplaza, afterBar(rest).toString());
 
     const double pesoVolumen = volumetricWeight(hValue.value_or(0), wValue.value_or(0), lValue.value_or(0));

@@ -2,6 +2,8 @@
 
 #include "base/IntegerText.h"
 
+using namespace Qt::StringLiterals;
+
 namespace station {
 
 namespace {
@@ -86,7 +88,7 @@ const LightDefinition& LivePanel::definition(Light light) {
 }
 
 QString LivePanel::initialStatus(int panel) {
-    return panel == 1 ? QStringLiteral("xx") : QStringLiteral("00");
+    return panel == 1 ? u"xx"_s : u"00"_s;
 }
 
 void LivePanel::setText(Field field, QString text) {

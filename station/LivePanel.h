@@ -46,7 +46,7 @@ public:
     // Reads the text as an integer, adds one and writes the decimal text back. A text that is
     // not an integer fails with "'%s' is not a valid integer value" and is kept.
     void increment(Field field);
-    void reset(Field field) { setText(field, QStringLiteral("0")); }
+    void reset(Field field) { setText(field, QString(u'0')); }
 
     bool isLit(Light light) const { return m_lit[index(light)]; }
     void setLit(Light light, bool lit);

@@ -5,6 +5,8 @@
 #include "station/LivePanel.h"
 #include "station/TickTimer.h"
 
+using namespace Qt::StringLiterals;
+
 namespace station {
 
 ProcessingTick::ProcessingTick(IntakeQueue& queue, LivePanel& panel, TickTimer& timer,
@@ -32,7 +34,7 @@ void ProcessingTick::Timer1Timer() {
 
 void ProcessingTick::work() {
     const qsizetype length = m_bufferTrama.size();
-    m_panel.setStatus(1, QStringLiteral("L:") + QString::number(length));
+    m_panel.setStatus(1, u"L:"_s + QString::number(length));
     if (length >= kShortestProcessed) {
         m_panel.setStatus(2, m_bufferTrama);
         m_processor.procesar_dato(m_bufferTrama);

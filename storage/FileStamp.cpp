@@ -2,10 +2,12 @@
 
 #include "base/Clock.h"
 
+using namespace Qt::StringLiterals;
+
 namespace storage {
 
 QString dos_digitos(QStringView number) {
-    return number.size() < 2 ? QStringLiteral("0") + number.toString() : number.toString();
+    return number.size() < 2 ? u"0"_s + number.toString() : number.toString();
 }
 
 QString dos_digitos(int number) {

@@ -2,16 +2,18 @@
 
 #include <QLocale>
 
+using namespace Qt::StringLiterals;
+
 namespace storage {
 
 namespace {
 
 QString literal(const StatementValue& valor) {
     if (const auto* text = std::get_if<QString>(&valor))
-        return u'\'' + QString(*text).replace(u'\'', QStringLiteral("''")) + u'\'';
+        return u'\'' + QString(*text).replace(u'\'', u"''"_s) + u'\'';
     if (const auto* number = std::get_if<double>(&valor))
         return QLocale::c().toString(*number, 'g', QLocale::FloatingPointShortest);
-    return QStringLiteral("NULL");
+    return u"NULL"_s;
 }
 
 } // namespace

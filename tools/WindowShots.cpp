@@ -11,45 +11,44 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 void showSampleRecord(app::CoreStation& core) {
     using station::Field;
     using station::Light;
     station::LivePanel& panel = core.panel();
-    panel.setText(Field::Lfecha, QStringLiteral("14/03/2024 10:42:07"));
-    panel.setText(Field::Lorigen, QStringLiteral("Banda 1"));
-    panel.setText(Field::Lseq, QStringLiteral("004217"));
-    panel.setText(Field::LC128, QStringLiteral("ABC1234567890123456789"));
-    panel.setText(Field::LC128_32, QStringLiteral("0012345678|0003.250|MTY"));
-    panel.setText(Field::Lhhh, QStringLiteral("32.5"));
-    panel.setText(Field::llll, QStringLiteral("21.0"));
-    panel.setText(Field::lwww, QStringLiteral("14.2"));
-    panel.setText(Field::lpeso, QStringLiteral("3.250"));
-    panel.setText(Field::lpesov, QStringLiteral("1.94"));
-    panel.setText(Field::lplaza, QStringLiteral("MTY"));
-    panel.setText(Field::lProcesados, QStringLiteral("4217"));
-    panel.setText(Field::lStatus, QStringLiteral("Con dim-Con peso-Con gu\u00eda"));
-    panel.setText(Field::Label54,
-                  QStringLiteral("004217!ABC1234567890123456789!0012345678|0003.250|MTY!32.5x21.0x14.2!"));
-    panel.setText(Field::Label1, QStringLiteral("Orvane Monitoreando en puerto  :5010"));
+    panel.setText(Field::Lfecha, u"14/03/2024 10:42:07"_s);
+    panel.setText(Field::Lorigen, u"Banda 1"_s);
+    panel.setText(Field::Lseq, u"004217"_s);
+    panel.setText(Field::LC128, u"ABC1234567890123456789"_s);
+    panel.setText(Field::LC128_32, u"0012345678|0003.250|MTY"_s);
+    panel.setText(Field::Lhhh, u"32.5"_s);
+    panel.setText(Field::llll, u"21.0"_s);
+    panel.setText(Field::lwww, u"14.2"_s);
+    panel.setText(Field::lpeso, u"3.250"_s);
+    panel.setText(Field::lpesov, u"1.94"_s);
+    panel.setText(Field::lplaza, u"MTY"_s);
+    panel.setText(Field::lProcesados, u"4217"_s);
+    panel.setText(Field::lStatus, u"Con dim-Con peso-Con gu\u00eda"_s);
+    panel.setText(Field::Label54, u"004217!ABC1234567890123456789!0012345678|0003.250|MTY!32.5x21.0x14.2!"_s);
+    panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :5010"_s);
     panel.setLit(Light::LedInput, true);
-    panel.setStatus(0, QStringLiteral("12.4 ms"));
-    panel.setStatus(1, QStringLiteral("L:72"));
-    panel.setStatus(2, QStringLiteral("\u0002192.168.1.4\t004217!ABC1234567890123456789!..."));
+    panel.setStatus(0, u"12.4 ms"_s);
+    panel.setStatus(1, u"L:72"_s);
+    panel.setStatus(2, u"\u0002192.168.1.4\t004217!ABC1234567890123456789!..."_s);
     for (int i = 0; i < 6; ++i)
-        core.queue().append(
-            QStringLiteral("\u0002192.168.1.%1\t0042%2!ABC12345678901234567%2!0012345678|0003.250|MTY!"
-                           "32.5x21.0x14.2!\n")
-                .arg(4 + i % 2)
-                .arg(18 + i));
+        core.queue().append(u"\u0002192.168.1.%1\t0042%2!ABC12345678901234567%2!0012345678|0003.250|MTY!"
+                            "32.5x21.0x14.2!\n"_s.arg(4 + i % 2)
+                                .arg(18 + i));
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"docs"_s;
     QDir().mkpath(folder);
     if (const QString problem = ui::applyCyanDusk(application); !problem.isEmpty())
         std::fprintf(stderr, "%s\n", qUtf8Printable(problem));
@@ -60,7 +59,7 @@ int main(int argc, char** argv) {
     window.show();
     showSampleRecord(core);
 
-    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    auto* tabs = window.findChild<QTabWidget*>(u"PageControl1"_s);
     const char* const files[] = {"tab-operacion.png", "tab-configuracion.png", "tab-acerca-de.png",
                                  "tab-log-ethernet.png"};
     int written = 0;

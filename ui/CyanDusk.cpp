@@ -5,6 +5,8 @@
 #include <QStyle>
 #include <QStyleFactory>
 
+using namespace Qt::StringLiterals;
+
 namespace ui {
 
 namespace {
@@ -56,10 +58,10 @@ QStatusBar QLabel { border: 1px solid #2d6a72; padding: 0 4px; }
 } // namespace
 
 QString applyCyanDusk(QApplication& application) {
-    QStyle* const fusion = QStyleFactory::create(QStringLiteral("Fusion"));
+    QStyle* const fusion = QStyleFactory::create(u"Fusion"_s);
     if (!fusion)
-        return QStringLiteral("No se encontr\u00f3 el estilo visual \"%1\"; se usa el estilo del sistema.")
-            .arg(QString::fromUtf16(kCyanDuskName));
+        return u"No se encontr\u00f3 el estilo visual \"%1\"; se usa el estilo del sistema."_s.arg(
+            QString::fromUtf16(kCyanDuskName));
     QApplication::setStyle(fusion); // the application owns it from here
     QApplication::setPalette(cyanDuskPalette());
     application.setStyleSheet(QString::fromUtf16(kSheet));

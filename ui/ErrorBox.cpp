@@ -1,5 +1,7 @@
 #include "ui/ErrorBox.h"
 
+using namespace Qt::StringLiterals;
+
 namespace ui {
 
 namespace {
@@ -8,9 +10,8 @@ constexpr int kRefreshMs = 16;
 
 ErrorBox::ErrorBox(QWidget* window)
     : QObject(window)
-    , m_box(new QMessageBox(QMessageBox::Critical, QStringLiteral("Orvane DB"), QString(), QMessageBox::Ok,
-                            window)) {
-    m_box->setObjectName(QStringLiteral("ErrorBox"));
+    , m_box(new QMessageBox(QMessageBox::Critical, u"Orvane DB"_s, QString(), QMessageBox::Ok, window)) {
+    m_box->setObjectName(u"ErrorBox"_s);
     m_box->setModal(false);
     m_box->setWindowModality(Qt::NonModal);
     m_box->setTextFormat(Qt::PlainText);
@@ -31,8 +32,8 @@ QString ErrorBox::countText(int earlier) {
     if (earlier <= 0)
         return {};
     if (earlier == 1)
-        return QStringLiteral("Antes de este hubo 1 error m\u00e1s.");
-    return QStringLiteral("Antes de este hubo %1 errores m\u00e1s.").arg(earlier);
+        return u"Antes de este hubo 1 error m\u00e1s."_s;
+    return u"Antes de este hubo %1 errores m\u00e1s."_s.arg(earlier);
 }
 
 void ErrorBox::refresh() {

@@ -21,6 +21,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace ui {
 
 namespace {
@@ -123,10 +125,10 @@ constexpr FieldPlace kFieldPlaces[] = {
 
 // Memos keep their lines joined by CR LF; the editor works with LF.
 QString memoToEditor(QString text) {
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text.replace(u"\r\n"_s, u"\n"_s);
 }
 QString editorToMemo(QString text) {
-    return text.replace(u'\n', QStringLiteral("\r\n"));
+    return text.replace(u'\n', u"\r\n"_s);
 }
 
 constexpr char16_t kAcercaDe[] =
@@ -165,17 +167,17 @@ TVuruvov::TVuruvov(const StationModels& models, QWidget* parent)
     , m_logEthernetModel(new TextListModel(this))
     , m_logRS232Model(new TextListModel(this))
     , m_errorBox(new ErrorBox(this)) {
-    setObjectName(QStringLiteral("Vuruvov"));
-    setWindowTitle(QStringLiteral("Orvane-i DB"));
+    setObjectName(u"Vuruvov"_s);
+    setWindowTitle(u"Orvane-i DB"_s);
 
     m_tabs = new QTabWidget(this);
-    m_tabs->setObjectName(QStringLiteral("PageControl1"));
+    m_tabs->setObjectName(u"PageControl1"_s);
     m_tabs->setTabPosition(QTabWidget::South);
-    m_tabs->addTab(buildOperacion(models), QStringLiteral("Operaci\u00f3n"));
-    m_tabs->addTab(buildConfiguracion(models.settings), QStringLiteral("Configuraci\u00f3n"));
-    m_tabs->addTab(buildAcercaDe(), QStringLiteral("Acerca de"));
-    m_tabs->addTab(buildLogEthernet(models), QStringLiteral("Log ethernet"));
-    m_tabs->addTab(buildLogRs232(models), QStringLiteral("Log rs232"));
+    m_tabs->addTab(buildOperacion(models), u"Operaci\u00f3n"_s);
+    m_tabs->addTab(buildConfiguracion(models.settings), u"Configuraci\u00f3n"_s);
+    m_tabs->addTab(buildAcercaDe(), u"Acerca de"_s);
+    m_tabs->addTab(buildLogEthernet(models), u"Log ethernet"_s);
+    m_tabs->addTab(buildLogRs232(models), u"Log rs232"_s);
     m_tabs->setTabVisible(4, false);
     m_tabs->setCurrentIndex(0);
     setCentralWidget(m_tabs);
@@ -199,12 +201,12 @@ TVuruvov::~TVuruvov() = default;
 QWidget* TVuruvov::buildOperacion(const StationModels& models) {
     const LivePanel& panel = models.panel;
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("TabSheet1"));
+    page->setObjectName(u"TabSheet1"_s);
     auto* outer = new QVBoxLayout(page);
 
     auto* version = plainLabel(LivePanel::kVersionCaption.toString(), page);
-    version->setObjectName(QStringLiteral("LVersion"));
-    version->setProperty("role", QStringLiteral("version"));
+    version->setObjectName(u"LVersion"_s);
+    version->setProperty("role", u"version"_s);
     version->setAlignment(Qt::AlignRight);
     outer->addWidget(version);
 
@@ -235,7 +237,7 @@ QWidget* TVuruvov::buildOperacion(const StationModels& models) {
         const auto& d = LivePanel::definition(place.field);
         auto* value = plainLabel(panel.text(place.field), page);
         value->setObjectName(nameOf(place.field));
-        value->setProperty("role", QStringLiteral("value"));
+        value->setProperty("role", u"value"_s);
         const bool counter = place.valueColumn == 1 || place.valueColumn == 4;
         if (counter) {
             value->setMinimumWidth(32);
@@ -249,7 +251,7 @@ QWidget* TVuruvov::buildOperacion(const StationModels& models) {
         QLabel* caption = nullptr;
         if (place.captionColumn >= 0 && d.caption[0] != u'\0') {
             caption = plainLabel(QString::fromUtf16(d.caption), page);
-            caption->setObjectName(nameOf(place.field) + QStringLiteral("Caption"));
+            caption->setObjectName(nameOf(place.field) + u"Caption"_s);
             grid->addWidget(caption, place.row, place.captionColumn);
         }
         if (!d.shown) {
@@ -269,7 +271,7 @@ QWidget* TVuruvov::buildOperacion(const StationModels& models) {
 
     // The analysed record, or the database's complaint about it, along the bottom of the tab.
     auto* frame = new QFrame(page);
-    frame->setObjectName(QStringLiteral("Label54Frame"));
+    frame->setObjectName(u"Label54Frame"_s);
     frame->setFrameShape(QFrame::StyledPanel);
     auto* frameLayout = new QHBoxLayout(frame);
     frameLayout->setContentsMargins(6, 4, 6, 4);
@@ -319,7 +321,7 @@ QWidget* TVuruvov::makeSettingEditor(const config::SettingDefinition& d, const Q
                 [this, id](const QString& text) { postSetting(id, text); });
         if (id == SettingId::EdMailPass) {
             edit->setEchoMode(QLineEdit::Password);
-            edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+            edit->setStyleSheet(u"lineedit-password-character: 42;"_s);
         }
         editor = edit;
         break;
@@ -364,13 +366,13 @@ QWidget* TVuruvov::makeSettingEditor(const config::SettingDefinition& d, const Q
 
 QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("TabSheet2"));
+    page->setObjectName(u"TabSheet2"_s);
     auto* columns = new QHBoxLayout(page);
 
     const auto definitions = Settings::definitions();
     auto captionFor = [page](const config::SettingDefinition& d) {
         auto* caption = plainLabel(QString::fromUtf16(d.caption), page);
-        caption->setObjectName(QString::fromUtf16(d.name) + QStringLiteral("Caption"));
+        caption->setObjectName(QString::fromUtf16(d.name) + u"Caption"_s);
         caption->setVisible(d.shown);
         return caption;
     };
@@ -385,7 +387,7 @@ QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
     for (int column = 0; column < 3; ++column) {
         auto* heading = plainLabel(QString::fromUtf16(headings[column].first), page);
         heading->setObjectName(QString::fromUtf16(headings[column].second));
-        heading->setStyleSheet(QStringLiteral("font-weight: bold;"));
+        heading->setStyleSheet(u"font-weight: bold;"_s);
         left->addWidget(heading, row, column);
     }
     ++row;
@@ -434,8 +436,8 @@ QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
         right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row++, 1);
     }
     // Opens the serial port settings dialog; kept off the screen.
-    auto* serial = new QPushButton(QStringLiteral("Config Puerto serial"), page);
-    serial->setObjectName(QStringLiteral("Br"));
+    auto* serial = new QPushButton(u"Config Puerto serial"_s, page);
+    serial->setObjectName(u"Br"_s);
     serial->hide();
     right->addWidget(serial, row++, 0, 1, 2);
     right->setRowStretch(row, 1);
@@ -445,32 +447,32 @@ QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
 
 QWidget* TVuruvov::buildAcercaDe() {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("TabSheet3"));
+    page->setObjectName(u"TabSheet3"_s);
     auto* layout = new QVBoxLayout(page);
     auto* text = new QPlainTextEdit(QString::fromUtf16(kAcercaDe), page);
-    text->setObjectName(QStringLiteral("Memo1"));
+    text->setObjectName(u"Memo1"_s);
     layout->addWidget(text);
     return page;
 }
 
 QWidget* TVuruvov::buildLogEthernet(const StationModels& models) {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("TSLogEthernet"));
+    page->setObjectName(u"TSLogEthernet"_s);
     auto* layout = new QVBoxLayout(page);
-    auto* heading = plainLabel(QStringLiteral("Data recibida ethernet:"), page);
-    heading->setObjectName(QStringLiteral("Label24"));
+    auto* heading = plainLabel(u"Data recibida ethernet:"_s, page);
+    heading->setObjectName(u"Label24"_s);
     layout->addWidget(heading);
 
     auto* queue = new QListView(page);
-    queue->setObjectName(QStringLiteral("L1"));
+    queue->setObjectName(u"L1"_s);
     queue->setUniformItemSizes(true);
     queue->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    queue->setStyleSheet(QStringLiteral("QListView { background: silver; color: black; }"));
+    queue->setStyleSheet(u"QListView { background: silver; color: black; }"_s);
     queue->setModel(m_queueModel);
     layout->addWidget(queue, 1);
 
     auto* logEthernet = new QListView(page);
-    logEthernet->setObjectName(QStringLiteral("logEthernet"));
+    logEthernet->setObjectName(u"logEthernet"_s);
     logEthernet->setUniformItemSizes(true);
     m_logEthernetModel->noteReplaced(models.logEthernet.entries());
     m_logEthernetModel->apply();
@@ -488,10 +490,10 @@ QWidget* TVuruvov::buildLogEthernet(const StationModels& models) {
 
 QWidget* TVuruvov::buildLogRs232(const StationModels& models) {
     auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("TabSheet5"));
+    page->setObjectName(u"TabSheet5"_s);
     auto* layout = new QVBoxLayout(page);
     auto* log = new QListView(page);
-    log->setObjectName(QStringLiteral("logRS232"));
+    log->setObjectName(u"logRS232"_s);
     log->setUniformItemSizes(true);
     m_logRS232Model->noteReplaced(models.logRS232.entries());
     m_logRS232Model->apply();
@@ -502,11 +504,11 @@ QWidget* TVuruvov::buildLogRs232(const StationModels& models) {
 
 void TVuruvov::buildStatusBar(const LivePanel& panel) {
     QStatusBar* sb = statusBar();
-    sb->setObjectName(QStringLiteral("sb"));
+    sb->setObjectName(u"sb"_s);
     sb->setSizeGripEnabled(false);
     for (int i = 0; i < station::kStatusPanelCount; ++i) {
         auto* label = plainLabel(panel.status(i), sb);
-        label->setObjectName(QStringLiteral("sb%1").arg(i));
+        label->setObjectName(u"sb%1"_s.arg(i));
         label->setFixedWidth(LivePanel::kStatusPanelWidths[std::size_t(i)]);
         sb->addWidget(label);
         m_statusPanels[std::size_t(i)] = label;

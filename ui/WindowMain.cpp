@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+using namespace Qt::StringLiterals;
+
 namespace app {
 
 bool windowBuiltIn() {
@@ -21,7 +23,7 @@ int runWindow(int argc, char** argv) {
     const QString styleProblem = ui::applyCyanDusk(application);
 
     QThread coreThread;
-    coreThread.setObjectName(QStringLiteral("core"));
+    coreThread.setObjectName(u"core"_s);
     auto core = std::make_unique<CoreStation>();
     auto front = std::make_unique<ui::WindowFrontEnd>(*core);
     if (!styleProblem.isEmpty()) {

@@ -52,7 +52,7 @@ protected:
         environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
         m_station.setProcessEnvironment(environment);
         m_station.setWorkingDirectory(m_work.path());
-        m_station.setProgram(QStringLiteral(ORVANEDB_PATH));
+        m_station.setProgram(QString::fromUtf8(ORVANEDB_PATH));
         m_station.setArguments({u"--console"_s});
     }
 

@@ -33,7 +33,7 @@ QByteArray utf16(const QString& text) {
 } // namespace
 
 TEST(RegistryFile, ReadsAWindowsExportAsItIs) {
-    const RegistryFile file = RegistryFile::read(QStringLiteral(ORVANE_TEST_DATA "/vuruvov-export.reg"));
+    const RegistryFile file = RegistryFile::read(QString::fromUtf8(ORVANE_TEST_DATA "/vuruvov-export.reg"));
     EXPECT_TRUE(file.problems().isEmpty());
     const config::RegistryKey* key = file.key(kVuruvov);
     ASSERT_NE(key, nullptr);

@@ -15,7 +15,7 @@ const QString kEntry = kStx + u"10.1.2.3\t"_s + kDeviceLine + u"\n"_s;
 
 } // namespace
 
-TEST(MessageFormat, WorkedExampleEndToEnd) {
+TEST(MessageFormat, AGoodLineGivesEverySlot) {
     const qsizetype lf = kEntry.indexOf(kLf);
     const QStringView frame = QStringView(kEntry).first(lf);
     const RecordText record = recordText(frame, u"!");
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                  u"012.5x030.0x045.5ABC",
                  u"012.5x030.0x045.5ABC"},
         // Slot 7 cut again from the same text when no separator follows slot 6.
-        SlotCase{"second_example",
+        SlotCase{"unread_guide_with_slot_seven_cut_again",
                  u"000124!PQ12RS34TU56VW78XY90ZZ ROUTE 56!??????????????????????!A01!B02!010.0x020.0x030.0",
                  u"!",
                  {u"000124", u"", u"??????????????????????", u"A01", u"B02", u"010.0x020.0x030.0", u"010"},

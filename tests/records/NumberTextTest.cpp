@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace records;
 
 namespace {
@@ -29,7 +31,7 @@ TEST(NumberText, VolumetricWeightInGeneralForm) {
     for (const QLocale& locale : {kPoint, kComma}) {
         const double v = volumetricWeight(*toNumber(u"012.5", locale), *toNumber(u"045.5", locale),
                                           *toNumber(u"030.0", locale));
-        EXPECT_EQ(generalForm(v), QStringLiteral("3.4125"));
+        EXPECT_EQ(generalForm(v), u"3.4125"_s);
     }
     const std::pair<double, const char16_t*> cases[] = {
         {1.2, u"1.2"},
@@ -48,9 +50,9 @@ TEST(NumberText, VolumetricWeightInGeneralForm) {
 }
 
 TEST(NumberText, AverageTimeOnTheStatusBar) {
-    EXPECT_EQ(averageTimeText(12.5, kPoint), QStringLiteral(" 12.5000"));
-    EXPECT_EQ(averageTimeText(12.5, kComma), QStringLiteral(" 12,5000"));
-    EXPECT_EQ(averageTimeText(0, kPoint), QStringLiteral("  0.0000"));
-    EXPECT_EQ(averageTimeText(1234.5, kPoint), QStringLiteral("1,234.5000"));
-    EXPECT_EQ(averageTimeText(1234.5, kComma), QStringLiteral("1.234,5000"));
+    EXPECT_EQ(averageTimeText(12.5, kPoint), u" 12.5000"_s);
+    EXPECT_EQ(averageTimeText(12.5, kComma), u" 12,5000"_s);
+    EXPECT_EQ(averageTimeText(0, kPoint), u"  0.0000"_s);
+    EXPECT_EQ(averageTimeText(1234.5, kPoint), u"1,234.5000"_s);
+    EXPECT_EQ(averageTimeText(1234.5, kComma), u"1.234,5000"_s);
 }

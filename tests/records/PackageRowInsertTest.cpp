@@ -13,7 +13,11 @@
 #include <QLocale>
 #include <QTemporaryDir>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 using namespace Qt::StringLiterals;
 using records::PackageRowInsert;
@@ -194,12 +198,8 @@ TEST_F(PackageRowInsertTest, ADumpNameThatComesRoundAgainIsAppendedTo) {
 TEST_F(PackageRowInsertTest, ADumpThatCannotBeWrittenIsRaised) {
     dropTable();
     ASSERT_TRUE(QDir().mkdir(u"Query-fallido-05012024-14-01.txt"_s));
-    try {
-        insert.insertar(kStatus);
-        FAIL() << "the lost dump went unnoticed";
-    } catch (const base::Error& e) {
-        EXPECT_TRUE(e.message().contains(u"Query-fallido-05012024-14-01.txt"_s)) << qPrintable(e.message());
-    }
+    EXPECT_THAT([&] { insert.insertar(kStatus); },
+                ThrowsMessage<base::Error>(HasSubstr("Query-fallido-05012024-14-01.txt")));
 }
 
 TEST_F(PackageRowInsertTest, WithoutAConnectionTheDumpStillKeepsTheRow) {

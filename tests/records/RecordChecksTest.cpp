@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace records;
 
 struct SeparatorCountCase {
+    const char* name;
     int expected;
     const char16_t* text;
     const char16_t* separator;
@@ -24,16 +27,18 @@ TEST_P(ValidarCampos, CountsSingleCharacterSeparatorsAndRefusesDoubles) {
     EXPECT_EQ(validar_campos(c.expected, c.text, c.separator), c.answer);
 }
 
-INSTANTIATE_TEST_SUITE_P(RecordChecks, ValidarCampos,
-                         ::testing::Values(SeparatorCountCase{6, u"a!b!c!d!e!f!g", u"!", true},
-                                           SeparatorCountCase{6, u"a!b!!c!d!e!f", u"!", false},
-                                           SeparatorCountCase{6, u"a!b!c", u"!", false},
-                                           SeparatorCountCase{0, u"a!!b", u"!!", true},
-                                           SeparatorCountCase{0, u"a!!!!b", u"!!", false},
-                                           SeparatorCountCase{2, u"a!!b", u"!!", false},
-                                           SeparatorCountCase{0, u"", u"!", true},
-                                           SeparatorCountCase{1, u"", u"!", false},
-                                           SeparatorCountCase{0, u"a!b", u"", true}));
+INSTANTIATE_TEST_SUITE_P(
+    RecordChecks, ValidarCampos,
+    ::testing::Values(SeparatorCountCase{"SixSeparatorsAsExpected", 6, u"a!b!c!d!e!f!g", u"!", true},
+                      SeparatorCountCase{"ADoubledSeparatorIsRefused", 6, u"a!b!!c!d!e!f", u"!", false},
+                      SeparatorCountCase{"TooFewSeparators", 6, u"a!b!c", u"!", false},
+                      SeparatorCountCase{"TwoCharacterSeparatorCountedOnce", 0, u"a!!b", u"!!", true},
+                      SeparatorCountCase{"TwoCharacterSeparatorRepeated", 0, u"a!!!!b", u"!!", false},
+                      SeparatorCountCase{"TwoCharacterSeparatorWrongCount", 2, u"a!!b", u"!!", false},
+                      SeparatorCountCase{"EmptyTextNoSeparators", 0, u"", u"!", true},
+                      SeparatorCountCase{"EmptyTextOneExpected", 1, u"", u"!", false},
+                      SeparatorCountCase{"EmptySeparator", 0, u"a!b", u"", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RecordChecks, EsNumero) {
     const std::pair<const char16_t*, bool> cases[] = {
@@ -47,7 +52,7 @@ TEST(RecordChecks, EsNumero) {
 }
 
 TEST(RecordChecks, StatusText) {
-    EXPECT_EQ(StatusWords{}.text(), QStringLiteral("Con dim-Con peso-Con gu\u00eda"));
-    EXPECT_EQ((StatusWords{false, false, false}.text()), QStringLiteral("Sin dim-Sin peso-Sin gu\u00eda"));
-    EXPECT_EQ((StatusWords{true, false, true}.text()), QStringLiteral("Con dim-Sin peso-Con gu\u00eda"));
+    EXPECT_EQ(StatusWords{}.text(), u"Con dim-Con peso-Con gu\u00eda"_s);
+    EXPECT_EQ((StatusWords{false, false, false}.text()), u"Sin dim-Sin peso-Sin gu\u00eda"_s);
+    EXPECT_EQ((StatusWords{true, false, true}.text()), u"Con dim-Sin peso-Con gu\u00eda"_s);
 }

@@ -24,7 +24,7 @@ namespace {
 
 const QString kStx = u"\x02"_s;
 const QString kSampleLine = testsupport::kSampleDeviceLine;
-const QString kSecondLine =
+const QString kUnreadGuideLine =
     kStx +
     u"H00001!000124!PQ12RS34TU56VW78XY90ZZ ROUTE 56!??????????????????????!A01!B02!010.0x020.0x030.0"_s;
 
@@ -121,7 +121,7 @@ protected:
 
 } // namespace
 
-TEST_F(ProcessorFixture, FirstWorkedExampleFillsThePanelAndStoresItsRow) {
+TEST_F(ProcessorFixture, AGoodLineFillsThePanelAndStoresItsRow) {
     process(entry(u"10.1.2.3"_s, kSampleLine));
 
     EXPECT_TRUE(panel.isLit(Light::LedInput));
@@ -160,8 +160,8 @@ TEST_F(ProcessorFixture, FirstWorkedExampleFillsThePanelAndStoresItsRow) {
               (Evaluation{u"012.5"_s, u"030.0"_s, u"045.5"_s, u"GUIA0001ZXWV0002TSRQ0003"_s}));
 }
 
-TEST_F(ProcessorFixture, SecondWorkedExampleFallsBackToTheGuideOfSlotTwo) {
-    process(entry(u"10.1.2.3"_s, kSecondLine));
+TEST_F(ProcessorFixture, AnUnreadGuideFallsBackToTheGuideOfSlotTwo) {
+    process(entry(u"10.1.2.3"_s, kUnreadGuideLine));
 
     ASSERT_EQ(recorder.rows.size(), 1u);
     EXPECT_EQ(recorder.rows[0],
@@ -319,7 +319,7 @@ TEST_F(ProcessorFixture, FramingGate) {
     EXPECT_EQ(text(Field::Logflash), u"Log flash"_s);
 
     // Two frames in one buffer are both processed.
-    process(entry(u"10.1.2.3"_s, kSampleLine) + entry(u"10.1.2.3"_s, kSecondLine));
+    process(entry(u"10.1.2.3"_s, kSampleLine) + entry(u"10.1.2.3"_s, kUnreadGuideLine));
     EXPECT_EQ(recorder.rows.size(), 2u);
     EXPECT_EQ(text(Field::lProcesados), u"2"_s);
 }

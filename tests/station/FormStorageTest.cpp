@@ -340,7 +340,7 @@ TEST_F(FormStorageTest, AStoreThatCannotBeWrittenIsReportedAndTheCloseGoesOn) {
 
 TEST_F(FormStorageTest, RestoresAWindowsStationsExport) {
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path()).absolutePath()));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(ORVANE_TEST_DATA "/vuruvov-export.reg"), path()));
+    ASSERT_TRUE(QFile::copy(QString::fromUtf8(ORVANE_TEST_DATA "/vuruvov-export.reg"), path()));
     QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     auto r = run();
@@ -375,7 +375,7 @@ TEST_F(FormStorageTest, RestoresAWindowsStationsExport) {
     WindowPlacement current = p;
     ASSERT_TRUE(r->form.store(current));
     const config::RegistryFile original =
-        config::RegistryFile::read(QStringLiteral(ORVANE_TEST_DATA "/vuruvov-export.reg"));
+        config::RegistryFile::read(QString::fromUtf8(ORVANE_TEST_DATA "/vuruvov-export.reg"));
     const config::RegistryFile written = config::RegistryFile::read(path());
     ASSERT_EQ(written.keys().size(), original.keys().size());
     for (const config::RegistryKey& k : original.keys()) {

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 using station::IntakeQueue;
 
 TEST(IntakeQueue, KeepsEveryLineOfConcurrentAppendersInTheirOrder) {
@@ -19,7 +21,7 @@ TEST(IntakeQueue, KeepsEveryLineOfConcurrentAppendersInTheirOrder) {
     for (int t = 0; t < kThreads; ++t) {
         appenders.emplace_back([&queue, t] {
             for (int i = 0; i < kLines; ++i)
-                queue.append(QStringLiteral("%1:%2").arg(t).arg(i));
+                queue.append(u"%1:%2"_s.arg(t).arg(i));
         });
     }
     // The tick takes from the front while the appenders are still at work.
@@ -42,11 +44,11 @@ TEST(IntakeQueue, KeepsEveryLineOfConcurrentAppendersInTheirOrder) {
 TEST(IntakeQueue, TellsTheAppenderToPushBackUntilDrained) {
     IntakeQueue queue(4);
     QSignalSpy drained(&queue, &IntakeQueue::drained);
-    EXPECT_FALSE(queue.append(QStringLiteral("1")));
-    EXPECT_FALSE(queue.append(QStringLiteral("2")));
-    EXPECT_FALSE(queue.append(QStringLiteral("3")));
-    EXPECT_TRUE(queue.append(QStringLiteral("4")));
-    EXPECT_TRUE(queue.append(QStringLiteral("5"))); // never dropped
+    EXPECT_FALSE(queue.append(u"1"_s));
+    EXPECT_FALSE(queue.append(u"2"_s));
+    EXPECT_FALSE(queue.append(u"3"_s));
+    EXPECT_TRUE(queue.append(u"4"_s));
+    EXPECT_TRUE(queue.append(u"5"_s)); // never dropped
     EXPECT_EQ(queue.size(), 5);
     EXPECT_TRUE(queue.isAboveHighWater());
 
@@ -63,12 +65,12 @@ TEST(IntakeQueue, NumbersAppendsAndRemovalsForAFollowingView) {
     IntakeQueue queue;
     QSignalSpy appended(&queue, &IntakeQueue::appended);
     QSignalSpy removed(&queue, &IntakeQueue::removed);
-    queue.append(QStringLiteral("a"));
-    queue.append(QStringLiteral("b"));
-    EXPECT_EQ(*queue.takeFront(), QStringLiteral("a"));
+    queue.append(u"a"_s);
+    queue.append(u"b"_s);
+    EXPECT_EQ(*queue.takeFront(), u"a"_s);
     ASSERT_EQ(appended.count(), 2);
     EXPECT_EQ(appended.at(1).at(0).toULongLong(), 2u);
-    EXPECT_EQ(appended.at(1).at(1).toString(), QStringLiteral("b"));
+    EXPECT_EQ(appended.at(1).at(1).toString(), u"b"_s);
     ASSERT_EQ(removed.count(), 1);
     EXPECT_EQ(removed.at(0).at(0).toULongLong(), 1u);
 }

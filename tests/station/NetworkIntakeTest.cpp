@@ -11,11 +11,15 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 #include <string>
+
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 using namespace Qt::StringLiterals;
 using station::IntakeQueue;
@@ -236,12 +240,9 @@ TEST(NetworkIntakeStart, ReportsAPortThatCannotBeBound) {
     IntakeQueue queue;
     OriginTag origin;
     NetworkIntake intake(queue, origin);
-    try {
-        intake.start(holder.serverPort());
-        FAIL() << "started on a port in use";
-    } catch (const StationError& e) {
-        EXPECT_EQ(e.message(), u"Could not bind socket. Address and port are already in use."_s);
-    }
+    EXPECT_THAT(
+        [&] { intake.start(holder.serverPort()); },
+        ThrowsMessage<StationError>(StrEq("Could not bind socket. Address and port are already in use.")));
     EXPECT_FALSE(intake.isActive());
 }
 

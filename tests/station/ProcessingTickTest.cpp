@@ -13,6 +13,8 @@
 #include <functional>
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 using namespace station;
 
 namespace {
@@ -77,18 +79,18 @@ TEST_F(TickFixture, EmptyQueueChangesNothing) {
 }
 
 TEST_F(TickFixture, ItemsOfUpTo22CharactersAreCountedButNotProcessed) {
-    panel.setStatus(2, QStringLiteral("before"));
+    panel.setStatus(2, u"before"_s);
     queue.append(line(22));
     tick.Timer1Timer();
-    EXPECT_EQ(panel.status(1), QStringLiteral("L:22"));
-    EXPECT_EQ(panel.status(2), QStringLiteral("before"));
+    EXPECT_EQ(panel.status(1), u"L:22"_s);
+    EXPECT_EQ(panel.status(2), u"before"_s);
     EXPECT_TRUE(processor.seen.empty());
     EXPECT_EQ(tick.contadorTicks(), 1);
 
-    queue.append(QStringLiteral("\x02") + line(21) + QStringLiteral("\n"));
+    queue.append(u"\x02"_s + line(21) + u"\n"_s);
     tick.Timer1Timer();
-    EXPECT_EQ(panel.status(1), QStringLiteral("L:23"));
-    EXPECT_EQ(panel.status(2), QStringLiteral("\x02") + line(21) + QStringLiteral("\n"));
+    EXPECT_EQ(panel.status(1), u"L:23"_s);
+    EXPECT_EQ(panel.status(2), u"\x02"_s + line(21) + u"\n"_s);
     ASSERT_EQ(processor.seen.size(), 1u);
     EXPECT_FALSE(processor.timerWasOn[0]);
     EXPECT_TRUE(timer.isEnabled());
@@ -139,11 +141,11 @@ TEST_F(TickFixture, AFailureLosesItsLineButNotTheNext) {
     QSignalSpy reported(&errors, &base::ErrorReport::reported);
     processor.fail = [](const QString& buffer) {
         if (buffer.endsWith(u'1'))
-            throw StationError(QStringLiteral("'x' is not a valid integer value"));
+            throw StationError(u"'x' is not a valid integer value"_s);
     };
     transaction.active = true;
-    queue.append(line(30) + QStringLiteral("1"));
-    queue.append(line(30) + QStringLiteral("2"));
+    queue.append(line(30) + u"1"_s);
+    queue.append(line(30) + u"2"_s);
 
     tick.Timer1Timer();
     EXPECT_EQ(queue.size(), 1);
@@ -151,10 +153,10 @@ TEST_F(TickFixture, AFailureLosesItsLineButNotTheNext) {
     EXPECT_EQ(transaction.commits, 0);
     EXPECT_TRUE(timer.isEnabled());
     ASSERT_EQ(reported.count(), 1);
-    EXPECT_EQ(reported.at(0).at(0).toString(), QStringLiteral("'x' is not a valid integer value"));
+    EXPECT_EQ(reported.at(0).at(0).toString(), u"'x' is not a valid integer value"_s);
 
     tick.Timer1Timer(); // same counter value; the commit is tried again
-    EXPECT_EQ(processor.seen.back(), line(30) + QStringLiteral("2"));
+    EXPECT_EQ(processor.seen.back(), line(30) + u"2"_s);
     EXPECT_EQ(tick.contadorTicks(), 1);
     EXPECT_EQ(transaction.commits, 1);
 }

@@ -4,14 +4,16 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace storage;
 
 TEST(FileStamp, DosDigitosPadsOnlySingleCharacters) {
-    EXPECT_EQ(dos_digitos(5), QStringLiteral("05"));
-    EXPECT_EQ(dos_digitos(0), QStringLiteral("00"));
-    EXPECT_EQ(dos_digitos(12), QStringLiteral("12"));
-    EXPECT_EQ(dos_digitos(2024), QStringLiteral("2024"));
-    EXPECT_EQ(dos_digitos(u""), QStringLiteral("0"));
+    EXPECT_EQ(dos_digitos(5), u"05"_s);
+    EXPECT_EQ(dos_digitos(0), u"00"_s);
+    EXPECT_EQ(dos_digitos(12), u"12"_s);
+    EXPECT_EQ(dos_digitos(2024), u"2024"_s);
+    EXPECT_EQ(dos_digitos(u""), u"0"_s);
 }
 
 TEST(FileStamp, SelloTiempoWithHourAndCounter) {
@@ -19,17 +21,17 @@ TEST(FileStamp, SelloTiempoWithHourAndCounter) {
     FileCounter counter;
     for (int i = 0; i < 6; ++i)
         counter.advance();
-    EXPECT_EQ(sello_tiempo(clock, counter, true, true), QStringLiteral("05012024-14-07"));
-    EXPECT_EQ(sello_tiempo(clock, counter, false, false), QStringLiteral("05012024-1437"));
+    EXPECT_EQ(sello_tiempo(clock, counter, true, true), u"05012024-14-07"_s);
+    EXPECT_EQ(sello_tiempo(clock, counter, false, false), u"05012024-1437"_s);
     EXPECT_EQ(counter.value(), 8);
 }
 
 TEST(FileStamp, CounterWrapsFrom99To00) {
     const FakeClock clock(QDateTime(QDate(2007, 4, 24), QTime(20, 50)));
     FileCounter counter;
-    EXPECT_EQ(nombre_archivo_log(clock, counter), QStringLiteral("24042007-205001"));
+    EXPECT_EQ(nombre_archivo_log(clock, counter), u"24042007-205001"_s);
     while (counter.value() != 99)
         counter.advance();
-    EXPECT_EQ(nombre_archivo_log(clock, counter), QStringLiteral("24042007-205000"));
+    EXPECT_EQ(nombre_archivo_log(clock, counter), u"24042007-205000"_s);
     EXPECT_EQ(counter.value(), 0);
 }

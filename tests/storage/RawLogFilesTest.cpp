@@ -15,7 +15,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+using ::testing::HasSubstr;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 using namespace Qt::StringLiterals;
 using config::SettingId;
@@ -211,12 +216,9 @@ TEST_F(RawLogFilesTest, BaseFolderThatCannotBeMadeIsRaisedOnEveryCall) {
     fill(logRS232, {u"r"_s});
 
     for (int call = 0; call < 2; ++call) {
-        try {
-            files.grabar_logs();
-            ADD_FAILURE() << "no error on call " << call;
-        } catch (const base::Error& e) {
-            EXPECT_EQ(e.message(), u"No se puedo crear la carpeta no/such/parent"_s);
-        }
+        EXPECT_THAT([&] { files.grabar_logs(); },
+                    ThrowsMessage<base::Error>(StrEq("No se puedo crear la carpeta no/such/parent")))
+            << "call " << call;
     }
     EXPECT_EQ(logRS232.size(), 1);
     EXPECT_EQ(counter.value(), 0);
@@ -298,12 +300,7 @@ TEST_F(RawLogFilesTest, ManualSaveWithoutTheEthernetFolderRaisesAndWritesNothing
     fill(logEthernet, {u"e"_s});
     fill(logRS232, {u"r"_s});
 
-    try {
-        files.Button3Click();
-        ADD_FAILURE() << "no error";
-    } catch (const base::Error& e) {
-        EXPECT_TRUE(e.message().contains(u"05012024-143701.txt"_s)) << e.message().toStdString();
-    }
+    EXPECT_THAT([&] { files.Button3Click(); }, ThrowsMessage<base::Error>(HasSubstr("05012024-143701.txt")));
 
     EXPECT_FALSE(QDir(u"Ethernet"_s).exists());
     EXPECT_EQ(logEthernet.size(), 1);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using station::PlacementRect;
@@ -23,7 +25,7 @@ struct Window {
     Window() {
         auto* layout = new QVBoxLayout(&widget);
         edit = new QLineEdit(&widget);
-        edit->setObjectName(QStringLiteral("Edpuerto"));
+        edit->setObjectName(u"Edpuerto"_s);
         layout->addWidget(edit);
         widget.setGeometry(10, 20, 300, 200);
     }
@@ -54,7 +56,7 @@ TEST(WindowPlacement, RoundTripsTheNormalRectangleAndFocus) {
     EXPECT_EQ(stored.flags, 0);
     EXPECT_EQ(stored.pixelsPerInch, currentDpi());
     EXPECT_EQ(stored.normPos, (PlacementRect{40, 30, 540, 430}));
-    EXPECT_EQ(stored.activeControl, QStringLiteral("Edpuerto"));
+    EXPECT_EQ(stored.activeControl, u"Edpuerto"_s);
     EXPECT_EQ(stored.maxX, -1);
 
     Window second;
@@ -126,13 +128,13 @@ TEST(WindowPlacement, FocusGoesOnlyToAControlThatCanTakeIt) {
     WindowPlacement p = WindowPlacement::designed(currentDpi());
     Window window;
     auto* other = new QLineEdit(&window.widget);
-    other->setObjectName(QStringLiteral("Edmail"));
+    other->setObjectName(u"Edmail"_s);
     window.widget.layout()->addWidget(other);
     window.widget.show();
     other->setFocus();
 
     window.edit->setEnabled(false);
-    p.activeControl = QStringLiteral("Edpuerto");
+    p.activeControl = u"Edpuerto"_s;
     ui::applyPlacement(window.widget, p);
     EXPECT_EQ(window.widget.focusWidget(), other);
 
@@ -141,12 +143,12 @@ TEST(WindowPlacement, FocusGoesOnlyToAControlThatCanTakeIt) {
     ui::applyPlacement(window.widget, p);
     EXPECT_EQ(window.widget.focusWidget(), other);
 
-    p.activeControl = QStringLiteral("NoSuchControl");
+    p.activeControl = u"NoSuchControl"_s;
     ui::applyPlacement(window.widget, p);
     EXPECT_EQ(window.widget.focusWidget(), other);
 
     window.edit->show();
-    p.activeControl = QStringLiteral("Edpuerto");
+    p.activeControl = u"Edpuerto"_s;
     ui::applyPlacement(window.widget, p);
     EXPECT_EQ(window.widget.focusWidget(), window.edit);
 }

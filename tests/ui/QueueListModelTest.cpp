@@ -7,6 +7,8 @@
 
 #include <vector>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using ui::QueueListModel;
@@ -35,14 +37,14 @@ TEST_P(QueueListModelCases, ShowsWhatIsStillQueued) {
     QueueListModel model;
     for (const Step& step : GetParam().steps) {
         if (step.append)
-            model.noteAppended(step.sequence, QStringLiteral("line %1").arg(step.sequence));
+            model.noteAppended(step.sequence, u"line %1"_s.arg(step.sequence));
         else
             model.noteRemoved(step.sequence);
     }
     model.apply();
     EXPECT_EQ(shownSequences(model), GetParam().shown);
     for (int row = 0; row < model.rowCount(); ++row)
-        EXPECT_EQ(model.lineAt(row), QStringLiteral("line %1").arg(model.sequenceAt(row)));
+        EXPECT_EQ(model.lineAt(row), u"line %1"_s.arg(model.sequenceAt(row)));
 }
 
 // clang-format off
@@ -62,18 +64,18 @@ INSTANTIATE_TEST_SUITE_P(Steps, QueueListModelCases, ::testing::Values(
 
 TEST(QueueListModel, LateAppendAndOvertakenAppendAcrossFrames) {
     QueueListModel model;
-    model.noteAppended(1, QStringLiteral("a"));
-    model.noteAppended(3, QStringLiteral("c"));
+    model.noteAppended(1, u"a"_s);
+    model.noteAppended(3, u"c"_s);
     model.apply();
     // Sequence 2 was announced late by its connection thread; 1 has gone meanwhile.
     model.noteRemoved(1);
-    model.noteAppended(2, QStringLiteral("b"));
+    model.noteAppended(2, u"b"_s);
     model.apply();
     EXPECT_EQ(shownSequences(model), (std::vector<quint64>{2, 3}));
     // An append that arrives after its own removal never shows up.
     model.noteRemoved(3);
     model.apply();
-    model.noteAppended(3, QStringLiteral("c"));
+    model.noteAppended(3, u"c"_s);
     model.apply();
     EXPECT_EQ(model.rowCount(), 0);
 }
@@ -83,7 +85,7 @@ TEST(QueueListModel, BurstGoesInAsOneBlock) {
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     for (quint64 s = 1; s <= 5000; ++s)
-        model.noteAppended(s, QStringLiteral("line"));
+        model.noteAppended(s, u"line"_s);
     model.apply();
     for (quint64 s = 1; s <= 4000; ++s)
         model.noteRemoved(s);
@@ -95,9 +97,9 @@ TEST(QueueListModel, BurstGoesInAsOneBlock) {
 }
 
 TEST(QueueListModel, ShowsControlCharactersAsBlanks) {
-    EXPECT_EQ(QueueListModel::displayText(QStringLiteral("\u0002"
-                                                         "10.0.0.1\t123456!X\n")),
-              QStringLiteral("10.0.0.1 123456!X"));
+    EXPECT_EQ(QueueListModel::displayText(u"\u0002"
+                                          "10.0.0.1\t123456!X\n"_s),
+              u"10.0.0.1 123456!X"_s);
 }
 
 } // namespace

@@ -26,6 +26,8 @@
 #include <memory>
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using config::SettingId;
@@ -43,7 +45,7 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_settingsDir.isValid());
-        m_core = std::make_unique<app::CoreStation>(m_settingsDir.filePath(QStringLiteral("OrvaneDB.reg")));
+        m_core = std::make_unique<app::CoreStation>(m_settingsDir.filePath(u"OrvaneDB.reg"_s));
         m_front = std::make_unique<ui::WindowFrontEnd>(*m_core);
         m_core->moveToThread(&m_thread);
         m_thread.start();
@@ -91,7 +93,7 @@ private:
 };
 
 TEST_F(WindowTest, TabsInOrderWithTheSerialLogHidden) {
-    EXPECT_EQ(window().windowTitle(), QStringLiteral("Orvane-i DB"));
+    EXPECT_EQ(window().windowTitle(), u"Orvane-i DB"_s);
     EXPECT_EQ(window().size(), QSize(773, 491));
     auto* tabs = child<QTabWidget>(u"PageControl1");
     ASSERT_NE(tabs, nullptr);
@@ -127,7 +129,7 @@ TEST_F(WindowTest, EveryFieldShowsItsCaptionAndInitialText) {
         EXPECT_EQ(value->text(), QString::fromUtf16(d.initial));
         EXPECT_EQ(value->isHidden(), !d.shown);
         EXPECT_EQ(value->textFormat(), Qt::PlainText);
-        auto* caption = window().findChild<QLabel*>(name + QStringLiteral("Caption"));
+        auto* caption = window().findChild<QLabel*>(name + u"Caption"_s);
         if (d.caption[0] == u'\0') {
             EXPECT_EQ(caption, nullptr);
         } else if (caption || d.shown) {
@@ -136,7 +138,7 @@ TEST_F(WindowTest, EveryFieldShowsItsCaptionAndInitialText) {
             EXPECT_EQ(caption->isHidden(), !d.shown);
         }
     }
-    EXPECT_EQ(child<QLabel>(u"LVersion")->text(), QStringLiteral("OrvaneDB Ver.:201703001001-i"));
+    EXPECT_EQ(child<QLabel>(u"LVersion")->text(), u"OrvaneDB Ver.:201703001001-i"_s);
 
     const std::tuple<const char16_t*, const char16_t*, bool> buttons[] = {
         {u"Button6", u"Email", false}, {u"Button4", u"Conectar", false},   {u"Button1", u"Iniciar", true},
@@ -160,14 +162,14 @@ TEST_F(WindowTest, RecordFieldsReachTheirLabelsOncePerFrame) {
     onCore([this] {
         for (int i = 0; i < 200; ++i) {
             core().panel().increment(Field::lProcesados);
-            core().panel().setText(Field::LC128, QStringLiteral("GUIA%1").arg(i));
+            core().panel().setText(Field::LC128, u"GUIA%1"_s.arg(i));
         }
-        core().panel().setText(Field::Label54, QStringLiteral("<b>no es html</b>"));
+        core().panel().setText(Field::Label54, u"<b>no es html</b>"_s);
     });
     auto* procesados = child<QLabel>(u"lProcesados");
     EXPECT_TRUE(QTest::qWaitFor([&] { return procesados->text() == u"200"; }, kWaitMs));
-    EXPECT_EQ(child<QLabel>(u"LC128")->text(), QStringLiteral("GUIA199"));
-    EXPECT_EQ(child<QLabel>(u"Label54")->text(), QStringLiteral("<b>no es html</b>"));
+    EXPECT_EQ(child<QLabel>(u"LC128")->text(), u"GUIA199"_s);
+    EXPECT_EQ(child<QLabel>(u"Label54")->text(), u"<b>no es html</b>"_s);
     // 401 writes, put on screen in one frame (two when the burst straddles a frame).
     EXPECT_LE(window().framesApplied() - framesBefore, 2);
 }
@@ -181,8 +183,8 @@ TEST_F(WindowTest, LightsAreRedWhenLitAndGreenWhenNot) {
     auto* deco = child<ui::Lamp>(u"Leddeco");
     ASSERT_TRUE(input && deco);
     EXPECT_EQ(input->size(), QSize(13, 13));
-    EXPECT_EQ(input->toolTip(), QStringLiteral("Dato conforme a especifici\u00f3n."));
-    EXPECT_EQ(deco->toolTip(), QStringLiteral("Decodificando"));
+    EXPECT_EQ(input->toolTip(), u"Dato conforme a especifici\u00f3n."_s);
+    EXPECT_EQ(deco->toolTip(), u"Decodificando"_s);
     EXPECT_EQ(centreOf(input), ui::Lamp::unlitColor());
 
     onCore([this] { core().panel().setLit(Light::LedInput, true); });
@@ -199,18 +201,18 @@ TEST_F(WindowTest, StatusBarHasThreePanels) {
     const char16_t* const initial[] = {u"00", u"xx", u"00"};
     const int widths[] = {100, 100, 600};
     for (int i = 0; i < 3; ++i) {
-        auto* panel = child<QLabel>(QStringLiteral("sb%1").arg(i));
+        auto* panel = child<QLabel>(u"sb%1"_s.arg(i));
         ASSERT_NE(panel, nullptr);
         EXPECT_EQ(panel->text(), QString::fromUtf16(initial[i]));
         EXPECT_EQ(panel->width(), widths[i]);
     }
     onCore([this] {
-        core().panel().setStatus(1, QStringLiteral("L:57"));
-        core().panel().setStatus(2, QStringLiteral("\u0002"
-                                                   "10.0.0.7\t000123!X\n"));
+        core().panel().setStatus(1, u"L:57"_s);
+        core().panel().setStatus(2, u"\u0002"
+                                    "10.0.0.7\t000123!X\n"_s);
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return child<QLabel>(u"sb1")->text() == u"L:57"; }, kWaitMs));
-    EXPECT_EQ(child<QLabel>(u"sb2")->text(), QStringLiteral("10.0.0.7 000123!X"));
+    EXPECT_EQ(child<QLabel>(u"sb2")->text(), u"10.0.0.7 000123!X"_s);
 }
 
 TEST_F(WindowTest, CommandButtonsAnnounceTheirCommands) {
@@ -228,15 +230,15 @@ TEST_F(WindowTest, CommandButtonsAnnounceTheirCommands) {
 
 TEST_F(WindowTest, ResetReachesTheCoreAndComesBackToTheLabels) {
     onCore([this] {
-        core().panel().setText(Field::fem, QStringLiteral("7"));
-        core().panel().setText(Field::Lcalidad, QStringLiteral("81.25"));
+        core().panel().setText(Field::fem, u"7"_s);
+        core().panel().setText(Field::Lcalidad, u"81.25"_s);
     });
     auto* fem = child<QLabel>(u"fem");
     ASSERT_TRUE(QTest::qWaitFor([&] { return fem->text() == u"7"; }, kWaitMs));
     QTest::mouseClick(child<QPushButton>(u"Button7"), Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return fem->text() == u"0"; }, kWaitMs));
-    EXPECT_EQ(child<QLabel>(u"Lcalidad")->text(), QStringLiteral("100"));
-    EXPECT_EQ(onCore([this] { return core().panel().text(Field::Lcalidad); }), QStringLiteral("100"));
+    EXPECT_EQ(child<QLabel>(u"Lcalidad")->text(), u"100"_s);
+    EXPECT_EQ(onCore([this] { return core().panel().text(Field::Lcalidad); }), u"100"_s);
 }
 
 TEST_F(WindowTest, SettingsTabOffersEverySettingInItsKind) {
@@ -270,7 +272,7 @@ TEST_F(WindowTest, SettingsTabOffersEverySettingInItsKind) {
         // A threshold shares the caption of its alert row, named after the failure pattern.
         if ((d.kind == SettingKind::Text || d.kind == SettingKind::Lines) && d.caption[0] != u'\0' &&
             d.shown) {
-            auto* caption = child<QLabel>(name + QStringLiteral("Caption"));
+            auto* caption = child<QLabel>(name + u"Caption"_s);
             ASSERT_NE(caption, nullptr);
             EXPECT_EQ(caption->text(), QString::fromUtf16(d.caption));
         }
@@ -278,61 +280,58 @@ TEST_F(WindowTest, SettingsTabOffersEverySettingInItsKind) {
     EXPECT_EQ(child<QSpinBox>(u"Gcm")->minimum(), 1);
     EXPECT_EQ(child<QSpinBox>(u"Gcm")->maximum(), 150);
     EXPECT_EQ(child<QLineEdit>(u"EdMailPass")->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(child<QPlainTextEdit>(u"LogiPs")->toPlainText(),
-              QStringLiteral("192.168.1.4\n192.168.1.255\n*\n"));
+    EXPECT_EQ(child<QPlainTextEdit>(u"LogiPs")->toPlainText(), u"192.168.1.4\n192.168.1.255\n*\n"_s);
     EXPECT_TRUE(child<QPushButton>(u"Br")->isHidden());
-    EXPECT_EQ(child<QPushButton>(u"Br")->text(), QStringLiteral("Config Puerto serial"));
-    EXPECT_EQ(child<QLabel>(u"HeadParametro")->text(), QStringLiteral("Parametro"));
-    EXPECT_EQ(child<QLabel>(u"HeadFalla")->text(), QStringLiteral("Falla"));
-    EXPECT_EQ(child<QLabel>(u"HeadEventos")->text(), QStringLiteral("Eventos"));
+    EXPECT_EQ(child<QPushButton>(u"Br")->text(), u"Config Puerto serial"_s);
+    EXPECT_EQ(child<QLabel>(u"HeadParametro")->text(), u"Parametro"_s);
+    EXPECT_EQ(child<QLabel>(u"HeadFalla")->text(), u"Falla"_s);
+    EXPECT_EQ(child<QLabel>(u"HeadEventos")->text(), u"Eventos"_s);
 }
 
 TEST_F(WindowTest, EditsReachTheCoreAtOnceAndKeepWhatWasTyped) {
     auto* separator = child<QLineEdit>(u"EdSeparador");
     separator->selectAll();
-    QTest::keyClicks(separator, QStringLiteral("|;#"));
+    QTest::keyClicks(separator, u"|;#"_s);
     auto coreText = [this](SettingId id) {
         return onCore([this, id] { return core().settings().value(id); });
     };
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return coreText(SettingId::EdSeparador).toString() == u"|;#"; }, kWaitMs));
     QApplication::processEvents(); // the echoes of every keystroke come back
-    EXPECT_EQ(separator->text(), QStringLiteral("|;#"));
+    EXPECT_EQ(separator->text(), u"|;#"_s);
 
     child<QSpinBox>(u"Gcm")->setValue(42);
     EXPECT_TRUE(QTest::qWaitFor([&] { return coreText(SettingId::Gcm).toDouble() == 42.0; }, kWaitMs));
 
     auto* cameras = child<QPlainTextEdit>(u"LogiPs");
-    cameras->setPlainText(QStringLiteral("10.0.0.1\n*\n"));
+    cameras->setPlainText(u"10.0.0.1\n*\n"_s);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return coreText(SettingId::LogiPs).toString() == QStringLiteral("10.0.0.1\r\n*\r\n"); },
-        kWaitMs));
+        [&] { return coreText(SettingId::LogiPs).toString() == u"10.0.0.1\r\n*\r\n"_s; }, kWaitMs));
 
     QTest::mouseClick(child<QCheckBox>(u"ChkVdos"), Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !coreText(SettingId::ChkVdos).toBool(); }, kWaitMs));
 
     // A change made by the core itself (a restore) shows up in the editor.
-    onCore([this] { core().settings().setText(SettingId::Edpuerto, QStringLiteral("6001")); });
+    onCore([this] { core().settings().setText(SettingId::Edpuerto, u"6001"_s); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return child<QLineEdit>(u"Edpuerto")->text() == u"6001"; }, kWaitMs));
 }
 
 TEST_F(WindowTest, QueueListFollowsTheIntakeQueue) {
     auto* list = child<QListView>(u"L1");
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(child<QLabel>(u"Label24")->text(), QStringLiteral("Data recibida ethernet:"));
+    EXPECT_EQ(child<QLabel>(u"Label24")->text(), u"Data recibida ethernet:"_s);
     // Lines come from a connection thread; the tick takes them on the core's.
     std::thread connection([this] {
         for (int i = 1; i <= 3; ++i)
-            core().queue().append(QStringLiteral("\u0002"
-                                                 "10.0.0.%1\tlinea %1\n")
-                                      .arg(i));
+            core().queue().append(u"\u0002"
+                                  "10.0.0.%1\tlinea %1\n"_s.arg(i));
     });
     connection.join();
     QAbstractItemModel* model = list->model();
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 3; }, kWaitMs));
     onCore([this] { return core().queue().takeFront().has_value(); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 2; }, kWaitMs));
-    EXPECT_EQ(model->index(0, 0).data().toString(), QStringLiteral("10.0.0.2 linea 2"));
+    EXPECT_EQ(model->index(0, 0).data().toString(), u"10.0.0.2 linea 2"_s);
     onCore(
         [this] { return core().queue().takeFront().has_value() && core().queue().takeFront().has_value(); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 0; }, kWaitMs));
@@ -344,18 +343,18 @@ TEST_F(WindowTest, RawLogsFollowTheirLists) {
     ASSERT_TRUE(rs232 && ethernet);
     EXPECT_TRUE(ethernet->isHidden());
     onCore([this] {
-        core().logRS232().append(QStringLiteral("uno"));
-        core().logRS232().append(QStringLiteral("dos"));
-        core().logEthernet().assign({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+        core().logRS232().append(u"uno"_s);
+        core().logRS232().append(u"dos"_s);
+        core().logEthernet().assign({u"a"_s, u"b"_s, u"c"_s});
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return rs232->model()->rowCount() == 2; }, kWaitMs));
     EXPECT_EQ(ethernet->model()->rowCount(), 3);
     onCore([this] {
         core().logRS232().clear();
-        core().logRS232().append(QStringLiteral("tres"));
+        core().logRS232().append(u"tres"_s);
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return rs232->model()->rowCount() == 1; }, kWaitMs));
-    EXPECT_EQ(rs232->model()->index(0, 0).data().toString(), QStringLiteral("tres"));
+    EXPECT_EQ(rs232->model()->index(0, 0).data().toString(), u"tres"_s);
 }
 
 int visibleMessageBoxes() {
@@ -368,9 +367,9 @@ int visibleMessageBoxes() {
 TEST_F(WindowTest, ABurstOfErrorsGivesOneBoxWithTheLatestAndACount) {
     onCore([this] {
         for (int i = 1; i <= 50; ++i)
-            core().errors().report(QStringLiteral("Error %1").arg(i));
+            core().errors().report(u"Error %1"_s.arg(i));
     });
-    auto* box = window().findChild<QMessageBox*>(QStringLiteral("ErrorBox"));
+    auto* box = window().findChild<QMessageBox*>(u"ErrorBox"_s);
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return box->isVisible() && box->text() == u"Error 50"; }, kWaitMs));
     EXPECT_FALSE(box->isModal());
@@ -379,7 +378,7 @@ TEST_F(WindowTest, ABurstOfErrorsGivesOneBoxWithTheLatestAndACount) {
 
     // Once the operator has read it, the count starts again.
     box->accept();
-    onCore([this] { core().errors().report(QStringLiteral("Otro")); });
+    onCore([this] { core().errors().report(u"Otro"_s); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return box->isVisible() && box->text() == u"Otro"; }, kWaitMs));
     EXPECT_TRUE(box->informativeText().isEmpty());
 }
@@ -403,14 +402,14 @@ TEST(WindowClose, StaysOpenWhenTheCloseHandlerFails) {
     int requests = 0;
     QObject::connect(&window, &ui::TVuruvov::closeRequested, &window, [&] {
         ++requests;
-        window.stationCloseFailed(QStringLiteral("No se pudo escribir camaras.txc"));
+        window.stationCloseFailed(u"No se pudo escribir camaras.txc"_s);
     });
     window.show();
     window.close();
     EXPECT_TRUE(window.isVisible());
-    auto* box = window.findChild<QMessageBox*>(QStringLiteral("ErrorBox"));
+    auto* box = window.findChild<QMessageBox*>(u"ErrorBox"_s);
     EXPECT_TRUE(QTest::qWaitFor([&] { return box->isVisible(); }, kWaitMs));
-    EXPECT_EQ(box->text(), QStringLiteral("No se pudo escribir camaras.txc"));
+    EXPECT_EQ(box->text(), u"No se pudo escribir camaras.txc"_s);
 
     // The operator may try again; this time the core gets through.
     QObject::disconnect(&window, &ui::TVuruvov::closeRequested, nullptr, nullptr);

@@ -15,6 +15,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using station::FormStorage;
@@ -43,7 +45,7 @@ protected:
         m_core.reset();
     }
 
-    QString storePath() const { return m_dir.filePath(QStringLiteral("OrvaneDB.reg")); }
+    QString storePath() const { return m_dir.filePath(u"OrvaneDB.reg"_s); }
 
     // Shows the window, starts the core and waits until the restored placement is on the window.
     void startStation() {
@@ -71,20 +73,20 @@ private:
 TEST_F(WindowPlacementStore, StoredPlacementComesBackToTheWindow) {
     config::SettingsStore store(storePath());
     const QString key = FormStorage::kKey.toString();
-    store.writeInteger(key, QStringLiteral("FormVersion"), 0);
-    store.writeInteger(key, QStringLiteral("ShowCmd"), 3);
-    store.writeInteger(key, QStringLiteral("Flags"), 0);
-    store.writeInteger(key, QStringLiteral("PixelsPerInch"), currentDpi());
-    store.writeString(key, QStringLiteral("MinMaxPos"), u"-1,-1,-1,-1");
-    store.writeString(key, QStringLiteral("NormPos"), u"20,30,793,521");
-    store.writeString(key, QStringLiteral("ActiveControl"), u"Button2");
+    store.writeInteger(key, u"FormVersion"_s, 0);
+    store.writeInteger(key, u"ShowCmd"_s, 3);
+    store.writeInteger(key, u"Flags"_s, 0);
+    store.writeInteger(key, u"PixelsPerInch"_s, currentDpi());
+    store.writeString(key, u"MinMaxPos"_s, u"-1,-1,-1,-1");
+    store.writeString(key, u"NormPos"_s, u"20,30,793,521");
+    store.writeString(key, u"ActiveControl"_s, u"Button2");
     store.save();
 
     startStation();
     EXPECT_TRUE(window().isMaximized());
     EXPECT_EQ(window().normalGeometry(), QRect(20, 30, 773, 491));
     ASSERT_NE(window().focusWidget(), nullptr);
-    EXPECT_EQ(window().focusWidget()->objectName(), QStringLiteral("Button2"));
+    EXPECT_EQ(window().focusWidget()->objectName(), u"Button2"_s);
 }
 
 TEST_F(WindowPlacementStore, CloseStoresWhereTheWindowIsNow) {
@@ -98,7 +100,7 @@ TEST_F(WindowPlacementStore, CloseStoresWhereTheWindowIsNow) {
     const QString key = FormStorage::kKey.toString();
     EXPECT_EQ(store.readInteger(key, u"ShowCmd"), 1);
     EXPECT_EQ(store.readInteger(key, u"PixelsPerInch"), currentDpi());
-    EXPECT_EQ(store.readString(key, u"NormPos"), QStringLiteral("70,80,670,530"));
+    EXPECT_EQ(store.readString(key, u"NormPos"), u"70,80,670,530"_s);
 }
 
 } // namespace
