@@ -118,7 +118,7 @@ void CoreStation::formClose() {
     m_tick.drain();
     m_camaras.write(m_settings.lines(SettingId::LogiPs));
     m_nombreCamaras.write(m_settings.lines(SettingId::LogCamNombre));
-    m_rawLogFiles.guardarAlCerrar();
+    m_rawLogFiles.saveOnClose();
 }
 
 } // namespace app

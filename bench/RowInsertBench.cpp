@@ -86,7 +86,7 @@ void stationRow(benchmark::State& state) {
     records::RecordProcessor processor(
         {panel, settings, origin, quiet, logRS232, insert, quiet, quiet, clock});
     if (!executor.consultar(u"select count(*) from paquetes"_s)) { // connect outside the timing
-        state.SkipWithError(qPrintable(executor.error_conexion()));
+        state.SkipWithError(qPrintable(executor.connectError()));
         return;
     }
     const QString entry = u"\x02"

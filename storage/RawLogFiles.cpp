@@ -120,7 +120,7 @@ void RawLogFiles::Button3Click() {
     saveIntoRelativeFolder(m_logRS232, SettingId::edCarpeta_destino_rs232, Field::LULR, false);
 }
 
-void RawLogFiles::guardarAlCerrar() {
+void RawLogFiles::saveOnClose() {
     saveIntoRelativeFolder(m_logEthernet, SettingId::EdCarpeta_Destino_ethernet, Field::LULE, true);
     saveIntoRelativeFolder(m_logRS232, SettingId::edCarpeta_destino_rs232, Field::LULR, true);
 }

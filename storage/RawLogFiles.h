@@ -53,7 +53,7 @@ public:
 
     // The log part of the close handler: like "Guardar Log", but a missing folder is created
     // first. A failure is raised.
-    void guardarAlCerrar();
+    void saveOnClose();
 
     // End of the last periodic save that got past the interval test; far in the past at start.
     const QDateTime& ultimo_guardado() const { return m_ultimo_guardado; }

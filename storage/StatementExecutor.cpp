@@ -342,7 +342,7 @@ bool StatementExecutor::Abrir_BD() {
         return true;
     } catch (const FirebirdError& e) {
         // A failed connect is no statement's error: `ultimo_error` stays as it was.
-        m_errorConexion = e.message();
+        m_connectError = e.message();
         return false;
     }
 }
@@ -358,7 +358,7 @@ bool StatementExecutor::Iniciar_T() {
     } catch (const FirebirdError& e) {
         if (m_db && !e.isLostConnection())
             throw;
-        m_errorConexion = e.message();
+        m_connectError = e.message();
         cerrar();
         return false;
     }

@@ -75,7 +75,7 @@ public:
     const QString& ultimo_resultado() const { return m_ultimoResultado; }
     double tiempo_promedio() const { return m_tiempoPromedio; }
     // Why the last connect failed; connect failures leave `ultimo_error` as it was.
-    const QString& error_conexion() const { return m_errorConexion; }
+    const QString& connectError() const { return m_connectError; }
 
 private:
     struct Connection;
@@ -95,7 +95,7 @@ private:
     QString m_sqlActual;
     QString m_ultimoError;
     QString m_ultimoResultado;
-    QString m_errorConexion;
+    QString m_connectError;
     std::optional<QString> m_filaActual; // first column of the current row after a query
     double m_tiempoPromedio = 0.0;
 };

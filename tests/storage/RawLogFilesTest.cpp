@@ -322,7 +322,7 @@ TEST_F(RawLogFilesTest, AWriteThatFailsAfterOpeningIsRaisedAndKeepsTheList) {
 TEST_F(RawLogFilesTest, SaveOnCloseMakesTheFolderOfAListThatHasEntries) {
     fill(logRS232, {u"r"_s});
 
-    files.guardarAlCerrar();
+    files.saveOnClose();
 
     EXPECT_EQ(bytesOf(u"RS232/05012024-143701.txt"_s), "r\r\n");
     EXPECT_FALSE(QDir(u"Ethernet"_s).exists()); // nothing to write there
@@ -334,7 +334,7 @@ TEST_F(RawLogFilesTest, SaveOnCloseThatCannotWriteRaisesAndKeepsTheList) {
     ASSERT_TRUE(makeFile(u"RS232"_s));
     fill(logRS232, {u"r"_s});
 
-    EXPECT_THROW(files.guardarAlCerrar(), base::Error);
+    EXPECT_THROW(files.saveOnClose(), base::Error);
     EXPECT_EQ(logRS232.size(), 1);
 }
 
@@ -404,7 +404,7 @@ TEST_P(OversizedList, ThatCannotBeWrittenIsKeptAndReportedOnce) {
 
     // Once a save has got the list out, the next one that grows too long is written at the limit.
     ASSERT_TRUE(QFile::remove(folder()));
-    files.guardarAlCerrar();
+    files.saveOnClose();
     ASSERT_TRUE(log().isEmpty());
     grow(RawLogFiles::kEntryLimit + 1);
     EXPECT_TRUE(log().isEmpty());

@@ -290,7 +290,7 @@ PrivateFirebirdServer* ServerExecutor::s_server = nullptr;
 TEST_F(ServerExecutor, StoresRowsOnTheServerWithTheStationsUserAndPassword) {
     StatementExecutor executor;
     executor.setDatabaseName(m_eddb);
-    ASSERT_TRUE(executor.consultar(kInsertPlaza, {u"P01"_s})) << qPrintable(executor.error_conexion());
+    ASSERT_TRUE(executor.consultar(kInsertPlaza, {u"P01"_s})) << qPrintable(executor.connectError());
     ASSERT_TRUE(executor.consultar(u"select current_user from rdb$database"_s));
     EXPECT_EQ(executor.ultimo_resultado(), u"SYSDBA"_s);
     executor.commit();
@@ -317,8 +317,8 @@ TEST_F(ServerExecutor, UnreachableServerAnswersFalseAndLeavesTheLastErrorAlone) 
     EXPECT_FALSE(executor.isOpen());
     EXPECT_EQ(stopwatch.restarts(), 1) << "no duration is taken in without a connection";
     EXPECT_DOUBLE_EQ(executor.tiempo_promedio(), 5.0);
-    EXPECT_TRUE(executor.error_conexion().contains(u"Unable to complete network request to host"_s))
-        << qPrintable(executor.error_conexion());
+    EXPECT_TRUE(executor.connectError().contains(u"Unable to complete network request to host"_s))
+        << qPrintable(executor.connectError());
 }
 
 TEST_F(ServerExecutor, ALostServerIsLeftAndTheStatementsAfterItConnectAgain) {
