@@ -2,7 +2,9 @@
 
 #include "app/CoreStation.h"
 
+#include <array>
 #include <csignal>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +15,32 @@ namespace app {
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+
+// The parity words of the port dialog.
+constexpr std::array<std::pair<QStringView, config::Parity>, 5> kParities{{
+    {u"ninguno", config::Parity::None},
+    {u"impar", config::Parity::Odd},
+    {u"par", config::Parity::Even},
+    {u"marca", config::Parity::Mark},
+    {u"espacio", config::Parity::Space},
+}};
+
+QString parityWord(config::Parity parity) {
+    for (const auto& [word, value] : kParities) {
+        if (value == parity) {
+            QString text = word.toString();
+            text[0] = text[0].toUpper();
+            return text;
+        }
+    }
+    return {};
+}
+
+std::optional<int> number(QStringView text) {
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
 
 extern "C" void onTerminationSignal(int) {
     const char byte = 1;
@@ -25,7 +53,8 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
     : QObject(parent)
     , m_core(core)
     , m_out(out)
-    , m_err(err) {
+    , m_err(err)
+    , m_serialPort(core.serialPort()) {
     using station::Field;
     connect(&core.panel(), &station::LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
         m_shown[static_cast<int>(field)] = text;
@@ -37,6 +66,8 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
     connect(&core.errors(), &base::ErrorReport::reported, this,
             [this](const QString& message) { m_err << message << Qt::endl; });
     connect(&core, &CoreStation::closed, this, &ConsoleFrontEnd::finished);
+    connect(&core, &CoreStation::serialPortChanged, this,
+            [this](const config::SerialPortSettings& settings) { m_serialPort = settings; });
 }
 
 ConsoleFrontEnd::~ConsoleFrontEnd() {
@@ -84,15 +115,25 @@ void ConsoleFrontEnd::readInput() {
     }
     m_pending.append(chunk, got);
     for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
-        const QString word = QString::fromLocal8Bit(m_pending.first(end)).trimmed().toLower();
+        const QString line = QString::fromLocal8Bit(m_pending.first(end)).trimmed().toLower();
         m_pending.remove(0, end + 1);
-        if (!word.isEmpty() && !command(word))
-            m_err << u"Orden desconocida: "_s << word << u" (iniciar, parar, guardar, reset, salir)"_s
+        if (!line.isEmpty() && !command(line))
+            m_err << u"Orden desconocida: "_s << line << u" (iniciar, parar, guardar, reset, puerto, salir)"_s
                   << Qt::endl;
     }
 }
 
-bool ConsoleFrontEnd::command(QStringView word) {
+bool ConsoleFrontEnd::command(QStringView line) {
+    QList<QStringView> words = line.split(u' ', Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return false;
+    const QStringView word = words.takeFirst();
+    if (word == u"puerto") {
+        puerto(words);
+        return true;
+    }
+    if (!words.isEmpty())
+        return false;
     if (word == u"iniciar")
         QMetaObject::invokeMethod(&m_core, &CoreStation::iniciar, Qt::QueuedConnection);
     else if (word == u"parar")
@@ -106,6 +147,44 @@ bool ConsoleFrontEnd::command(QStringView word) {
     else
         return false;
     return true;
+}
+
+void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
+    if (arguments.isEmpty()) {
+        const config::SerialPortSettings& s = m_serialPort;
+        m_out << QStringLiteral("Puerto serial: ")
+              << (s.ComNumber > 0 ? QStringLiteral("COM%1").arg(s.ComNumber) : QStringLiteral("Ninguno"))
+              << QStringLiteral(", Baudios: ") << s.Baud << QStringLiteral(", Data bits: ") << s.DataBits
+              << QStringLiteral(", Bits de parada: ") << s.StopBits << QStringLiteral(", Paridad: ")
+              << parityWord(s.parity) << Qt::endl;
+        return;
+    }
+    std::optional<config::Parity> parity;
+    std::optional<int> com, baud, dataBits, stopBits;
+    if (arguments.size() == 5) {
+        com = number(arguments[0]);
+        baud = number(arguments[1]);
+        dataBits = number(arguments[2]);
+        stopBits = number(arguments[3]);
+        for (const auto& [word, value] : kParities) {
+            if (arguments[4] == word)
+                parity = value;
+        }
+    }
+    if (!com || !baud || !dataBits || !stopBits || !parity) {
+        m_err << QStringLiteral("Uso: puerto [N BAUDIOS DATABITS BITSDEPARADA PARIDAD], con PARIDAD "
+                                "ninguno, impar, par, marca o espacio; N 0 es ninguno")
+              << Qt::endl;
+        return;
+    }
+    config::SerialPortSettings chosen = m_serialPort;
+    chosen.ComNumber = *com;
+    chosen.Baud = *baud;
+    chosen.DataBits = *dataBits;
+    chosen.StopBits = *stopBits;
+    chosen.parity = *parity;
+    QMetaObject::invokeMethod(
+        &m_core, [core = &m_core, chosen] { core->setSerialPort(chosen); }, Qt::QueuedConnection);
 }
 
 void ConsoleFrontEnd::requestClose() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/SerialPortSettings.h"
 #include "station/PanelIds.h"
 
 #include <QObject>
@@ -14,8 +15,10 @@ namespace app {
 class CoreStation;
 
 // The station without a window: prints the status texts and every error report (errors on stderr),
-// reads the commands iniciar, parar, guardar, reset and salir from standard input, and runs the
-// close sequence on SIGINT and SIGTERM. Lives on the main thread; the core runs on its own.
+// reads the commands iniciar, parar, guardar, reset, puerto and salir from standard input, and runs
+// the close sequence on SIGINT and SIGTERM. Lives on the main thread; the core runs on its own.
+// Construct it while the core is still on this thread: it reads the serial port settings once, and
+// follows their changes from then on.
 class ConsoleFrontEnd final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ConsoleFrontEnd)
@@ -27,8 +30,8 @@ public:
     // Starts listening to standard input and to the termination signals.
     void attach();
 
-    // Runs one operator command; false for a word it does not know.
-    bool command(QStringView word);
+    // Runs one operator command line; false for a command it does not know.
+    bool command(QStringView line);
 
 Q_SIGNALS:
     // The station has closed; the program may end.
@@ -39,6 +42,9 @@ private:
     // One line per stored record, from the fields as the panel showed them when it was counted.
     void printRecord();
     void requestClose();
+    // "puerto" prints the serial port settings; "puerto N BAUD DATABITS STOPBITS PARITY" applies
+    // new ones as the port dialog does.
+    void puerto(const QList<QStringView>& arguments);
 
     CoreStation& m_core;
     QTextStream m_out;
@@ -47,6 +53,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_signals;
     QByteArray m_pending;
     std::array<QString, station::kFieldCount> m_shown;
+    config::SerialPortSettings m_serialPort;
     bool m_closing = false;
 };
 

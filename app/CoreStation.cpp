@@ -23,9 +23,11 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_periodicLogSave(m_rawLogFiles)
     , m_rows(m_panel, m_executor, m_contadorArchivo, m_clock)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
-    , m_processor(
-          {m_panel, m_settings, m_origin, m_timer, m_logRS232, m_rows, m_periodicLogSave, m_quality, m_clock})
+    , m_processor({m_panel, m_settings, m_timer, m_logRS232, m_rows, m_periodicLogSave, m_quality, m_clock})
     , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors)
+    , m_serial(
+          {m_serialPort, m_panel, m_origin, m_logRS232, m_timer, m_tick.bufferTrama(), m_clock, m_errors},
+          QLocale::system(), station::SerialIntake::kReopenInterval, this)
     , m_server(m_queue, m_origin)
     , m_camaras(u"camaras.txc"_s)
     , m_nombreCamaras(u"NombreCamaras.txt"_s)
@@ -40,6 +42,7 @@ void CoreStation::startUp(const station::ScreenLayout& screen) {
     // The tick runs from the window's creation; its first chance to fire is after this call.
     m_timer.setEnabled(true);
     Q_EMIT placementRestored(m_formStorage.restore(screen));
+    Q_EMIT serialPortChanged(m_serialPort);
     m_errors.guard([this] { formShow(); });
 }
 
@@ -57,8 +60,12 @@ void CoreStation::formShow() {
 }
 
 void CoreStation::start() {
-    // The serial port comes first; until the serial intake is in, no port is ever selected, the
-    // open fails, and a failed open is ignored: the serial status text keeps what it shows.
+    // The serial port comes first. One that cannot be opened (none selected, missing, in use)
+    // leaves its status text as it was, and the network starts all the same.
+    try {
+        m_serial.start();
+    } catch (const std::exception&) {
+    }
     const qint64 port = base::toInteger(m_settings.text(SettingId::Edpuerto));
     m_server.start(static_cast<quint16>(port & 0xFFFF));
     m_panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :"_s + QString::number(m_server.port()));
@@ -70,7 +77,7 @@ void CoreStation::iniciar() {
 
 void CoreStation::parar() {
     m_errors.guard([this] {
-        m_panel.setText(Field::Label51, u"Puerto com Cerrado"_s);
+        m_serial.stop();
         m_server.stop();
         m_panel.setText(Field::Label1, u"Orvane Detenido"_s);
     });
@@ -95,6 +102,19 @@ void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
     m_errors.guard([&] { m_settings.setValue(id, value); });
 }
 
+void CoreStation::setSerialPort(const config::SerialPortSettings& chosen) {
+    m_errors.guard([&] {
+        m_serial.close();
+        m_serialPort.ComNumber = chosen.ComNumber;
+        m_serialPort.Baud = chosen.Baud;
+        m_serialPort.DataBits = chosen.DataBits;
+        m_serialPort.StopBits = chosen.StopBits;
+        m_serialPort.parity = chosen.parity;
+        Q_EMIT serialPortChanged(m_serialPort);
+        m_serial.acknowledge();
+    });
+}
+
 void CoreStation::close(const station::WindowPlacement& placement) {
     m_formStorage.store(placement);
     try {
@@ -111,6 +131,9 @@ void CoreStation::close(const station::WindowPlacement& placement) {
 }
 
 void CoreStation::formClose() {
+    // The serial port first: no serial line may arrive after the raw logs are written, nor switch
+    // the tick back on while the close works the queue off.
+    m_serial.close();
     m_timer.setEnabled(false);
     m_server.stop();
     // Nothing arrives any more: the lines still queued become rows (and serial log entries) now,

@@ -15,6 +15,7 @@
 #include "station/ProcessingTick.h"
 #include "station/QtTickTimer.h"
 #include "station/RawLog.h"
+#include "station/SerialIntake.h"
 #include "station/SideFile.h"
 #include "storage/FileStamp.h"
 #include "storage/RawLogFiles.h"
@@ -42,6 +43,8 @@ public:
     base::ErrorReport& errors() { return m_errors; }
     station::RawLog& logEthernet() { return m_logEthernet; }
     station::RawLog& logRS232() { return m_logRS232; }
+    const config::SerialPortSettings& serialPort() const { return m_serialPort; }
+    station::SerialIntake& serialIntake() { return m_serial; }
 
     // The first show: the stored settings come back, the side files are read and the station
     // starts. `placementRestored` hands the window its placement.
@@ -56,6 +59,11 @@ public:
     Q_INVOKABLE void conectar();
     // An operator's edit on the configuration tab; read at the next use.
     Q_INVOKABLE void setSetting(config::SettingId id, const QVariant& value);
+    // New serial port settings, as the port dialog or the console chose them: the port closes, the
+    // port number, speed, data bits, stop bits and parity are taken (flow control stays), and
+    // "ACK" is sent, which opens the port with them. A port that cannot be opened is reported;
+    // the settings stay.
+    Q_INVOKABLE void setSerialPort(const config::SerialPortSettings& chosen);
 
     // The close: the settings are stored, reception stops, lines still queued are worked off,
     // the camera lists and the raw logs are written and the database is released. `closed` tells
@@ -65,6 +73,8 @@ public:
 
 Q_SIGNALS:
     void placementRestored(const station::WindowPlacement& placement);
+    // The serial port settings, once restored and after every change.
+    void serialPortChanged(const config::SerialPortSettings& settings);
     void closed();
     void closeFailed(const QString& message);
 
@@ -109,6 +119,7 @@ private:
     station::QtTickTimer m_timer;
     records::RecordProcessor m_processor;
     station::ProcessingTick m_tick;
+    station::SerialIntake m_serial;
     station::NetworkIntake m_server;
     station::SideFile m_camaras;
     station::SideFile m_nombreCamaras;

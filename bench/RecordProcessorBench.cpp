@@ -2,7 +2,6 @@
 #include "config/Settings.h"
 #include "records/RecordProcessor.h"
 #include "station/LivePanel.h"
-#include "station/OriginTag.h"
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 
@@ -34,14 +33,11 @@ void procesarDato(benchmark::State& state) {
     config::Settings settings;
     settings.setLines(config::SettingId::LogiPs, config::LineList(u"10.1.2.3\r\n*\r\n"_s));
     settings.setLines(config::SettingId::LogCamNombre, config::LineList(u"CAM-01\r\nALL\r\n"_s));
-    station::OriginTag origin;
-    origin.set(u"10.1.2.3"_s);
     NoTimer timer;
     station::RawLog logRS232;
     NoSinks sinks;
     base::SystemClock clock;
-    records::RecordProcessor processor(
-        {panel, settings, origin, timer, logRS232, sinks, sinks, sinks, clock});
+    records::RecordProcessor processor({panel, settings, timer, logRS232, sinks, sinks, sinks, clock});
     // A view that follows the panel costs a connected slot per write, as the window does.
     QObject view;
     int writes = 0;

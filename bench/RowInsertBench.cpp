@@ -9,7 +9,6 @@
 #include "records/PackageRowInsert.h"
 #include "records/RecordProcessor.h"
 #include "station/LivePanel.h"
-#include "station/OriginTag.h"
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 #include "storage/FileStamp.h"
@@ -74,8 +73,6 @@ void stationRow(benchmark::State& state) {
     config::Settings settings;
     settings.setLines(config::SettingId::LogiPs, config::LineList(u"10.1.2.3\r\n*\r\n"_s));
     settings.setLines(config::SettingId::LogCamNombre, config::LineList(u"CAM-01\r\nALL\r\n"_s));
-    station::OriginTag origin;
-    origin.set(u"10.1.2.3"_s);
     station::RawLog logRS232;
     Quiet quiet;
     storage::StatementExecutor executor;
@@ -83,8 +80,7 @@ void stationRow(benchmark::State& state) {
     storage::FileCounter counter;
     base::SystemClock clock;
     records::PackageRowInsert insert(panel, executor, counter, clock);
-    records::RecordProcessor processor(
-        {panel, settings, origin, quiet, logRS232, insert, quiet, quiet, clock});
+    records::RecordProcessor processor({panel, settings, quiet, logRS232, insert, quiet, quiet, clock});
     if (!executor.consultar(u"select count(*) from paquetes"_s)) { // connect outside the timing
         state.SkipWithError(qPrintable(executor.connectError()));
         return;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMetaType>
+
 namespace config {
 
 enum class Parity { None, Odd, Even, Mark, Space };
@@ -27,3 +29,5 @@ struct SerialPortSettings {
 };
 
 } // namespace config
+
+Q_DECLARE_METATYPE(config::SerialPortSettings)

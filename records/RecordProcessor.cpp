@@ -6,7 +6,6 @@
 #include "records/NumberText.h"
 #include "records/RecordChecks.h"
 #include "station/LivePanel.h"
-#include "station/OriginTag.h"
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 
@@ -86,7 +85,10 @@ bool RecordProcessor::processFrame(const QString& frame) {
     panel.setText(Field::Lorigen, origin);
     const QStringView dato = withoutHeader(record.text);
 
-    if (m_parts.origen_actual.get() == kSerialOrigin) {
+    // An entry that came over the serial line goes to its raw log. Decided on the entry's own
+    // origin: the shared tag names whichever device spoke last, and a network record must never
+    // be diverted from the database because a serial line arrived meanwhile.
+    if (origin == kSerialOrigin) {
         m_parts.logRS232.append(dato.toString());
         m_parts.periodicLogSave.grabar_logs();
         panel.setLit(Light::Leddeco, false);

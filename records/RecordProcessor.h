@@ -14,7 +14,6 @@ class Clock;
 }
 namespace station {
 class LivePanel;
-class OriginTag;
 class RawLog;
 class TickTimer;
 } // namespace station
@@ -29,7 +28,6 @@ public:
     struct Parts {
         station::LivePanel& panel;
         const config::Settings& settings;
-        const station::OriginTag& origen_actual;
         station::TickTimer& timer;
         station::RawLog& logRS232;
         RowStore& rows;

@@ -96,6 +96,16 @@ void SerialIntake::send(const QByteArray& bytes) {
     m_port.send(bytes);
 }
 
+void SerialIntake::acknowledge() {
+    try {
+        send(QByteArrayLiteral("ACK"));
+    } catch (const std::exception&) {
+        m_parts.panel.setText(Field::Label51, kClosedText.toString());
+        throw;
+    }
+    m_parts.panel.setText(Field::Label51, monitoringText(m_parts.settings));
+}
+
 void SerialIntake::ApdComPort1TriggerAvail(int count) {
     m_parts.panel.setLit(Light::ASLStream, true);
     const QByteArray bytes = m_port.read(count);

@@ -68,6 +68,9 @@ public:
     bool reopening() const { return m_reopen.isActive(); }
     // Sends the bytes as they are, opening the port first when it is closed.
     void send(const QByteArray& bytes);
+    // After new settings: "ACK" goes out on the port, which opens with them, and `Label51` says
+    // whether the port is open. Raises StationError when it cannot be opened.
+    void acknowledge();
 
     // The data-available notification: takes `count` waiting bytes.
     void ApdComPort1TriggerAvail(int count);

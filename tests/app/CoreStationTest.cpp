@@ -4,6 +4,7 @@
 #include "station/FormStorage.h"
 #include "storage/StatementExecutor.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/PseudoTerminal.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/SampleLines.h"
 
@@ -83,6 +84,18 @@ protected:
         store.save();
     }
 
+    // A serial device on COM3 and a station that listens on a free port and has COM3 stored.
+    void storeSerialDevice() {
+        ASSERT_TRUE(serialDevice.isOpen());
+        ASSERT_TRUE(dosdevices.link(3, serialDevice.slavePath()));
+        storePort(QString::number(freePort()));
+        config::SettingsStore store(settingsFile());
+        ASSERT_FALSE(store.load().has_value());
+        store.writeInteger(station::FormStorage::kKey, u"ApdComPort1_ComNumber"_s, 3);
+        store.writeInteger(station::FormStorage::kKey, u"ApdComPort1_Baud"_s, 9600);
+        store.save();
+    }
+
     app::CoreStation& core() {
         if (!m_core) {
             m_core = std::make_unique<app::CoreStation>(settingsFile());
@@ -109,6 +122,8 @@ protected:
     }
 
     QStringList errors;
+    DosDevices dosdevices;
+    PseudoTerminal serialDevice;
 
 private:
     QTemporaryDir m_work;
@@ -332,6 +347,97 @@ TEST_F(CoreStationTest, CloseWorksOffTheQueueAtOnce) {
     EXPECT_EQ(label(Field::lProcesados), QString::number(kItems));
     EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
     EXPECT_EQ(rowCount(), QString::number(kItems));
+}
+
+// --- the serial line -----------------------------------------------------------------------------
+
+const QString kMonitoringCom3 =
+    u"Monitoreando en el puerto serial: COM3, Baudios: 9600, Data bits:8, Paridad:Ninguna, Bits de Parada:1"_s;
+
+TEST_F(CoreStationTest, NetworkRecordAfterASerialLineIsStillStored) {
+    storeSerialDevice();
+    app::CoreStation& station = startUp();
+    ASSERT_EQ(label(Field::Label51), kMonitoringCom3);
+
+    ASSERT_TRUE(serialDevice.write(kDeviceLine.trimmed() + "\r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.logRS232().size() == 1; }, kWaitMs));
+    // The serial line named itself the current origin; a network record queued now is not its.
+    station.queue().append(u"\x02"_s + u"127.0.0.1\t"_s + QString::fromLatin1(kDeviceLine));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label(Field::lProcesados) == u"1"_s; }, kWaitMs));
+
+    EXPECT_EQ(station.logRS232().size(), 1);
+    station.close();
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    EXPECT_EQ(rowCount(), u"1"_s);
+}
+
+TEST_F(CoreStationTest, CloseShutsTheSerialPortBeforeItWritesTheLogs) {
+    storeSerialDevice();
+    app::CoreStation& station = startUp();
+    ASSERT_TRUE(station.serialIntake().isOpen());
+    ASSERT_TRUE(serialDevice.write("antes del cierre\r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.logRS232().size() == 1; }, kWaitMs));
+    // The close stops at the camera names and leaves the station up: no serial line may wake
+    // the stopped tick from now on.
+    ASSERT_TRUE(QDir().mkdir(u"NombreCamaras.txt"_s));
+
+    station.close();
+    EXPECT_FALSE(station.serialIntake().isOpen());
+    ASSERT_TRUE(QDir().rmdir(u"NombreCamaras.txt"_s));
+    station.close();
+
+    EXPECT_FALSE(station.serialIntake().isOpen());
+    const QStringList written = QDir(u"RS232"_s).entryList({u"*.txt"_s}, QDir::Files);
+    ASSERT_EQ(written.size(), 1) << qPrintable(written.join(u' '));
+    EXPECT_TRUE(contents(u"RS232/"_s + written[0]).contains("antes del cierre"));
+}
+
+TEST_F(CoreStationTest, NewSerialSettingsAfterPararOpenThePortAndSendAck) {
+    storeSerialDevice();
+    app::CoreStation& station = startUp();
+    station.parar();
+    ASSERT_FALSE(station.serialIntake().isOpen());
+    EXPECT_EQ(label(Field::Label51), u"Puerto com Cerrado"_s);
+    QSignalSpy changed(&station, &app::CoreStation::serialPortChanged);
+
+    config::SerialPortSettings chosen = station.serialPort();
+    chosen.Baud = 115200;
+    chosen.DataBits = 7;
+    chosen.StopBits = 0;
+    chosen.parity = config::Parity::Mark;
+    chosen.SWFlowOptions = config::SoftwareFlow::Both; // not the dialog's to change
+    station.setSerialPort(chosen);
+
+    EXPECT_EQ(serialDevice.read(3, kWaitMs), QByteArray("ACK"));
+    EXPECT_TRUE(station.serialIntake().isOpen());
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(station.serialPort().Baud, 115200);
+    EXPECT_EQ(station.serialPort().parity, config::Parity::Mark);
+    EXPECT_EQ(station.serialPort().SWFlowOptions, config::SoftwareFlow::None);
+    // The status says what the port does now, not what it did before Parar.
+    EXPECT_EQ(label(Field::Label51), u"Monitoreando en el puerto serial: COM3, Baudios: 115200, Data bits:7, "
+                                     u"Paridad:Marca, Bits de Parada:0"_s);
+
+    station.close();
+    config::SettingsStore stored(settingsFile());
+    ASSERT_FALSE(stored.load().has_value());
+    EXPECT_EQ(stored.readInteger(station::FormStorage::kKey, u"ApdComPort1_Baud"_s), 115200);
+    EXPECT_EQ(stored.readString(station::FormStorage::kKey, u"ApdComPort1_Parity"_s), u"pMark"_s);
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+}
+
+TEST_F(CoreStationTest, SerialSettingsWithoutAPortAreKeptAndTheFailedOpenReported) {
+    storeSerialDevice();
+    app::CoreStation& station = startUp();
+    config::SerialPortSettings chosen = station.serialPort();
+    chosen.ComNumber = 0;
+
+    station.setSerialPort(chosen);
+
+    EXPECT_EQ(errors, QStringList{u"No hay puerto serial seleccionado (COM0)"_s});
+    EXPECT_EQ(station.serialPort().ComNumber, 0);
+    EXPECT_FALSE(station.serialIntake().isOpen());
+    EXPECT_EQ(label(Field::Label51), u"Puerto com Cerrado"_s);
 }
 
 } // namespace

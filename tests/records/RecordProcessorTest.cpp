@@ -2,7 +2,6 @@
 #include "base/Error.h"
 #include "config/Settings.h"
 #include "station/LivePanel.h"
-#include "station/OriginTag.h"
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 #include "tests/support/FakeClock.h"
@@ -100,7 +99,6 @@ protected:
     ProcessorFixture() {
         settings.setLines(SettingId::LogiPs, config::LineList(u"10.1.2.3\r\n*\r\n"_s));
         settings.setLines(SettingId::LogCamNombre, config::LineList(u"CAM-01\r\nALL\r\n"_s));
-        origin.set(u"10.1.2.3"_s);
     }
 
     void process(QString buffer) { processor.procesar_dato(buffer); }
@@ -109,13 +107,12 @@ protected:
 
     station::LivePanel panel;
     config::Settings settings;
-    station::OriginTag origin;
     FakeTimer timer;
     station::RawLog logRS232;
     Recorder recorder{panel};
     FakeClock clock{QDateTime(QDate(2024, 1, 5), QTime(14, 37))};
     QLocale locale{QLocale::English, QLocale::UnitedStates};
-    RecordProcessor processor{{panel, settings, origin, timer, logRS232, recorder, recorder, recorder, clock},
+    RecordProcessor processor{{panel, settings, timer, logRS232, recorder, recorder, recorder, clock},
                               locale};
 };
 
@@ -173,10 +170,9 @@ TEST_F(ProcessorFixture, AnUnreadGuideFallsBackToTheGuideOfSlotTwo) {
     EXPECT_EQ(text(Field::fsm), u"1"_s);
 }
 
-TEST_F(ProcessorFixture, SerialOriginOnlyLogsTheRecord) {
-    origin.set(u"232"_s);
+TEST_F(ProcessorFixture, EntryOfTheSerialLineOnlyLogsTheRecord) {
     timer.setEnabled(false);
-    process(entry(u"10.1.2.3"_s, kSampleLine));
+    process(entry(u"232"_s, kSampleLine));
 
     ASSERT_EQ(logRS232.size(), 1);
     EXPECT_EQ(logRS232.entries()[0], u"000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
@@ -185,7 +181,7 @@ TEST_F(ProcessorFixture, SerialOriginOnlyLogsTheRecord) {
     EXPECT_TRUE(timer.isEnabled());
     EXPECT_FALSE(panel.isLit(Light::Leddeco));
     EXPECT_TRUE(panel.isLit(Light::LedInput));
-    EXPECT_EQ(text(Field::Lorigen), u"10.1.2.3"_s);
+    EXPECT_EQ(text(Field::Lorigen), u"232"_s);
     EXPECT_EQ(text(Field::Lseq), u"Seq#:"_s);
     EXPECT_EQ(text(Field::LC128), u"MAQUINA"_s);
     EXPECT_TRUE(recorder.rows.empty());
@@ -206,10 +202,8 @@ TEST_F(ProcessorFixture, UnlistedOriginIsShownButNotStored) {
     EXPECT_TRUE(recorder.evaluations.empty());
 }
 
-TEST_F(ProcessorFixture, OriginFilterJudgesTheEntryNotTheSharedTag) {
-    // Another device started waiting after this line was queued: the tag names it now.
+TEST_F(ProcessorFixture, OriginFilterJudgesTheEntrysOwnOrigin) {
     settings.setLines(SettingId::LogiPs, config::LineList(u"10.1.2.3\r\n"_s));
-    origin.set(u"10.9.9.9"_s);
     process(entry(u"10.1.2.3"_s, kSampleLine));
     EXPECT_EQ(recorder.rows.size(), 1u);
 
@@ -303,8 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ProcessorFixture, CommaLocaleConvertsDevicePointsAndGroupsTheTime) {
     const QLocale comma(QLocale::German, QLocale::Germany);
-    RecordProcessor german({panel, settings, origin, timer, logRS232, recorder, recorder, recorder, clock},
-                           comma);
+    RecordProcessor german({panel, settings, timer, logRS232, recorder, recorder, recorder, clock}, comma);
     recorder.average = 1234.5;
     QString buffer = entry(u"10.1.2.3"_s, kSampleLine);
     german.procesar_dato(buffer);
