@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/ErrorReport.h"
+#include "config/SerialPortSettings.h"
 #include "config/Settings.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
@@ -18,6 +19,7 @@ struct StationModels {
     station::RawLog& logEthernet;
     station::RawLog& logRS232;
     base::ErrorReport& errors;
+    const config::SerialPortSettings& serialPort;
 };
 
 } // namespace ui

@@ -3,6 +3,7 @@
 #include "ui/ErrorBox.h"
 #include "ui/Lamp.h"
 #include "ui/QueueListModel.h"
+#include "ui/TFportselector.h"
 #include "ui/TextListModel.h"
 
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -166,7 +168,8 @@ TVuruvov::TVuruvov(const StationModels& models, QWidget* parent)
     , m_queueModel(new QueueListModel(this))
     , m_logEthernetModel(new TextListModel(this))
     , m_logRS232Model(new TextListModel(this))
-    , m_errorBox(new ErrorBox(this)) {
+    , m_errorBox(new ErrorBox(this))
+    , m_serialPort(models.serialPort) {
     setObjectName(u"Vuruvov"_s);
     setWindowTitle(u"Orvane-i DB"_s);
 
@@ -175,6 +178,8 @@ TVuruvov::TVuruvov(const StationModels& models, QWidget* parent)
     m_tabs->setTabPosition(QTabWidget::South);
     m_tabs->addTab(buildOperacion(models), u"Operaci\u00f3n"_s);
     m_tabs->addTab(buildConfiguracion(models.settings), u"Configuraci\u00f3n"_s);
+    m_tabs->setTabToolTip(1, QKeySequence(kPortDialogKey).toString(QKeySequence::NativeText) +
+                                 u": Config Puerto serial"_s);
     m_tabs->addTab(buildAcercaDe(), u"Acerca de"_s);
     m_tabs->addTab(buildLogEthernet(models), u"Log ethernet"_s);
     m_tabs->addTab(buildLogRs232(models), u"Log rs232"_s);
@@ -435,10 +440,14 @@ QWidget* TVuruvov::buildConfiguracion(const Settings& settings) {
                              d.kind == SettingKind::Lines ? Qt::AlignTop : Qt::Alignment());
         right->addWidget(makeSettingEditor(d, settings.value(d.id), page), row++, 1);
     }
-    // Opens the serial port settings dialog; kept off the screen.
+    // Opens the serial port settings dialog; kept off the screen, so the tab's shortcut does.
     auto* serial = new QPushButton(u"Config Puerto serial"_s, page);
     serial->setObjectName(u"Br"_s);
     serial->hide();
+    connect(serial, &QPushButton::clicked, this, &TVuruvov::BrClick);
+    // A window-wide key owned by the page: it only works while the page is the tab on show.
+    auto* shortcut = new QShortcut(QKeySequence(kPortDialogKey), page);
+    connect(shortcut, &QShortcut::activated, this, &TVuruvov::BrClick);
     right->addWidget(serial, row++, 0, 1, 2);
     right->setRowStretch(row, 1);
     columns->addLayout(right, 1);
@@ -634,6 +643,20 @@ void TVuruvov::applyFrame() {
 
 void TVuruvov::showError(const QString& message) {
     m_errorBox->report(message);
+}
+
+void TVuruvov::BrClick() {
+    auto* dialog = new TFportselector(m_serialPort, this);
+    // Modal without a loop of its own: the window keeps following the core meanwhile.
+    connect(dialog, &QDialog::finished, this, [this, dialog] {
+        Q_EMIT serialPortChosen(dialog->selection());
+        dialog->deleteLater();
+    });
+    dialog->open();
+}
+
+void TVuruvov::showSerialPort(const config::SerialPortSettings& settings) {
+    m_serialPort = settings;
 }
 
 void TVuruvov::stationClosed() {

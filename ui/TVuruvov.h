@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/SerialPortSettings.h"
 #include "config/SettingId.h"
 #include "station/PanelIds.h"
 #include "ui/StationModels.h"
@@ -39,6 +40,8 @@ public:
     static constexpr int kFrameMs = 16;
     static constexpr int kClientWidth = 773;
     static constexpr int kClientHeight = 491;
+    // Opens the serial port dialog from the "Configuración" tab, whose button `Br` stays hidden.
+    static constexpr QKeyCombination kPortDialogKey{Qt::CTRL | Qt::Key_P};
 
     // Reads the models' present state: call it while they are still on this thread.
     explicit TVuruvov(const StationModels& models, QWidget* parent = nullptr);
@@ -50,11 +53,17 @@ public:
     // Frames in which noted changes were put on screen (for the benchmark).
     int framesApplied() const { return m_framesApplied; }
 
+    // The serial port dialog, opened over the window; when it closes, the selection goes out
+    // with `serialPortChosen`.
+    void BrClick();
+
 public Q_SLOTS:
     // The core ran its close handler to the end: the window closes now.
     void stationClosed();
     // The close handler stopped on an error: the window stays open and shows why.
     void stationCloseFailed(const QString& message);
+    // The serial port settings as the core has them now.
+    void showSerialPort(const config::SerialPortSettings& settings);
 
 Q_SIGNALS:
     void iniciarClicked();
@@ -64,6 +73,7 @@ Q_SIGNALS:
     void emailClicked();
     void conectarClicked();
     void settingEdited(config::SettingId id, const QVariant& value);
+    void serialPortChosen(const config::SerialPortSettings& settings);
     // The operator asked to close; the window stays until `stationClosed`.
     void closeRequested();
 
@@ -103,6 +113,7 @@ private:
     TextListModel* m_logEthernetModel = nullptr;
     TextListModel* m_logRS232Model = nullptr;
     ErrorBox* m_errorBox = nullptr;
+    config::SerialPortSettings m_serialPort;
 
     QTimer m_frame;
     std::array<std::optional<QString>, station::kFieldCount> m_pendingTexts;

@@ -10,7 +10,8 @@ using app::CoreStation;
 namespace {
 
 StationModels modelsOf(CoreStation& core) {
-    return {core.panel(), core.settings(), core.queue(), core.logEthernet(), core.logRS232(), core.errors()};
+    return {core.panel(),    core.settings(), core.queue(),     core.logEthernet(),
+            core.logRS232(), core.errors(),   core.serialPort()};
 }
 
 } // namespace
@@ -36,6 +37,11 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
         QMetaObject::invokeMethod(
             &m_core, [core = &m_core, id, value] { core->setSetting(id, value); }, Qt::QueuedConnection);
     });
+    connect(&m_window, &TVuruvov::serialPortChosen, this, [this](const config::SerialPortSettings& chosen) {
+        QMetaObject::invokeMethod(
+            &m_core, [core = &m_core, chosen] { core->setSerialPort(chosen); }, Qt::QueuedConnection);
+    });
+    connect(&core, &CoreStation::serialPortChanged, &m_window, &TVuruvov::showSerialPort);
     connect(&core, &CoreStation::placementRestored, &m_window,
             [window = &m_window](const station::WindowPlacement& placement) {
                 applyPlacement(*window, placement);

@@ -398,7 +398,8 @@ TEST(WindowClose, StaysOpenWhenTheCloseHandlerFails) {
     station::RawLog logEthernet;
     station::RawLog logRS232;
     base::ErrorReport errors;
-    ui::TVuruvov window({panel, settings, queue, logEthernet, logRS232, errors});
+    const config::SerialPortSettings serialPort;
+    ui::TVuruvov window({panel, settings, queue, logEthernet, logRS232, errors, serialPort});
     int requests = 0;
     QObject::connect(&window, &ui::TVuruvov::closeRequested, &window, [&] {
         ++requests;
