@@ -44,8 +44,8 @@ protected:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    DosDevices dosdevices;
-    PseudoTerminal device;
+    testsupport::DosDevices dosdevices;
+    testsupport::PseudoTerminal device;
     std::unique_ptr<app::CoreStation> core;
     std::unique_ptr<app::ConsoleFrontEnd> console;
 

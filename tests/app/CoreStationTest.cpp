@@ -122,8 +122,8 @@ protected:
     }
 
     QStringList errors;
-    DosDevices dosdevices;
-    PseudoTerminal serialDevice;
+    testsupport::DosDevices dosdevices;
+    testsupport::PseudoTerminal serialDevice;
 
 private:
     QTemporaryDir m_work;

@@ -61,8 +61,8 @@ public:
 
     QString label51() const { return panel.text(Field::Label51); }
 
-    DosDevices dosdevices;
-    std::unique_ptr<PseudoTerminal> device = std::make_unique<PseudoTerminal>();
+    testsupport::DosDevices dosdevices;
+    std::unique_ptr<testsupport::PseudoTerminal> device = std::make_unique<testsupport::PseudoTerminal>();
     config::SerialPortSettings settings;
     station::LivePanel panel;
     station::OriginTag origin;
@@ -333,7 +333,7 @@ TEST_F(SerialIntakeTest, DeviceThatHangsUpClosesThePortUntilItComesBack) {
     EXPECT_TRUE(reported[0].startsWith(u"El puerto serial COM3 dej\u00f3 de responder"_s))
         << qPrintable(reported[0]);
 
-    device = std::make_unique<PseudoTerminal>();
+    device = std::make_unique<testsupport::PseudoTerminal>();
     ASSERT_TRUE(dosdevices.link(3, device->slavePath()));
     ASSERT_TRUE(waitFor([&] { return intake.isOpen(); }));
     EXPECT_FALSE(intake.reopening());

@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+namespace testsupport {
+
 PseudoTerminal::PseudoTerminal() {
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_master < 0)
@@ -93,3 +95,5 @@ bool DosDevices::link(int n, const QString& target) {
     QFile::remove(name);
     return QFile::link(target, name);
 }
+
+} // namespace testsupport

@@ -8,6 +8,8 @@
 
 #include <termios.h>
 
+namespace testsupport {
+
 // A pseudo-terminal pair: the station opens the slave as its serial device, the test plays the
 // device on the master.
 class PseudoTerminal final {
@@ -53,3 +55,5 @@ private:
     QByteArray m_previous;
     bool m_hadPrevious = false;
 };
+
+} // namespace testsupport

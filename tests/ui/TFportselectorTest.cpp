@@ -226,8 +226,8 @@ protected:
         return s;
     }
 
-    DosDevices dosdevices;
-    PseudoTerminal device;
+    testsupport::DosDevices dosdevices;
+    testsupport::PseudoTerminal device;
 
 private:
     QTemporaryDir m_settingsDir;
