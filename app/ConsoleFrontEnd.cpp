@@ -66,6 +66,14 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
     connect(&core.errors(), &base::ErrorReport::reported, this,
             [this](const QString& message) { m_err << message << Qt::endl; });
     connect(&core, &CoreStation::closed, this, &ConsoleFrontEnd::finished);
+    // Serial lines are not records; they are shown as they come, control characters as blanks.
+    connect(&core.logRS232(), &station::RawLog::appended, this, [this](QString entry) {
+        for (QChar& c : entry) {
+            if (c.unicode() < 0x20)
+                c = u' ';
+        }
+        m_out << QStringLiteral("rs232: ") << entry << Qt::endl;
+    });
     connect(&core, &CoreStation::serialPortChanged, this,
             [this](const config::SerialPortSettings& settings) { m_serialPort = settings; });
 }
