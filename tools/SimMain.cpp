@@ -2,6 +2,7 @@
 // loading it.
 
 #include "tools/DeviceFleet.h"
+#include "tools/SerialDevice.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -70,10 +71,63 @@ void report(const tools::DeviceFleet& fleet, bool perDevice) {
                .arg(fleet.lostConnections());
 }
 
+void report(const tools::SerialDevice& device, const QString& path) {
+    QTextStream out(stdout);
+    const tools::SentCounts& c = device.counts();
+    const double seconds = device.elapsedMs() / 1000.0;
+    out << u"sent %1 lines (%2 bytes) to %3 in %4 s\n"_s.arg(c.lines).arg(c.bytes).arg(path).arg(seconds, 0,
+                                                                                                 'f', 2);
+    out << u"malformed %1, failed guide %2, code %3, weight %4, dimensions %5\n"_s.arg(c.malformed)
+               .arg(c.failedGuide)
+               .arg(c.failedCode)
+               .arg(c.failedWeight)
+               .arg(c.failedDimensions);
+}
+
 volatile std::sig_atomic_t g_stopRequested = 0;
 
 void stopOnSignal(int) {
     g_stopRequested = 1;
+}
+
+tools::FailureRates failureRates(const QCommandLineParser& parser) {
+    tools::FailureRates rates;
+    rates.guide = rateOption(parser, u"fail-guide"_s);
+    rates.code = rateOption(parser, u"fail-code"_s);
+    rates.weight = rateOption(parser, u"fail-weight"_s);
+    rates.dimensions = rateOption(parser, u"fail-dims"_s);
+    rates.malformed = rateOption(parser, u"malformed"_s);
+    return rates;
+}
+
+// One device on a serial line, until its lines are sent, the duration is over or a signal comes.
+int runSerialDevice(const QCommandLineParser& parser, QTimer& signalWatch, quint64 duration) {
+    tools::SerialDevice::Options options;
+    options.path = parser.value(u"serial"_s);
+    options.baud = qint32(numberOption(parser, u"baud"_s));
+    options.lines = numberOption(parser, u"lines"_s);
+    options.linesPerSecond = parser.value(u"rate"_s).toDouble();
+    options.seed = quint32(numberOption(parser, u"seed"_s));
+    options.failures = failureRates(parser);
+    tools::SerialDevice device(options);
+    QObject::connect(&signalWatch, &QTimer::timeout, &device, [&] {
+        if (g_stopRequested) {
+            signalWatch.stop();
+            device.stop();
+        }
+    });
+    QObject::connect(&device, &tools::SerialDevice::finished, &device, [&] {
+        report(device, options.path);
+        QCoreApplication::exit(0);
+    });
+    if (duration > 0)
+        QTimer::singleShot(std::chrono::seconds(duration), &device, &tools::SerialDevice::stop);
+    if (!device.start()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(options.path),
+                     qPrintable(device.errorString()));
+        return 1;
+    }
+    return QCoreApplication::exec();
 }
 
 } // namespace
@@ -106,8 +160,20 @@ int main(int argc, char** argv) {
          u"2"_s},
         {u"spread-loopback"_s, u"Device i connects from 127.0.0.(i+1), so each has an origin of its own."_s},
         {u"per-device"_s, u"Report every device, not only the totals."_s},
+        {u"serial"_s, u"One device on a serial line instead: its lines go to this serial device node."_s,
+         u"path"_s},
+        {u"baud"_s, u"Speed of the serial line (default 19200)."_s, u"n"_s, u"19200"_s},
     });
     parser.process(app);
+    // Ctrl+C ends the devices after their current line and still prints the report.
+    std::signal(SIGINT, stopOnSignal);
+    std::signal(SIGTERM, stopOnSignal);
+    QTimer signalWatch;
+    signalWatch.start(100);
+    const quint64 duration = numberOption(parser, u"duration"_s);
+
+    if (parser.isSet(u"serial"_s))
+        return runSerialDevice(parser, signalWatch, duration);
 
     tools::DeviceFleet::Options options;
     const QString host = parser.value(u"host"_s);
@@ -132,25 +198,15 @@ int main(int argc, char** argv) {
     options.seed = quint32(numberOption(parser, u"seed"_s));
     options.spreadLoopback = parser.isSet(u"spread-loopback"_s);
     options.connectIntervalMs = int(numberOption(parser, u"connect-interval"_s));
-    options.failures.guide = rateOption(parser, u"fail-guide"_s);
-    options.failures.code = rateOption(parser, u"fail-code"_s);
-    options.failures.weight = rateOption(parser, u"fail-weight"_s);
-    options.failures.dimensions = rateOption(parser, u"fail-dims"_s);
-    options.failures.malformed = rateOption(parser, u"malformed"_s);
-    const quint64 duration = numberOption(parser, u"duration"_s);
+    options.failures = failureRates(parser);
 
     tools::DeviceFleet fleet(options);
-    // Ctrl+C ends the devices after their current line and still prints the report.
-    std::signal(SIGINT, stopOnSignal);
-    std::signal(SIGTERM, stopOnSignal);
-    QTimer signalWatch;
     QObject::connect(&signalWatch, &QTimer::timeout, &fleet, [&] {
         if (g_stopRequested) {
             signalWatch.stop();
             fleet.stop();
         }
     });
-    signalWatch.start(100);
     const bool perDevice = parser.isSet(u"per-device"_s);
     QObject::connect(&fleet, &tools::DeviceFleet::finished, &app, [&] {
         report(fleet, perDevice);
