@@ -72,7 +72,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
             if (c.unicode() < 0x20)
                 c = u' ';
         }
-        m_out << QStringLiteral("rs232: ") << entry << Qt::endl;
+        m_out << u"rs232: "_s << entry << Qt::endl;
     });
     connect(&core, &CoreStation::serialPortChanged, this,
             [this](const config::SerialPortSettings& settings) { m_serialPort = settings; });
@@ -160,11 +160,9 @@ bool ConsoleFrontEnd::command(QStringView line) {
 void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
     if (arguments.isEmpty()) {
         const config::SerialPortSettings& s = m_serialPort;
-        m_out << QStringLiteral("Puerto serial: ")
-              << (s.ComNumber > 0 ? QStringLiteral("COM%1").arg(s.ComNumber) : QStringLiteral("Ninguno"))
-              << QStringLiteral(", Baudios: ") << s.Baud << QStringLiteral(", Data bits: ") << s.DataBits
-              << QStringLiteral(", Bits de parada: ") << s.StopBits << QStringLiteral(", Paridad: ")
-              << parityWord(s.parity) << Qt::endl;
+        m_out << u"Puerto serial: "_s << (s.ComNumber > 0 ? u"COM%1"_s.arg(s.ComNumber) : u"Ninguno"_s)
+              << u", Baudios: "_s << s.Baud << u", Data bits: "_s << s.DataBits << u", Bits de parada: "_s
+              << s.StopBits << u", Paridad: "_s << parityWord(s.parity) << Qt::endl;
         return;
     }
     std::optional<config::Parity> parity;
@@ -180,8 +178,8 @@ void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
         }
     }
     if (!com || !baud || !dataBits || !stopBits || !parity) {
-        m_err << QStringLiteral("Uso: puerto [N BAUDIOS DATABITS BITSDEPARADA PARIDAD], con PARIDAD "
-                                "ninguno, impar, par, marca o espacio; N 0 es ninguno")
+        m_err << u"Uso: puerto [N BAUDIOS DATABITS BITSDEPARADA PARIDAD], con PARIDAD ninguno, impar, par, "
+                 u"marca o espacio; N 0 es ninguno"_s
               << Qt::endl;
         return;
     }

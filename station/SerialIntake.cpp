@@ -98,7 +98,7 @@ void SerialIntake::send(const QByteArray& bytes) {
 
 void SerialIntake::acknowledge() {
     try {
-        send(QByteArrayLiteral("ACK"));
+        send("ACK"_ba);
     } catch (const std::exception&) {
         m_parts.panel.setText(Field::Label51, kClosedText.toString());
         throw;

@@ -2,6 +2,7 @@
 
 #include "app/CoreStation.h"
 #include "tests/support/PseudoTerminal.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -10,6 +10,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace testsupport {
 
 PseudoTerminal::PseudoTerminal() {
@@ -80,7 +82,7 @@ DosDevices::DosDevices()
     : m_previous(qgetenv("XDG_CONFIG_HOME"))
     , m_hadPrevious(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
-    QDir(m_dir.path()).mkpath(QStringLiteral("Tarvenix/dosdevices"));
+    QDir(m_dir.path()).mkpath(u"Tarvenix/dosdevices"_s);
 }
 
 DosDevices::~DosDevices() {
@@ -91,7 +93,7 @@ DosDevices::~DosDevices() {
 }
 
 bool DosDevices::link(int n, const QString& target) {
-    const QString name = m_dir.filePath(QStringLiteral("Tarvenix/dosdevices/com%1").arg(n));
+    const QString name = m_dir.filePath(u"Tarvenix/dosdevices/com%1"_s.arg(n));
     QFile::remove(name);
     return QFile::link(target, name);
 }

@@ -2,6 +2,7 @@
 
 #include "app/CoreStation.h"
 #include "tests/support/PseudoTerminal.h"
+#include "tests/support/QtPrinters.h"
 #include "ui/WindowFrontEnd.h"
 
 #include <QButtonGroup>
@@ -21,6 +22,14 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+
+namespace config {
+// Settings in failure messages as the console shows them.
+void PrintTo(const SerialPortSettings& s, std::ostream* os) {
+    *os << "COM" << s.ComNumber << ' ' << s.Baud << ' ' << s.DataBits << ' ' << s.StopBits << " parity "
+        << int(s.parity) << " sw flow " << int(s.SWFlowOptions);
+}
+} // namespace config
 using config::Parity;
 using config::SerialPortSettings;
 using ui::TFportselector;
