@@ -58,7 +58,9 @@ SerialIntake::SerialIntake(Parts parts, QLocale locale, std::chrono::millisecond
     , m_port(parts.settings, this)
     , m_reopen(this) {
     m_reopen.setInterval(reopenInterval);
-    connect(&m_port, &ComPort::dataAvailable, this, &SerialIntake::ApdComPort1TriggerAvail);
+    // Whatever goes wrong inside a notification ends it and goes to the error report.
+    connect(&m_port, &ComPort::dataAvailable, this,
+            [this](int count) { m_parts.errors.guard([&] { ApdComPort1TriggerAvail(count); }); });
     connect(&m_port, &ComPort::lost, this, &SerialIntake::lost);
     connect(&m_reopen, &QTimer::timeout, this, &SerialIntake::reopen);
 }
