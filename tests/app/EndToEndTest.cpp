@@ -3,15 +3,20 @@
 #include "storage/StatementExecutor.h"
 #include "tests/support/QtPrinters.h"
 #include "tools/ReadingGenerator.h"
+#include "tools/SerialDevice.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -151,6 +156,59 @@ TEST_F(EndToEndTest, SigtermWithLinesQueuedStoresEveryRowAndExitsCleanly) {
         missing += reader.ultimo_resultado() == u"1"_s ? 0 : 1;
     }
     EXPECT_EQ(missing, 0);
+}
+
+// A serial device wired to the headless station: a pseudo-terminal pair (socat) stands for the
+// cable, the simulator's serial device plays the device on one end, COM3 links to the other.
+TEST_F(EndToEndTest, SerialDeviceLinesReachTheHeadlessStation) {
+    constexpr int kLines = 5;
+    const QString socatProgram = QStandardPaths::findExecutable(u"socat"_s);
+    ASSERT_FALSE(socatProgram.isEmpty()) << "scripts/deps installs socat";
+    const QString stationEnd = m_work.filePath(u"station-end"_s);
+    const QString deviceEnd = m_work.filePath(u"device-end"_s);
+    QProcess cable;
+    cable.start(socatProgram,
+                {u"pty,raw,echo=0,link="_s + stationEnd, u"pty,raw,echo=0,link="_s + deviceEnd});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QFile::exists(stationEnd) && QFile::exists(deviceEnd); }, kWaitMs));
+    ASSERT_TRUE(QDir(m_config.path()).mkpath(u"Tarvenix/dosdevices"_s));
+    ASSERT_TRUE(QFile::link(stationEnd, m_config.filePath(u"Tarvenix/dosdevices/com3"_s)));
+    config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
+    ASSERT_FALSE(store.load().has_value());
+    store.writeInteger(station::FormStorage::kKey, u"ApdComPort1_ComNumber"_s, 3);
+    store.save();
+
+    m_station.start();
+    ASSERT_TRUE(readUntil([](const QString& out) {
+        return out.contains(u"Monitoreando en el puerto serial: COM3"_s);
+    })) << qPrintable(m_printed)
+        << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
+
+    tools::SerialDevice::Options options;
+    options.path = deviceEnd;
+    options.lines = kLines;
+    options.linesPerSecond = 0;
+    tools::SerialDevice device(options);
+    QSignalSpy finished(&device, &tools::SerialDevice::finished);
+    ASSERT_TRUE(device.start()) << qPrintable(device.errorString());
+    ASSERT_TRUE(finished.wait(kWaitMs));
+    EXPECT_EQ(device.counts().lines, quint64(kLines));
+
+    ASSERT_TRUE(readUntil([](const QString& out) { return out.count(u"rs232: "_s) == kLines; }))
+        << qPrintable(m_printed);
+    tools::ReadingGenerator same(options.seed, 1);
+    for (int i = 0; i < kLines; ++i) {
+        const QString guide = guideOf(same.next());
+        EXPECT_TRUE(m_printed.contains(guide)) << qPrintable(guide);
+    }
+    m_station.terminate();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    EXPECT_EQ(m_station.exitCode(), 0) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
+    // The close wrote the serial log.
+    const QStringList logs = QDir(m_work.filePath(u"RS232"_s)).entryList({u"*.txt"_s}, QDir::Files);
+    EXPECT_EQ(logs.size(), 1);
+    cable.kill();
+    cable.waitForFinished(kWaitMs);
 }
 
 } // namespace
