@@ -76,6 +76,18 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
     });
     connect(&core, &CoreStation::serialPortChanged, this,
             [this](const config::SerialPortSettings& settings) { m_serialPort = settings; });
+    // How the alerts go, once per change; the test mail's outcome every time it is asked for.
+    connect(&core.alertReport(), &alerts::AlertReport::changed, this,
+            [this](const QString& text) { m_err << text << Qt::endl; });
+    connect(&core.alertMail(), &alerts::MessageEditor::sendFinished, this,
+            [this](alerts::MailOutbox::Kind kind, const QString& error) {
+                if (kind != alerts::MailOutbox::Kind::Test)
+                    return;
+                if (error.isEmpty())
+                    m_out << u"Correo de prueba enviado"_s << Qt::endl;
+                else
+                    m_err << u"Correo de prueba no enviado: "_s << error << Qt::endl;
+            });
 }
 
 ConsoleFrontEnd::~ConsoleFrontEnd() {
@@ -126,8 +138,8 @@ void ConsoleFrontEnd::readInput() {
         const QString line = QString::fromLocal8Bit(m_pending.first(end)).trimmed().toLower();
         m_pending.remove(0, end + 1);
         if (!line.isEmpty() && !command(line))
-            m_err << u"Orden desconocida: "_s << line << u" (iniciar, parar, guardar, reset, puerto, salir)"_s
-                  << Qt::endl;
+            m_err << u"Orden desconocida: "_s << line
+                  << u" (iniciar, parar, guardar, reset, puerto, correo, salir)"_s << Qt::endl;
     }
 }
 
@@ -150,6 +162,8 @@ bool ConsoleFrontEnd::command(QStringView line) {
         QMetaObject::invokeMethod(&m_core, &CoreStation::guardar, Qt::QueuedConnection);
     else if (word == u"reset")
         QMetaObject::invokeMethod(&m_core, &CoreStation::reset, Qt::QueuedConnection);
+    else if (word == u"correo")
+        QMetaObject::invokeMethod(&m_core, &CoreStation::correo, Qt::QueuedConnection);
     else if (word == u"salir")
         requestClose();
     else

@@ -22,6 +22,9 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
                     this)
     , m_periodicLogSave(m_rawLogFiles)
     , m_rows(m_panel, m_executor, m_contadorArchivo, m_clock)
+    , m_alertReport(this)
+    , m_editor(m_clock, QLocale::system(), this)
+    , m_quality(m_panel, m_settings, m_editor, m_alertReport)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
     , m_processor({m_panel, m_settings, m_timer, m_logRS232, m_rows, m_periodicLogSave, m_quality, m_clock})
     , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors)
@@ -31,9 +34,31 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_server(m_queue, m_origin)
     , m_camaras(u"camaras.txc"_s)
     , m_nombreCamaras(u"NombreCamaras.txt"_s)
-    , m_turno(u"turno.txt"_s) {
+    , m_turno(u"turno.txt"_s)
+    , m_closeWait(this) {
     // The window's creation: the database name still holds its built-in default here.
     m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
+
+    connect(&m_editor, &alerts::MessageEditor::sendFinished, this,
+            [this](alerts::MailOutbox::Kind kind, const QString& error) {
+                if (kind != alerts::MailOutbox::Kind::Alert)
+                    return;
+                if (error.isEmpty())
+                    m_alertReport.sent();
+                else
+                    m_alertReport.failed(error);
+            });
+    m_closeWait.setSingleShot(true);
+    connect(&m_editor, &alerts::MessageEditor::drained, this, [this] {
+        if (m_closeWait.isActive()) {
+            m_closeWait.stop();
+            finishClose();
+        }
+    });
+    connect(&m_closeWait, &QTimer::timeout, this, [this] {
+        m_editor.abortAll(u"La estación se cerró antes de terminar el envío del correo"_s);
+        finishClose();
+    });
 }
 
 CoreStation::~CoreStation() = default;
@@ -43,6 +68,7 @@ void CoreStation::startUp(const station::ScreenLayout& screen) {
     m_timer.setEnabled(true);
     Q_EMIT placementRestored(m_formStorage.restore(screen));
     Q_EMIT serialPortChanged(m_serialPort);
+    m_quality.checkStoredTotals(m_errors);
     m_errors.guard([this] { formShow(); });
 }
 
@@ -98,6 +124,14 @@ void CoreStation::conectar() {
     m_errors.guard([this] { m_executor.reconnect(m_settings.text(SettingId::Eddb)); });
 }
 
+void CoreStation::correo() {
+    m_editor.testSend();
+}
+
+void CoreStation::setEditorState(const alerts::EditorState& state) {
+    m_editor.setState(state);
+}
+
 void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
     m_errors.guard([&] { m_settings.setValue(id, value); });
 }
@@ -125,6 +159,14 @@ void CoreStation::close(const station::WindowPlacement& placement) {
         Q_EMIT closeFailed(message);
         return;
     }
+    if (!m_editor.idle()) {
+        m_closeWait.start(m_closeMailWait);
+        return;
+    }
+    finishClose();
+}
+
+void CoreStation::finishClose() {
     // Releasing the connection commits the rows stored since the tick's last commit.
     m_executor.release();
     Q_EMIT closed();

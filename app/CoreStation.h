@@ -1,5 +1,8 @@
 #pragma once
 
+#include "alerts/AlertReport.h"
+#include "alerts/MessageEditor.h"
+#include "alerts/QualityCounters.h"
 #include "base/Clock.h"
 #include "base/ErrorReport.h"
 #include "config/SerialPortSettings.h"
@@ -22,6 +25,9 @@
 #include "storage/StatementExecutor.h"
 
 #include <QObject>
+#include <QTimer>
+
+#include <chrono>
 
 namespace app {
 
@@ -45,6 +51,14 @@ public:
     station::RawLog& logRS232() { return m_logRS232; }
     const config::SerialPortSettings& serialPort() const { return m_serialPort; }
     station::SerialIntake& serialIntake() { return m_serial; }
+    // The alert editor: template, message settings and the mail in flight.
+    alerts::MessageEditor& alertMail() { return m_editor; }
+    // How the last alert mail went, once per change.
+    alerts::AlertReport& alertReport() { return m_alertReport; }
+
+    // How long the close waits for a mail still in flight before it drops it.
+    static constexpr std::chrono::milliseconds kCloseMailWait{5000};
+    void setCloseMailWait(std::chrono::milliseconds wait) { m_closeMailWait = wait; }
 
     // The first show: the stored settings come back, the side files are read and the station
     // starts. `placementRestored` hands the window its placement.
@@ -57,6 +71,10 @@ public:
     Q_INVOKABLE void guardar();
     Q_INVOKABLE void reset();
     Q_INVOKABLE void conectar();
+    // "Sen&d" of the message editor: the test mail; its outcome comes from `alertMail()`.
+    Q_INVOKABLE void correo();
+    // The operator's edits in the message editor.
+    Q_INVOKABLE void setEditorState(const alerts::EditorState& state);
     // An operator's edit on the configuration tab; read at the next use.
     Q_INVOKABLE void setSetting(config::SettingId id, const QVariant& value);
     // New serial port settings, as the port dialog or the console chose them: the port closes, the
@@ -68,7 +86,8 @@ public:
     // The close: the settings are stored, reception stops, lines still queued are worked off,
     // the camera lists and the raw logs are written and the database is released. `closed` tells
     // the front end it is done; `closeFailed` that a file could not be written and the station
-    // stays open (the settings stored, reception and the tick stopped).
+    // stays open (the settings stored, reception and the tick stopped). A mail still in flight
+    // gets `kCloseMailWait` to finish before the database is released; the close never blocks.
     void close(const station::WindowPlacement& placement = station::WindowPlacement::designed());
 
 Q_SIGNALS:
@@ -82,6 +101,7 @@ private:
     void formShow();
     void start();
     void formClose();
+    void finishClose();
 
     // The periodic raw-log save, as the record processor calls it.
     class PeriodicLogSave final : public records::PeriodicLogSave {
@@ -92,11 +112,6 @@ private:
 
     private:
         storage::RawLogFiles& m_files;
-    };
-    // Until the quality counters are put in, nothing is judged.
-    class NoQuality final : public records::QualityEvaluation {
-    public:
-        void evaluar_calidad(const QString&, const QString&, const QString&) override {}
     };
 
     config::Settings m_settings;
@@ -115,7 +130,9 @@ private:
     PeriodicLogSave m_periodicLogSave;
     storage::StatementExecutor m_executor;
     records::PackageRowInsert m_rows;
-    NoQuality m_quality;
+    alerts::AlertReport m_alertReport;
+    alerts::MessageEditor m_editor;
+    alerts::QualityCounters m_quality;
     station::QtTickTimer m_timer;
     records::RecordProcessor m_processor;
     station::ProcessingTick m_tick;
@@ -124,6 +141,8 @@ private:
     station::SideFile m_camaras;
     station::SideFile m_nombreCamaras;
     station::SideFile m_turno;
+    QTimer m_closeWait;
+    std::chrono::milliseconds m_closeMailWait = kCloseMailWait;
 };
 
 } // namespace app

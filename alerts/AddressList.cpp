@@ -1,0 +1,78 @@
+#include "alerts/AddressList.h"
+
+#include "alerts/HeaderText.h"
+#include "alerts/MailError.h"
+
+#include <QRegularExpression>
+
+namespace alerts {
+
+namespace {
+
+bool usableAddress(QStringView address) {
+    if (address.isEmpty())
+        return false;
+    for (const QChar c : address)
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7F || c == u'<' || c == u'>')
+            return false;
+    return true;
+}
+
+// An entry's header form: the display name encoded when it needs to be, the address as it is.
+QByteArray entryHeaderValue(QStringView entry) {
+    const qsizetype open = entry.lastIndexOf(u'<');
+    if (open <= 0)
+        return entry.toLatin1();
+    const QStringView name = entry.first(open).trimmed();
+    return encodeHeaderText(name) + ' ' + entry.sliced(open).toLatin1();
+}
+
+} // namespace
+
+AddressList AddressList::parse(QStringView text, QStringView what) {
+    if (text.contains(u'\0'))
+        throw MailError(QStringLiteral("Correo no enviado: %1 contiene un carácter nulo").arg(what));
+    static const QRegularExpression separators(QStringLiteral("[,;\\r\\n]"));
+    AddressList list;
+    for (const QString& part : text.toString().split(separators, Qt::SkipEmptyParts)) {
+        const QString entry = part.trimmed();
+        if (entry.isEmpty())
+            continue;
+        const QString address = addressOf(entry);
+        if (!usableAddress(address))
+            throw MailError(
+                QStringLiteral("Correo no enviado: dirección no válida en %1: '%2'").arg(what, entry));
+        list.m_entries.append(entry);
+        list.m_addresses.append(address);
+    }
+    return list;
+}
+
+QString AddressList::addressOf(QStringView entry) {
+    const qsizetype open = entry.lastIndexOf(u'<');
+    const qsizetype close = entry.lastIndexOf(u'>');
+    if (open >= 0 && close > open)
+        return entry.sliced(open + 1, close - open - 1).trimmed().toString();
+    return entry.trimmed().toString();
+}
+
+QByteArray AddressList::headerValue() const {
+    QByteArray out;
+    qsizetype lineLength = 0;
+    for (const QString& entry : m_entries) {
+        const QByteArray value = entryHeaderValue(entry);
+        if (!out.isEmpty()) {
+            out += ',';
+            if (lineLength + value.size() > 70) {
+                out += "\r\n";
+                lineLength = 0;
+            }
+            out += ' ';
+        }
+        out += value;
+        lineLength += value.size() + 2;
+    }
+    return out;
+}
+
+} // namespace alerts

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace alerts {
+
+// The outcome of the last alert mail, for the operator: the window keeps it quietly on its status
+// bar, the console writes it to stderr. It speaks once per change of outcome, not once per mail,
+// so a server that stays down does not flood either of them.
+class AlertReport final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(AlertReport)
+
+public:
+    using QObject::QObject;
+
+    void sent() { note(QStringLiteral("Alerta de calidad enviada")); }
+    void failed(const QString& error) { note(QStringLiteral("Alerta de calidad no enviada: ") + error); }
+
+    const QString& last() const { return m_last; }
+
+Q_SIGNALS:
+    void changed(const QString& text);
+
+private:
+    void note(const QString& text) {
+        if (text == m_last)
+            return;
+        m_last = text;
+        Q_EMIT changed(m_last);
+    }
+
+    QString m_last;
+};
+
+} // namespace alerts

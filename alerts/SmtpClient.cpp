@@ -1,0 +1,311 @@
+#include "alerts/SmtpClient.h"
+
+#include <QHostInfo>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace alerts {
+
+namespace {
+
+// A reply line longer than this without its end is no SMTP server talking.
+constexpr qsizetype kMaxReplyBuffer = 64 * 1024;
+
+QString seconds(std::chrono::milliseconds limit) {
+    return QString::number(static_cast<double>(limit.count()) / 1000.0);
+}
+
+// EHLO's argument: the host's name when it is a plain domain name, else "localhost".
+QByteArray helloName() {
+    const QString name = QHostInfo::localHostName();
+    const bool plain = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'-' || c == u'.';
+    });
+    return plain ? name.toLatin1() : QByteArrayLiteral("localhost");
+}
+
+// Whether an EHLO reply lists LOGIN among its AUTH mechanisms ("AUTH LOGIN PLAIN" or the older
+// "AUTH=LOGIN").
+bool offersLogin(const QStringList& lines) {
+    for (const QString& line : lines) {
+        const QStringView text = QStringView(line).sliced(std::min<qsizetype>(4, line.size()));
+        if (!text.startsWith(u"AUTH", Qt::CaseInsensitive) || text.size() < 5 ||
+            (text[4] != u' ' && text[4] != u'='))
+            continue;
+        for (const QStringView mechanism : text.sliced(5).split(u' ', Qt::SkipEmptyParts))
+            if (mechanism.compare(u"LOGIN", Qt::CaseInsensitive) == 0)
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+SmtpClient::SmtpClient(QObject* parent)
+    : QObject(parent)
+    , m_socket(this)
+    , m_connectTimer(this)
+    , m_replyTimer(this)
+    , m_exchangeTimer(this)
+    , m_closeTimer(this)
+    , m_localName(helloName()) {
+    for (QTimer* timer : {&m_connectTimer, &m_replyTimer, &m_exchangeTimer, &m_closeTimer})
+        timer->setSingleShot(true);
+    connect(&m_socket, &QTcpSocket::connected, this, &SmtpClient::onConnected);
+    connect(&m_socket, &QTcpSocket::readyRead, this, &SmtpClient::onReadyRead);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &SmtpClient::onDisconnected);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &SmtpClient::onSocketError);
+    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
+        finish(u"El servidor de correo %1:%2 no aceptó la conexión en %3 s"_s.arg(m_server.host)
+                   .arg(m_server.port)
+                   .arg(seconds(m_timeouts.connect)));
+    });
+    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
+        finish(u"El servidor de correo no respondió en %1 s a %2"_s.arg(seconds(m_timeouts.reply),
+                                                                        m_shownCommand));
+    });
+    connect(&m_exchangeTimer, &QTimer::timeout, this, [this] {
+        finish(u"El envío del correo no terminó en %1 s"_s.arg(seconds(m_timeouts.exchange)));
+    });
+    connect(&m_closeTimer, &QTimer::timeout, this, [this] {
+        m_socket.abort();
+        report();
+    });
+}
+
+SmtpClient::~SmtpClient() {
+    // No signal of a dying client: its socket goes down with it.
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
+
+void SmtpClient::send(const SmtpServer& server, const MailMessage& message) {
+    Q_ASSERT(!busy());
+    m_server = server;
+    m_message = message;
+    m_nextRecipient = 0;
+    m_loginOffered = false;
+    m_received.clear();
+    m_replyLines.clear();
+    m_outcome.clear();
+    m_shownCommand = u"la conexión"_s;
+    m_step = Step::Connecting;
+    m_exchangeTimer.start(m_timeouts.exchange);
+    m_connectTimer.start(m_timeouts.connect);
+    // The name is looked up in the background; nothing here waits for it.
+    m_socket.connectToHost(server.host, server.port);
+}
+
+void SmtpClient::abort(const QString& why) {
+    if (m_step == Step::Idle || m_step == Step::Reporting)
+        return;
+    if (m_step == Step::Closing) {
+        m_socket.abort();
+        report();
+        return;
+    }
+    finish(why);
+}
+
+void SmtpClient::onConnected() {
+    if (m_step != Step::Connecting)
+        return;
+    m_connectTimer.stop();
+    m_step = Step::Greeting;
+    m_shownCommand = u"la conexión (saludo 220)"_s;
+    m_replyTimer.start(m_timeouts.reply);
+}
+
+void SmtpClient::onReadyRead() {
+    m_received += m_socket.readAll();
+    while (m_step != Step::Idle && m_step != Step::Closing && m_step != Step::Reporting) {
+        const qsizetype end = m_received.indexOf('\n');
+        if (end < 0) {
+            if (m_received.size() > kMaxReplyBuffer)
+                finish(u"Respuesta del servidor de correo demasiado larga"_s);
+            return;
+        }
+        QByteArray line = m_received.first(end);
+        m_received.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const bool numbered = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3,
+                                                              [](char c) { return c >= '0' && c <= '9'; });
+        if (!numbered || (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
+            finish(
+                u"Respuesta no válida del servidor de correo: %1"_s.arg(QString::fromLatin1(line.left(200))));
+            return;
+        }
+        m_replyLines.append(QString::fromLatin1(line));
+        if (line.size() > 3 && line[3] == '-')
+            continue;
+        const QStringList lines = std::exchange(m_replyLines, {});
+        m_replyTimer.stop();
+        onReply(line.first(3).toInt(), lines);
+    }
+}
+
+void SmtpClient::onDisconnected() {
+    if (m_step == Step::Closing) {
+        m_closeTimer.stop();
+        report();
+    } else if (m_step != Step::Idle && m_step != Step::Reporting) {
+        finish(u"El servidor de correo cerró la conexión durante %1"_s.arg(m_shownCommand));
+    }
+}
+
+void SmtpClient::onSocketError() {
+    if (m_step == Step::Connecting)
+        finish(u"Servidor de correo %1:%2: %3"_s.arg(m_server.host)
+                   .arg(m_server.port)
+                   .arg(m_socket.errorString()));
+    else if (m_step == Step::Closing && m_socket.state() == QAbstractSocket::UnconnectedState)
+        onDisconnected();
+    else if (m_step != Step::Idle && m_step != Step::Reporting && m_step != Step::Closing)
+        finish(u"Servidor de correo: %1 durante %2"_s.arg(m_socket.errorString(), m_shownCommand));
+}
+
+void SmtpClient::command(const QByteArray& line, const QString& shown) {
+    m_shownCommand = shown;
+    m_socket.write(line + "\r\n");
+    m_replyTimer.start(m_timeouts.reply);
+}
+
+void SmtpClient::onReply(int code, const QStringList& lines) {
+    switch (m_step) {
+    case Step::Greeting:
+        if (code != 220)
+            return refused(code, lines);
+        m_step = Step::Ehlo;
+        return command("EHLO " + m_localName, u"EHLO"_s);
+    case Step::Ehlo:
+        if (code != 250) {
+            m_step = Step::Helo;
+            return command("HELO " + m_localName, u"HELO"_s);
+        }
+        m_loginOffered = offersLogin(lines);
+        if (!m_server.user.isEmpty() && m_loginOffered) {
+            m_step = Step::AuthLogin;
+            return command("AUTH LOGIN", u"AUTH LOGIN"_s);
+        }
+        return mailFrom();
+    case Step::Helo:
+        if (code != 250)
+            return refused(code, lines);
+        return mailFrom();
+    case Step::AuthLogin:
+        if (code != 334)
+            return refused(code, lines);
+        m_step = Step::AuthUser;
+        return command(m_server.user.toUtf8().toBase64(), u"el usuario"_s);
+    case Step::AuthUser:
+        if (code != 334)
+            return refused(code, lines);
+        m_step = Step::AuthPassword;
+        return command(m_server.password.toUtf8().toBase64(), u"la clave"_s);
+    case Step::AuthPassword:
+        if (code != 235)
+            return refused(code, lines);
+        return mailFrom();
+    case Step::MailFrom:
+    case Step::RcptTo:
+        if (code != 250 && !(m_step == Step::RcptTo && code == 251))
+            return refused(code, lines);
+        if (m_nextRecipient < m_message.recipients().size()) {
+            m_step = Step::RcptTo;
+            const QByteArray rcpt = "RCPT TO:<" + m_message.recipients()[m_nextRecipient++].toLatin1() + ">";
+            return command(rcpt, QString::fromLatin1(rcpt));
+        }
+        m_step = Step::Data;
+        return command("DATA", u"DATA"_s);
+    case Step::Data:
+        if (code != 354)
+            return refused(code, lines);
+        return sendContent();
+    case Step::Content:
+        if (code != 250)
+            return refused(code, lines);
+        return finish({});
+    case Step::Idle:
+    case Step::Connecting:
+    case Step::Closing:
+    case Step::Reporting:
+        return;
+    }
+}
+
+void SmtpClient::mailFrom() {
+    m_step = Step::MailFrom;
+    const QByteArray line = "MAIL FROM:<" + m_message.sender().toLatin1() + ">";
+    command(line, QString::fromLatin1(line));
+}
+
+void SmtpClient::sendContent() {
+    m_step = Step::Content;
+    // [rfc5321] 4.5.2 Transparency: a line that begins with "." gets one more in front, so that
+    // only the closing line is a lone ".".
+    QByteArray data;
+    const QByteArray& content = m_message.content();
+    data.reserve(content.size() + content.size() / 64 + 8);
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf("\r\n", start);
+        end = end < 0 ? content.size() : end + 2;
+        if (content[start] == '.')
+            data += '.';
+        data += QByteArrayView(content).sliced(start, end - start);
+        start = end;
+    }
+    if (!data.isEmpty() && !data.endsWith("\r\n"))
+        data += "\r\n";
+    data += ".";
+    command(data, u"el fin del mensaje"_s);
+}
+
+void SmtpClient::refused(int code, const QStringList& lines) {
+    Q_UNUSED(code)
+    finish(u"El servidor de correo rechazó %1: %2"_s.arg(m_shownCommand, lines.join(u' ')));
+}
+
+void SmtpClient::finish(const QString& error) {
+    if (m_step == Step::Idle || m_step == Step::Closing || m_step == Step::Reporting)
+        return;
+    m_outcome = error;
+    m_connectTimer.stop();
+    m_replyTimer.stop();
+    m_exchangeTimer.stop();
+    m_step = Step::Closing;
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        // QUIT in every case; the connection goes down once it is written, without waiting for
+        // the server's farewell.
+        m_socket.write("QUIT\r\n");
+        m_socket.disconnectFromHost();
+    } else {
+        m_socket.abort();
+    }
+    if (m_socket.state() == QAbstractSocket::UnconnectedState)
+        report();
+    else
+        m_closeTimer.start(std::min<std::chrono::milliseconds>(m_timeouts.reply, 2s));
+}
+
+void SmtpClient::report() {
+    if (m_step != Step::Closing)
+        return;
+    m_closeTimer.stop();
+    m_step = Step::Reporting;
+    // From the event loop, never from inside the socket's own notification.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_step = Step::Idle;
+            Q_EMIT finished(m_outcome);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace alerts
