@@ -43,7 +43,17 @@ QualityCounters::QualityCounters(station::LivePanel& panel, const config::Settin
     , m_settings(settings)
     , m_editor(editor)
     , m_report(report)
-    , m_locale(std::move(locale)) {}
+    , m_locale(std::move(locale)) {
+    QObject::connect(&editor, &MessageEditor::sendFinished, &report,
+                     [&report](MailOutbox::Kind kind, const QString& error) {
+                         if (kind != MailOutbox::Kind::Alert)
+                             return;
+                         if (error.isEmpty())
+                             report.sent();
+                         else
+                             report.failed(error);
+                     });
+}
 
 void QualityCounters::evaluar_calidad(const QString& h, const QString& l, const QString& w) {
     // The L and W checks use the H pattern; their own pattern settings are read by nothing.

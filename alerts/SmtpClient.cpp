@@ -159,14 +159,24 @@ void SmtpClient::onDisconnected() {
 }
 
 void SmtpClient::onSocketError() {
-    if (m_step == Step::Connecting)
+    if (m_step == Step::Idle || m_step == Step::Reporting)
+        return;
+    if (m_step == Step::Closing) {
+        if (m_socket.state() == QAbstractSocket::UnconnectedState)
+            report();
+        return;
+    }
+    if (m_socket.error() == QAbstractSocket::RemoteHostClosedError) {
+        // The server hung up: nobody is left to say QUIT to.
+        m_socket.abort();
+        finish(u"El servidor de correo cerró la conexión durante %1"_s.arg(m_shownCommand));
+    } else if (m_step == Step::Connecting) {
         finish(u"Servidor de correo %1:%2: %3"_s.arg(m_server.host)
                    .arg(m_server.port)
                    .arg(m_socket.errorString()));
-    else if (m_step == Step::Closing && m_socket.state() == QAbstractSocket::UnconnectedState)
-        onDisconnected();
-    else if (m_step != Step::Idle && m_step != Step::Reporting && m_step != Step::Closing)
+    } else {
         finish(u"Servidor de correo: %1 durante %2"_s.arg(m_socket.errorString(), m_shownCommand));
+    }
 }
 
 void SmtpClient::command(const QByteArray& line, const QString& shown) {

@@ -39,15 +39,6 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     // The window's creation: the database name still holds its built-in default here.
     m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
 
-    connect(&m_editor, &alerts::MessageEditor::sendFinished, this,
-            [this](alerts::MailOutbox::Kind kind, const QString& error) {
-                if (kind != alerts::MailOutbox::Kind::Alert)
-                    return;
-                if (error.isEmpty())
-                    m_alertReport.sent();
-                else
-                    m_alertReport.failed(error);
-            });
     m_closeWait.setSingleShot(true);
     connect(&m_editor, &alerts::MessageEditor::drained, this, [this] {
         if (m_closeWait.isActive()) {

@@ -1,0 +1,186 @@
+#include "alerts/MailMessage.h"
+#include "alerts/SmtpServer.h"
+
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using alerts::MailMessage;
+using alerts::MailPriority;
+using alerts::MailRequest;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 10), QTime(13, 4, 5), QTimeZone(-6 * 3600));
+
+MailRequest request() {
+    MailRequest r;
+    r.From_text = u"Estación 1 <estacion@example.test>"_s;
+    r.To_text = u"uno@example.test\r\ndos@example.test; tres@example.test\r\n"_s;
+    r.Replay_to = u"responder@example.test"_s;
+    r.Asunto = u"Fallas de lectura"_s;
+    r.smpt_server_name = u"localhost"_s;
+    r.smpt_server_port = u"25"_s;
+    return r;
+}
+
+QByteArray headers(const MailMessage& m) {
+    return m.content().first(m.content().indexOf("\r\n\r\n") + 2);
+}
+
+QByteArray body(const MailMessage& m) {
+    return m.content().sliced(m.content().indexOf("\r\n\r\n") + 4);
+}
+
+TEST(MailMessage, EnvelopeAndHeadersOfAnAlert) {
+    const MailMessage m = MailMessage::compose(request(), {u"<p>Aplicación</p>"_s}, {}, kNow);
+    EXPECT_EQ(m.sender(), u"estacion@example.test"_s);
+    EXPECT_EQ(m.recipients(),
+              (QStringList{u"uno@example.test"_s, u"dos@example.test"_s, u"tres@example.test"_s}));
+    const QByteArray h = headers(m);
+    EXPECT_TRUE(h.startsWith("From: =?UTF-8?B?" + u"Estación 1"_s.toUtf8().toBase64() +
+                             "?= <estacion@example.test>\r\n"))
+        << h.constData();
+    EXPECT_TRUE(h.contains("To: uno@example.test, dos@example.test, tres@example.test\r\n")) << h.constData();
+    EXPECT_TRUE(h.contains("Subject: Fallas de lectura\r\n"));
+    EXPECT_TRUE(h.contains("Reply-To: responder@example.test\r\n"));
+    EXPECT_TRUE(h.contains("Organization: OrvaneDB\r\n"));
+    EXPECT_TRUE(h.contains("Date: Thu, 10 Dec 2026 13:04:05 -0600\r\n"));
+    EXPECT_TRUE(h.contains("MIME-Version: 1.0\r\n"));
+    EXPECT_TRUE(h.contains("Content-Type: text/html; charset=us-ascii\r\n"));
+    for (const char* absent : {"Cc:", "Bcc:", "Message-ID:", "X-Mailer:", "Return-Receipt-To:"})
+        EXPECT_FALSE(h.contains(absent)) << absent;
+    EXPECT_EQ(body(m), "<p>Aplicaci&#243;n</p>\r\n");
+}
+
+TEST(MailMessage, BlindCopiesAreRecipientsButInNoHeader) {
+    const MailMessage m =
+        MailMessage::compose(request(), {}, {MailPriority::High, false, u"oculto@example.test"_s}, kNow);
+    EXPECT_EQ(m.recipients().last(), u"oculto@example.test"_s);
+    EXPECT_FALSE(m.content().contains("oculto"));
+}
+
+TEST(MailMessage, ReceiptHeadersCarryTheSenderAddress) {
+    const QByteArray h = headers(MailMessage::compose(request(), {}, {MailPriority::High, true, {}}, kNow));
+    EXPECT_TRUE(h.contains("Disposition-Notification-To: <estacion@example.test>\r\n")) << h.constData();
+    EXPECT_TRUE(h.contains("Return-Receipt-To: <estacion@example.test>\r\n")) << h.constData();
+}
+
+struct PriorityCase {
+    MailPriority priority;
+    const char* expected; // the three headers, or empty for none
+};
+
+class Priority : public ::testing::TestWithParam<PriorityCase> {};
+
+TEST_P(Priority, SetsItsThreeHeaders) {
+    const QByteArray h = headers(MailMessage::compose(request(), {}, {GetParam().priority, false, {}}, kNow));
+    const QByteArray expected = GetParam().expected;
+    if (expected.isEmpty()) {
+        for (const char* name : {"Priority:", "Importance:"})
+            EXPECT_FALSE(h.contains(name)) << name;
+    } else {
+        EXPECT_TRUE(h.contains(expected)) << h.constData();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, Priority,
+    ::testing::Values(
+        PriorityCase{MailPriority::Highest, "Priority: urgent\r\nX-Priority: 1\r\nImportance: high\r\n"},
+        PriorityCase{MailPriority::High, "Priority: urgent\r\nX-Priority: 2\r\nImportance: high\r\n"},
+        PriorityCase{MailPriority::Normal, ""},
+        PriorityCase{MailPriority::Low, "Priority: non-urgent\r\nX-Priority: 4\r\nImportance: low\r\n"},
+        PriorityCase{MailPriority::Lowest, "Priority: non-urgent\r\nX-Priority: 5\r\nImportance: low\r\n"}),
+    [](const auto& info) { return alerts::priorityName(info.param.priority).toStdString(); });
+
+// What a setting or a device could smuggle into the headers is refused before anything is sent.
+struct RefusedCase {
+    const char* name;
+    void (*spoil)(MailRequest&);
+};
+
+class Refused : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(Refused, BeforeAnythingIsSent) {
+    MailRequest r = request();
+    GetParam().spoil(r);
+    EXPECT_THROW(MailMessage::compose(r, {}, {}, kNow), std::exception);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Injections, Refused,
+    ::testing::Values(
+        RefusedCase{"SubjectWithCrLf",
+                    [](MailRequest& r) { r.Asunto = u"Fallas\r\nBcc: intruso@example.test"_s; }},
+        RefusedCase{"SubjectWithLf", [](MailRequest& r) { r.Asunto = u"Fallas\nX: y"_s; }},
+        RefusedCase{"SenderWithCr", [](MailRequest& r) { r.From_text = u"a@example.test\rRCPT TO:<x@y>"_s; }},
+        RefusedCase{"ReplyToWithLf",
+                    [](MailRequest& r) { r.Replay_to = u"a@example.test\nBcc: b@example.test"_s; }},
+        RefusedCase{"RecipientWithNul", [](MailRequest& r) { r.To_text = u"a@example.test\0b"_s; }},
+        RefusedCase{"RecipientWithBlank", [](MailRequest& r) { r.To_text = u"a b@example.test"_s; }},
+        RefusedCase{"RecipientWithBracket", [](MailRequest& r) { r.To_text = u"x <a>@example.test>"_s; }},
+        RefusedCase{"TwoSenders", [](MailRequest& r) { r.From_text = u"a@example.test, b@example.test"_s; }},
+        RefusedCase{"NoRecipient", [](MailRequest& r) { r.To_text = u" ;\r\n"_s; }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MailMessage, NonAsciiSubjectIsEncodedInWordsOfAtMost75Characters) {
+    MailRequest r = request();
+    r.Asunto = QString(40, u'ñ');
+    const QByteArray h = headers(MailMessage::compose(r, {}, {}, kNow));
+    const qsizetype start = h.indexOf("Subject: ") + 9;
+    const QByteArray subject = h.sliced(start, h.indexOf("\r\nReply-To:") - start);
+    QString decoded;
+    for (QByteArray word : subject.split('\n')) {
+        word = word.trimmed();
+        ASSERT_TRUE(word.startsWith("=?UTF-8?B?") && word.endsWith("?=")) << word.constData();
+        EXPECT_LE(word.size(), 75);
+        decoded += QString::fromUtf8(QByteArray::fromBase64(word.sliced(10, word.size() - 12)));
+    }
+    EXPECT_EQ(decoded, r.Asunto);
+}
+
+TEST(MailMessage, BodyIsSevenBitWithLinesOfAtMost998Octets) {
+    const QString longLine = QString(700, u'x') + u' ' + QString(700, u'y') + u" \U0001F600\u0007"_s;
+    const QString unbroken = QString(2000, u'z');
+    const MailMessage m = MailMessage::compose(request(), {longLine, unbroken}, {}, kNow);
+    const QList<QByteArray> lines = body(m).split('\n');
+    for (const QByteArray& line : lines) {
+        EXPECT_LE(line.size(), 999) << "998 octets and the CR";
+        for (const char c : line)
+            EXPECT_TRUE(static_cast<unsigned char>(c) < 0x80) << line.left(40).constData();
+    }
+    EXPECT_EQ(lines[0], QByteArray(700, 'x') + '\r');
+    EXPECT_EQ(lines[1], QByteArray(700, 'y') + " &#128512;&#65533;\r");
+    EXPECT_EQ(lines[2].size() + lines[3].size() + lines[4].size(), 2000 + 3);
+}
+
+struct PortCase {
+    const char* name;
+    const char16_t* text;
+    int port; // 0: refused
+};
+
+class ServerPort : public ::testing::TestWithParam<PortCase> {};
+
+TEST_P(ServerPort, IsAWholeNumberFrom1To65535) {
+    MailRequest r = request();
+    r.smpt_server_port = QString::fromUtf16(GetParam().text);
+    if (GetParam().port == 0) {
+        EXPECT_THROW(alerts::SmtpServer::fromRequest(r), std::exception);
+    } else {
+        EXPECT_EQ(alerts::SmtpServer::fromRequest(r).port, GetParam().port);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ServerPort,
+                         ::testing::Values(PortCase{"Default", u"25", 25},
+                                           PortCase{"Submission", u"587", 587},
+                                           PortCase{"Highest", u"65535", 65535},
+                                           PortCase{"Letter", u"25a", 0}, PortCase{"Empty", u"", 0},
+                                           PortCase{"Zero", u"0", 0}, PortCase{"Negative", u"-25", 0},
+                                           PortCase{"TooBig", u"65561", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

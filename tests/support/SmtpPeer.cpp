@@ -1,0 +1,50 @@
+#include "tests/support/SmtpPeer.h"
+
+#include <QJsonDocument>
+#include <QTest>
+
+namespace testsupport {
+
+SmtpPeer::SmtpPeer(const QString& mode) {
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral(SMTP_PEER_PYTHON),
+                    {QStringLiteral(SMTP_PEER_SCRIPT), QStringLiteral("--mode"), mode});
+    [[maybe_unused]] const bool ready = QTest::qWaitFor(
+        [this] {
+            readEvents();
+            return m_port != 0 || m_process.state() == QProcess::NotRunning;
+        },
+        15000);
+}
+
+SmtpPeer::~SmtpPeer() {
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+void SmtpPeer::readEvents() {
+    m_pending += m_process.readAllStandardOutput();
+    for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(m_pending.first(end)).object();
+        m_pending.remove(0, end + 1);
+        if (event.value(QStringLiteral("event")).toString() == QStringLiteral("port"))
+            m_port = static_cast<quint16>(event.value(QStringLiteral("port")).toInt());
+        else
+            m_events.append(event);
+    }
+}
+
+QList<QJsonObject> SmtpPeer::events(const QString& kind) {
+    readEvents();
+    QList<QJsonObject> found;
+    for (const QJsonObject& event : m_events)
+        if (event.value(QStringLiteral("event")).toString() == kind)
+            found.append(event);
+    return found;
+}
+
+bool SmtpPeer::waitFor(const QString& kind, qsizetype count, int timeoutMs) {
+    return QTest::qWaitFor([&] { return events(kind).size() >= count; }, timeoutMs);
+}
+
+} // namespace testsupport
