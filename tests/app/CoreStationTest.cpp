@@ -7,6 +7,7 @@
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/SampleLines.h"
+#include "tests/support/SmtpPeer.h"
 
 #include <QDir>
 #include <QFile>
@@ -438,6 +439,57 @@ TEST_F(CoreStationTest, SerialSettingsWithoutAPortAreKeptAndTheFailedOpenReporte
     EXPECT_EQ(station.serialPort().ComNumber, 0);
     EXPECT_FALSE(station.serialIntake().isOpen());
     EXPECT_EQ(label(Field::Label51), u"Puerto com Cerrado"_s);
+}
+
+} // namespace
+
+// --- the alert mail -------------------------------------------------------------------------------
+
+namespace {
+
+TEST_F(CoreStationTest, ASilentMailServerHoldsUpNeitherTheRecordsNorTheClose) {
+    constexpr int kItems = 40;
+    testsupport::SmtpPeer silent(u"silent"_s);
+    ASSERT_TRUE(silent.started());
+    storePort(QString::number(freePort()));
+    app::CoreStation& station = startUp();
+    station.settings().setText(SettingId::EdMailserver, u"127.0.0.1"_s);
+    station.settings().setText(SettingId::EdMailport, silent.portText());
+    station.setCloseMailWait(std::chrono::milliseconds(300));
+    // An unread H: every record raises an alert.
+    QString line = QString::fromLatin1(kDeviceLine);
+    line.replace(u"012.5x"_s, u"01?.5x"_s);
+    for (int i = 0; i < kItems; ++i)
+        station.queue().append(u"\x02"_s + u"127.0.0.1\t"_s + line);
+
+    // Far sooner than the 30 s the server is given for each reply.
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return label(Field::lProcesados) == QString::number(kItems); }, kWaitMs));
+    EXPECT_EQ(label(Field::Lmalos), QString::number(kItems));
+    EXPECT_EQ(silent.events(u"connect"_s).size(), 1) << "one mail in flight";
+    EXPECT_EQ(station.alertMail().outbox().replaced(), kItems - 2);
+
+    QSignalSpy closed(&station, &app::CoreStation::closed);
+    station.close();
+    EXPECT_TRUE(closed.wait(kWaitMs));
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+    EXPECT_EQ(rowCount(), QString::number(kItems));
+}
+
+TEST_F(CoreStationTest, AStoredTotalThatIsNoCountIsReportedAtTheStartAndCountsFromZero) {
+    {
+        config::SettingsStore store(settingsFile());
+        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(freePort()));
+        store.writeString(station::FormStorage::kKey, u"Lmalos_Caption"_s, u"3x"_s);
+        store.save();
+    }
+    app::CoreStation& station = startUp();
+    EXPECT_EQ(errors.size(), 1) << qPrintable(errors.join(u'\n'));
+    EXPECT_EQ(label(Field::Lmalos), u"0"_s);
+    station.queue().append(u"\x02"_s + u"127.0.0.1\t"_s + QString::fromLatin1(kDeviceLine));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label(Field::lProcesados) == u"1"_s; }, kWaitMs));
+    EXPECT_EQ(label(Field::Lcalidad), u"100.00"_s);
+    EXPECT_EQ(errors.size(), 1) << qPrintable(errors.join(u'\n'));
 }
 
 } // namespace
