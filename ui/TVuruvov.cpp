@@ -312,6 +312,8 @@ QWidget* TVuruvov::buildOperacion(const StationModels& models) {
     }
     commands->addStretch(1);
     outer->addLayout(commands);
+    auto* email = new QShortcut(QKeySequence(kEmailShortcut), this);
+    connect(email, &QShortcut::activated, this, &TVuruvov::emailClicked);
     return page;
 }
 
@@ -522,6 +524,10 @@ void TVuruvov::buildStatusBar(const LivePanel& panel) {
         sb->addWidget(label);
         m_statusPanels[std::size_t(i)] = label;
     }
+}
+
+void TVuruvov::showAlertOutcome(const QString& text) {
+    statusBar()->setToolTip(text);
 }
 
 void TVuruvov::connectModels(const StationModels& models) {

@@ -38,6 +38,9 @@ class TVuruvov final : public QMainWindow {
 
 public:
     static constexpr int kFrameMs = 16;
+    // The hidden "Email" button can still be reached from the keyboard: it opens the message
+    // editor.
+    static constexpr QKeyCombination kEmailShortcut{Qt::CTRL | Qt::SHIFT, Qt::Key_E};
     static constexpr int kClientWidth = 773;
     static constexpr int kClientHeight = 491;
     // Opens the serial port dialog from the "Configuración" tab, whose button `Br` stays hidden.
@@ -49,6 +52,10 @@ public:
 
     // Shows an error in the general error report's box.
     void showError(const QString& message);
+
+    // How the last alert mail went: kept as the status bar's hint, where the operator can look it
+    // up without being interrupted.
+    void showAlertOutcome(const QString& text);
 
     // Frames in which noted changes were put on screen (for the benchmark).
     int framesApplied() const { return m_framesApplied; }

@@ -19,7 +19,8 @@ StationModels modelsOf(CoreStation& core) {
 WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
     : QObject(parent)
     , m_core(core)
-    , m_window(modelsOf(core)) {
+    , m_window(modelsOf(core))
+    , m_messageEditor(core.alertMail().state(), &m_window) {
     auto post = [this](void (CoreStation::*command)()) {
         return [this, command] { QMetaObject::invokeMethod(&m_core, command, Qt::QueuedConnection); };
     };
@@ -47,6 +48,23 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
                 applyPlacement(*window, placement);
             });
     connect(&core, &CoreStation::closed, &m_window, &TVuruvov::stationClosed);
+
+    // The message editor: opened without a nested event loop, its edits and the test send posted
+    // to the core, the test's error shown like any other.
+    connect(&m_window, &TVuruvov::emailClicked, &m_messageEditor, &QDialog::open);
+    connect(&m_messageEditor, &TfrmMessageEditor::edited, this, [this](const alerts::EditorState& state) {
+        QMetaObject::invokeMethod(
+            &m_core, [core = &m_core, state] { core->setEditorState(state); }, Qt::QueuedConnection);
+    });
+    connect(&m_messageEditor, &TfrmMessageEditor::sendClicked, this, post(&CoreStation::correo));
+    connect(&core.alertMail(), &alerts::MessageEditor::stateChanged, &m_messageEditor,
+            &TfrmMessageEditor::showState);
+    connect(&core.alertMail(), &alerts::MessageEditor::sendFinished, &m_window,
+            [window = &m_window](alerts::MailOutbox::Kind kind, const QString& error) {
+                if (kind == alerts::MailOutbox::Kind::Test && !error.isEmpty())
+                    window->showError(error);
+            });
+    connect(&core.alertReport(), &alerts::AlertReport::changed, &m_window, &TVuruvov::showAlertOutcome);
     connect(&core, &CoreStation::closeFailed, &m_window, &TVuruvov::stationCloseFailed);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/TVuruvov.h"
+#include "ui/TfrmMessageEditor.h"
 
 #include <QObject>
 
@@ -22,6 +23,7 @@ public:
     ~WindowFrontEnd() override;
 
     TVuruvov& window() { return m_window; }
+    TfrmMessageEditor& messageEditor() { return m_messageEditor; }
 
     // Posts the core's start with the screens as they are now; the placement the core restores
     // comes back to the window. Call it on the window's thread.
@@ -30,6 +32,8 @@ public:
 private:
     app::CoreStation& m_core;
     TVuruvov m_window;
+    // Made with the main window and hidden until the "Email" button or its shortcut asks for it.
+    TfrmMessageEditor m_messageEditor;
 };
 
 } // namespace ui

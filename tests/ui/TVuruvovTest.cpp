@@ -1,6 +1,7 @@
 #include "ui/TVuruvov.h"
 
 #include "app/CoreStation.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/QtPrinters.h"
 #include "ui/Lamp.h"
 #include "ui/WindowFrontEnd.h"
@@ -8,6 +9,7 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -84,6 +87,7 @@ protected:
     }
 
     app::CoreStation& core() { return *m_core; }
+    ui::TfrmMessageEditor& messageEditor() { return m_front->messageEditor(); }
 
 private:
     QTemporaryDir m_settingsDir;
@@ -381,6 +385,39 @@ TEST_F(WindowTest, ABurstOfErrorsGivesOneBoxWithTheLatestAndACount) {
     onCore([this] { core().errors().report(u"Otro"_s); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return box->isVisible() && box->text() == u"Otro"; }, kWaitMs));
     EXPECT_TRUE(box->informativeText().isEmpty());
+}
+
+TEST_F(WindowTest, EmailShortcutOpensTheMessageEditorAndATestSendThatFailsShowsWhy) {
+    const quint16 nobody = testsupport::freePort(QHostAddress(QHostAddress::LocalHost));
+    onCore([this, nobody] {
+        alerts::MailRequest test = alerts::MessageEditor::builtInTestRequest();
+        test.smpt_server_name = QStringLiteral("127.0.0.1");
+        test.smpt_server_port = QString::number(nobody);
+        core().alertMail().setTestRequest(test);
+    });
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    QTest::keyClick(&window(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return messageEditor().isVisible(); }, kWaitMs));
+
+    messageEditor()
+        .findChild<QComboBox*>(QStringLiteral("cboPriority"))
+        ->setCurrentText(QStringLiteral("Low"));
+    QTest::mouseClick(messageEditor().findChild<QPushButton*>(QStringLiteral("btnSend")), Qt::LeftButton);
+    EXPECT_FALSE(messageEditor().isVisible());
+
+    auto* box = window().findChild<QMessageBox*>(QStringLiteral("ErrorBox"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return box->isVisible() && box->text().contains(QString::number(nobody)); }, kWaitMs));
+    EXPECT_EQ(onCore([this] { return core().alertMail().state().cboPriority; }), alerts::MailPriority::Low);
+}
+
+TEST_F(WindowTest, TheLastAlertOutcomeIsTheStatusBarsHint) {
+    onCore([this] { core().alertReport().failed(QStringLiteral("sin servidor")); });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window().statusBar()->toolTip() == u"Alerta de calidad no enviada: sin servidor"; },
+        kWaitMs));
 }
 
 TEST_F(WindowTest, ClosingWaitsForTheCore) {
