@@ -413,6 +413,12 @@ TEST_F(WindowTest, EmailShortcutOpensTheMessageEditorAndATestSendThatFailsShowsW
     EXPECT_EQ(onCore([this] { return core().alertMail().state().cboPriority; }), alerts::MailPriority::Low);
 }
 
+TEST_F(WindowTest, TheMessageEditorFollowsATemplateTheCoreLoaded) {
+    const alerts::EditorState loaded{QStringLiteral("<p>@GUIA</p>"), alerts::MailPriority::High, false, {}};
+    onCore([this, loaded] { core().alertMail().setState(loaded); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return messageEditor().state() == loaded; }, kWaitMs));
+}
+
 TEST_F(WindowTest, TheLastAlertOutcomeIsTheStatusBarsHint) {
     onCore([this] { core().alertReport().failed(QStringLiteral("sin servidor")); });
     EXPECT_TRUE(QTest::qWaitFor(
