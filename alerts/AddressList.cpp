@@ -5,6 +5,8 @@
 
 #include <QRegularExpression>
 
+using namespace Qt::StringLiterals;
+
 namespace alerts {
 
 namespace {
@@ -31,8 +33,8 @@ QByteArray entryHeaderValue(QStringView entry) {
 
 AddressList AddressList::parse(QStringView text, QStringView what) {
     if (text.contains(u'\0'))
-        throw MailError(QStringLiteral("Correo no enviado: %1 contiene un carácter nulo").arg(what));
-    static const QRegularExpression separators(QStringLiteral("[,;\\r\\n]"));
+        throw MailError(u"Correo no enviado: %1 contiene un carácter nulo"_s.arg(what));
+    static const QRegularExpression separators(u"[,;\\r\\n]"_s);
     AddressList list;
     for (const QString& part : text.toString().split(separators, Qt::SkipEmptyParts)) {
         const QString entry = part.trimmed();
@@ -40,8 +42,7 @@ AddressList AddressList::parse(QStringView text, QStringView what) {
             continue;
         const QString address = addressOf(entry);
         if (!usableAddress(address))
-            throw MailError(
-                QStringLiteral("Correo no enviado: dirección no válida en %1: '%2'").arg(what, entry));
+            throw MailError(u"Correo no enviado: dirección no válida en %1: '%2'"_s.arg(what, entry));
         list.m_entries.append(entry);
         list.m_addresses.append(address);
     }

@@ -15,8 +15,8 @@ class AlertReport final : public QObject {
 public:
     using QObject::QObject;
 
-    void sent() { note(QStringLiteral("Alerta de calidad enviada")); }
-    void failed(const QString& error) { note(QStringLiteral("Alerta de calidad no enviada: ") + error); }
+    void sent() { note(QString::fromUtf16(u"Alerta de calidad enviada")); }
+    void failed(const QString& error) { note(QString::fromUtf16(u"Alerta de calidad no enviada: ") + error); }
 
     const QString& last() const { return m_last; }
 

@@ -2,14 +2,15 @@
 
 #include "alerts/MailError.h"
 
+using namespace Qt::StringLiterals;
+
 namespace alerts {
 
 void refuseLineBreaks(QStringView text, QStringView what) {
     for (const QChar c : text)
         if (c == u'\r' || c == u'\n' || c == u'\0')
             throw MailError(
-                QStringLiteral("Correo no enviado: %1 contiene un salto de línea o un carácter nulo")
-                    .arg(what));
+                u"Correo no enviado: %1 contiene un salto de línea o un carácter nulo"_s.arg(what));
 }
 
 bool isPlainAscii(QStringView text) {

@@ -9,40 +9,42 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace Qt::StringLiterals;
+
 namespace ui {
 
 TfrmMessageEditor::TfrmMessageEditor(const alerts::EditorState& state, QWidget* parent)
     : QDialog(parent) {
-    setObjectName(QStringLiteral("frmMessageEditor"));
-    setWindowTitle(QStringLiteral("Message Editor"));
+    setObjectName(u"frmMessageEditor"_s);
+    setWindowTitle(u"Message Editor"_s);
     setModal(true);
 
     m_memo = new QPlainTextEdit(this);
-    m_memo->setObjectName(QStringLiteral("Memo1"));
+    m_memo->setObjectName(u"Memo1"_s);
     m_memo->setLineWrapMode(QPlainTextEdit::NoWrap);
 
     m_priority = new QComboBox(this);
-    m_priority->setObjectName(QStringLiteral("cboPriority"));
+    m_priority->setObjectName(u"cboPriority"_s);
     for (const char16_t* name : alerts::kPriorityNames)
         m_priority->addItem(QString::fromUtf16(name));
 
-    m_receipt = new QCheckBox(QStringLiteral("Return &Reciept"), this);
-    m_receipt->setObjectName(QStringLiteral("chkReturnReciept"));
+    m_receipt = new QCheckBox(u"Return &Reciept"_s, this);
+    m_receipt->setObjectName(u"chkReturnReciept"_s);
 
     m_bcc = new QLineEdit(this);
-    m_bcc->setObjectName(QStringLiteral("edtBCC"));
+    m_bcc->setObjectName(u"edtBCC"_s);
 
-    m_send = new QPushButton(QStringLiteral("Sen&d"), this);
-    m_send->setObjectName(QStringLiteral("btnSend"));
+    m_send = new QPushButton(u"Sen&d"_s, this);
+    m_send->setObjectName(u"btnSend"_s);
     connect(m_send, &QPushButton::clicked, this, [this] {
         m_sendRequested = true;
         accept();
     });
 
     auto* options = new QFormLayout;
-    options->addRow(QStringLiteral("Priority:"), m_priority);
+    options->addRow(u"Priority:"_s, m_priority);
     options->addRow(QString(), m_receipt);
-    options->addRow(QStringLiteral("BCC:"), m_bcc);
+    options->addRow(u"BCC:"_s, m_bcc);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_send);

@@ -1,14 +1,18 @@
 #include "alerts/MailMessage.h"
+#include "alerts/MailError.h"
 #include "alerts/SmtpServer.h"
 
 #include <QTimeZone>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 using alerts::MailMessage;
 using alerts::MailPriority;
 using alerts::MailRequest;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -99,6 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct RefusedCase {
     const char* name;
     void (*spoil)(MailRequest&);
+    const char* why;
 };
 
 class Refused : public ::testing::TestWithParam<RefusedCase> {};
@@ -106,23 +111,33 @@ class Refused : public ::testing::TestWithParam<RefusedCase> {};
 TEST_P(Refused, BeforeAnythingIsSent) {
     MailRequest r = request();
     GetParam().spoil(r);
-    EXPECT_THROW(MailMessage::compose(r, {}, {}, kNow), std::exception);
+    EXPECT_THAT([&] { MailMessage::compose(r, {}, {}, kNow); },
+                ThrowsMessage<alerts::MailError>(HasSubstr(GetParam().why)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Injections, Refused,
     ::testing::Values(
         RefusedCase{"SubjectWithCrLf",
-                    [](MailRequest& r) { r.Asunto = u"Fallas\r\nBcc: intruso@example.test"_s; }},
-        RefusedCase{"SubjectWithLf", [](MailRequest& r) { r.Asunto = u"Fallas\nX: y"_s; }},
-        RefusedCase{"SenderWithCr", [](MailRequest& r) { r.From_text = u"a@example.test\rRCPT TO:<x@y>"_s; }},
+                    [](MailRequest& r) { r.Asunto = u"Fallas\r\nBcc: intruso@example.test"_s; },
+                    "el asunto contiene un salto de línea"},
+        RefusedCase{"SubjectWithLf", [](MailRequest& r) { r.Asunto = u"Fallas\nX: y"_s; },
+                    "el asunto contiene un salto de línea"},
+        RefusedCase{"SenderWithCr", [](MailRequest& r) { r.From_text = u"a@example.test\rRCPT TO:<x@y>"_s; },
+                    "el remitente contiene un salto de línea"},
         RefusedCase{"ReplyToWithLf",
-                    [](MailRequest& r) { r.Replay_to = u"a@example.test\nBcc: b@example.test"_s; }},
-        RefusedCase{"RecipientWithNul", [](MailRequest& r) { r.To_text = u"a@example.test\0b"_s; }},
-        RefusedCase{"RecipientWithBlank", [](MailRequest& r) { r.To_text = u"a b@example.test"_s; }},
-        RefusedCase{"RecipientWithBracket", [](MailRequest& r) { r.To_text = u"x <a>@example.test>"_s; }},
-        RefusedCase{"TwoSenders", [](MailRequest& r) { r.From_text = u"a@example.test, b@example.test"_s; }},
-        RefusedCase{"NoRecipient", [](MailRequest& r) { r.To_text = u" ;\r\n"_s; }}),
+                    [](MailRequest& r) { r.Replay_to = u"a@example.test\nBcc: b@example.test"_s; },
+                    "la dirección de respuesta contiene un salto de línea"},
+        RefusedCase{"RecipientWithNul", [](MailRequest& r) { r.To_text = u"a@example.test\0b"_s; },
+                    "los destinatarios contiene un carácter nulo"},
+        RefusedCase{"RecipientWithBlank", [](MailRequest& r) { r.To_text = u"a b@example.test"_s; },
+                    "dirección no válida en los destinatarios: 'a b@example.test'"},
+        RefusedCase{"RecipientWithBracket", [](MailRequest& r) { r.To_text = u"x <a>@example.test>"_s; },
+                    "dirección no válida en los destinatarios"},
+        RefusedCase{"TwoSenders", [](MailRequest& r) { r.From_text = u"a@example.test, b@example.test"_s; },
+                    "el remitente debe ser una sola dirección"},
+        RefusedCase{"NoRecipient", [](MailRequest& r) { r.To_text = u" ;\r\n"_s; },
+                    "la lista de destinatarios está vacía"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MailMessage, NonAsciiSubjectIsEncodedInWordsOfAtMost75Characters) {
@@ -159,7 +174,8 @@ TEST(MailMessage, BodyIsSevenBitWithLinesOfAtMost998Octets) {
 struct PortCase {
     const char* name;
     const char16_t* text;
-    int port; // 0: refused
+    int port;        // 0: refused
+    const char* why; // a part of the refusal
 };
 
 class ServerPort : public ::testing::TestWithParam<PortCase> {};
@@ -168,19 +184,22 @@ TEST_P(ServerPort, IsAWholeNumberFrom1To65535) {
     MailRequest r = request();
     r.smpt_server_port = QString::fromUtf16(GetParam().text);
     if (GetParam().port == 0) {
-        EXPECT_THROW(alerts::SmtpServer::fromRequest(r), std::exception);
+        EXPECT_THAT([&] { alerts::SmtpServer::fromRequest(r); },
+                    ThrowsMessage<base::Error>(HasSubstr(GetParam().why)));
     } else {
         EXPECT_EQ(alerts::SmtpServer::fromRequest(r).port, GetParam().port);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, ServerPort,
-                         ::testing::Values(PortCase{"Default", u"25", 25},
-                                           PortCase{"Submission", u"587", 587},
-                                           PortCase{"Highest", u"65535", 65535},
-                                           PortCase{"Letter", u"25a", 0}, PortCase{"Empty", u"", 0},
-                                           PortCase{"Zero", u"0", 0}, PortCase{"Negative", u"-25", 0},
-                                           PortCase{"TooBig", u"65561", 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ServerPort,
+    ::testing::Values(PortCase{"Default", u"25", 25, ""}, PortCase{"Submission", u"587", 587, ""},
+                      PortCase{"Highest", u"65535", 65535, ""},
+                      PortCase{"Letter", u"25a", 0, "'25a' is not a valid integer value"},
+                      PortCase{"Empty", u"", 0, "'' is not a valid integer value"},
+                      PortCase{"Zero", u"0", 0, "entre 1 y 65535, no '0'"},
+                      PortCase{"Negative", u"-25", 0, "entre 1 y 65535"},
+                      PortCase{"TooBig", u"65561", 0, "entre 1 y 65535"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "alerts/MessageTemplate.h"
+#include "base/Error.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -95,12 +97,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TemplateFile, ThatCannotBeReadFailsWithItsName) {
-    try {
-        MessageTemplate::readFile(u"/nonexistent/Template_fallas.txt"_s);
-        FAIL() << "no error";
-    } catch (const std::exception& e) {
-        EXPECT_NE(std::string(e.what()).find("Template_fallas.txt"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(
+        [] { MessageTemplate::readFile(u"/nonexistent/Template_fallas.txt"_s); },
+        ::testing::ThrowsMessage<base::Error>(::testing::HasSubstr("/nonexistent/Template_fallas.txt")));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "alerts/MessageEditor.h"
 #include "alerts/MessageTemplate.h"
+#include "base/Error.h"
 
 #include "tests/support/FakeClock.h"
 #include "tests/support/SmtpPeer.h"
@@ -7,6 +8,7 @@
 #include <QJsonArray>
 #include <QTest>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -191,7 +193,8 @@ TEST_F(SmtpExchange, APortThatIsNoNumberFailsBeforeAnyConnection) {
     ASSERT_TRUE(peer.started());
     MailRequest r = requestTo(peer);
     r.smpt_server_port = peer.portText() + u"x"_s;
-    EXPECT_THROW(editor.enviar_mensaje(r), std::exception);
+    EXPECT_THAT([&] { editor.enviar_mensaje(r); },
+                ::testing::ThrowsMessage<base::Error>(::testing::HasSubstr("is not a valid integer value")));
     EXPECT_TRUE(editor.idle()) << "nothing was handed to the client";
     EXPECT_TRUE(outcomes.isEmpty());
 }

@@ -3,12 +3,13 @@
 #include <QJsonDocument>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace testsupport {
 
 SmtpPeer::SmtpPeer(const QString& mode) {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(SMTP_PEER_PYTHON),
-                    {QStringLiteral(SMTP_PEER_SCRIPT), QStringLiteral("--mode"), mode});
+    m_process.start(QStringLiteral(SMTP_PEER_PYTHON), {QStringLiteral(SMTP_PEER_SCRIPT), u"--mode"_s, mode});
     [[maybe_unused]] const bool ready = QTest::qWaitFor(
         [this] {
             readEvents();
@@ -27,8 +28,8 @@ void SmtpPeer::readEvents() {
     for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
         const QJsonObject event = QJsonDocument::fromJson(m_pending.first(end)).object();
         m_pending.remove(0, end + 1);
-        if (event.value(QStringLiteral("event")).toString() == QStringLiteral("port"))
-            m_port = static_cast<quint16>(event.value(QStringLiteral("port")).toInt());
+        if (event.value(u"event"_s).toString() == u"port"_s)
+            m_port = static_cast<quint16>(event.value(u"port"_s).toInt());
         else
             m_events.append(event);
     }
@@ -38,7 +39,7 @@ QList<QJsonObject> SmtpPeer::events(const QString& kind) {
     readEvents();
     QList<QJsonObject> found;
     for (const QJsonObject& event : m_events)
-        if (event.value(QStringLiteral("event")).toString() == kind)
+        if (event.value(u"event"_s).toString() == kind)
             found.append(event);
     return found;
 }

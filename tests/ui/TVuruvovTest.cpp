@@ -391,7 +391,7 @@ TEST_F(WindowTest, EmailShortcutOpensTheMessageEditorAndATestSendThatFailsShowsW
     const quint16 nobody = testsupport::freePort(QHostAddress(QHostAddress::LocalHost));
     onCore([this, nobody] {
         alerts::MailRequest test = alerts::MessageEditor::builtInTestRequest();
-        test.smpt_server_name = QStringLiteral("127.0.0.1");
+        test.smpt_server_name = u"127.0.0.1"_s;
         test.smpt_server_port = QString::number(nobody);
         core().alertMail().setTestRequest(test);
     });
@@ -400,13 +400,11 @@ TEST_F(WindowTest, EmailShortcutOpensTheMessageEditorAndATestSendThatFailsShowsW
     QTest::keyClick(&window(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return messageEditor().isVisible(); }, kWaitMs));
 
-    messageEditor()
-        .findChild<QComboBox*>(QStringLiteral("cboPriority"))
-        ->setCurrentText(QStringLiteral("Low"));
-    QTest::mouseClick(messageEditor().findChild<QPushButton*>(QStringLiteral("btnSend")), Qt::LeftButton);
+    messageEditor().findChild<QComboBox*>(u"cboPriority"_s)->setCurrentText(u"Low"_s);
+    QTest::mouseClick(messageEditor().findChild<QPushButton*>(u"btnSend"_s), Qt::LeftButton);
     EXPECT_FALSE(messageEditor().isVisible());
 
-    auto* box = window().findChild<QMessageBox*>(QStringLiteral("ErrorBox"));
+    auto* box = window().findChild<QMessageBox*>(u"ErrorBox"_s);
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return box->isVisible() && box->text().contains(QString::number(nobody)); }, kWaitMs));
@@ -414,13 +412,13 @@ TEST_F(WindowTest, EmailShortcutOpensTheMessageEditorAndATestSendThatFailsShowsW
 }
 
 TEST_F(WindowTest, TheMessageEditorFollowsATemplateTheCoreLoaded) {
-    const alerts::EditorState loaded{QStringLiteral("<p>@GUIA</p>"), alerts::MailPriority::High, false, {}};
+    const alerts::EditorState loaded{u"<p>@GUIA</p>"_s, alerts::MailPriority::High, false, {}};
     onCore([this, loaded] { core().alertMail().setState(loaded); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return messageEditor().state() == loaded; }, kWaitMs));
 }
 
 TEST_F(WindowTest, TheLastAlertOutcomeIsTheStatusBarsHint) {
-    onCore([this] { core().alertReport().failed(QStringLiteral("sin servidor")); });
+    onCore([this] { core().alertReport().failed(u"sin servidor"_s); });
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return window().statusBar()->toolTip() == u"Alerta de calidad no enviada: sin servidor"; },
         kWaitMs));

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 using alerts::EditorState;
@@ -32,31 +34,30 @@ protected:
 };
 
 TEST_F(MessageEditorWindow, StartsWithTheTemplateAndHighPriority) {
-    EXPECT_EQ(editor.windowTitle(), QStringLiteral("Message Editor"));
+    EXPECT_EQ(editor.windowTitle(), u"Message Editor"_s);
     EXPECT_EQ(child<QPlainTextEdit>("Memo1")->toPlainText(), alerts::MessageTemplate::defaultText());
     auto* priority = child<QComboBox>("cboPriority");
     ASSERT_EQ(priority->count(), 5);
-    EXPECT_EQ(priority->currentText(), QStringLiteral("High"));
-    EXPECT_EQ(child<QCheckBox>("chkReturnReciept")->text(), QStringLiteral("Return &Reciept"));
+    EXPECT_EQ(priority->currentText(), u"High"_s);
+    EXPECT_EQ(child<QCheckBox>("chkReturnReciept")->text(), u"Return &Reciept"_s);
     EXPECT_FALSE(child<QCheckBox>("chkReturnReciept")->isChecked());
-    EXPECT_EQ(child<QPushButton>("btnSend")->text(), QStringLiteral("Sen&d"));
+    EXPECT_EQ(child<QPushButton>("btnSend")->text(), u"Sen&d"_s);
 }
 
 TEST_F(MessageEditorWindow, SendHandsOverTheEditsThenTheTestSendAndCloses) {
     editor.open();
     ASSERT_TRUE(editor.isVisible());
-    child<QPlainTextEdit>("Memo1")->setPlainText(QStringLiteral("<p>@GUIA</p>"));
+    child<QPlainTextEdit>("Memo1")->setPlainText(u"<p>@GUIA</p>"_s);
     child<QComboBox>("cboPriority")->setCurrentIndex(static_cast<int>(MailPriority::Normal));
     child<QCheckBox>("chkReturnReciept")->click();
-    QTest::keyClicks(child<QLineEdit>("edtBCC"), QStringLiteral("oculto@example.test"));
+    QTest::keyClicks(child<QLineEdit>("edtBCC"), u"oculto@example.test"_s);
 
     QTest::mouseClick(child<QPushButton>("btnSend"), Qt::LeftButton);
 
     EXPECT_FALSE(editor.isVisible());
     ASSERT_EQ(edited.count(), 1);
     EXPECT_EQ(edited[0][0].value<EditorState>(),
-              (EditorState{QStringLiteral("<p>@GUIA</p>"), MailPriority::Normal, true,
-                           QStringLiteral("oculto@example.test")}));
+              (EditorState{u"<p>@GUIA</p>"_s, MailPriority::Normal, true, u"oculto@example.test"_s}));
     EXPECT_EQ(sendClicked.count(), 1);
 }
 
@@ -70,10 +71,8 @@ TEST_F(MessageEditorWindow, ClosingWithoutSendKeepsTheEditsOnly) {
 }
 
 TEST_F(MessageEditorWindow, FollowsTheCoresState) {
-    editor.showState(
-        {QStringLiteral("cargada"), MailPriority::Highest, true, QStringLiteral("b@example.test")});
-    EXPECT_EQ(editor.state(), (EditorState{QStringLiteral("cargada"), MailPriority::Highest, true,
-                                           QStringLiteral("b@example.test")}));
+    editor.showState({u"cargada"_s, MailPriority::Highest, true, u"b@example.test"_s});
+    EXPECT_EQ(editor.state(), (EditorState{u"cargada"_s, MailPriority::Highest, true, u"b@example.test"_s}));
 }
 
 } // namespace
