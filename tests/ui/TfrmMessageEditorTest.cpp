@@ -28,7 +28,8 @@ protected:
         return found;
     }
 
-    ui::TfrmMessageEditor editor{EditorState{alerts::MessageTemplate::defaultText()}};
+    ui::TfrmMessageEditor editor{
+        EditorState{alerts::MessageTemplate::defaultText(), MailPriority::High, false, {}}};
     QSignalSpy edited{&editor, &ui::TfrmMessageEditor::edited};
     QSignalSpy sendClicked{&editor, &ui::TfrmMessageEditor::sendClicked};
 };
