@@ -22,6 +22,7 @@ TfrmMessageEditor::TfrmMessageEditor(const alerts::EditorState& state, QWidget* 
     m_memo = new QPlainTextEdit(this);
     m_memo->setObjectName(u"Memo1"_s);
     m_memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_memo->setTabStopDistance(m_memo->fontMetrics().horizontalAdvance(u' ') * 4);
 
     m_priority = new QComboBox(this);
     m_priority->setObjectName(u"cboPriority"_s);
