@@ -3,6 +3,7 @@
 #include "app/CoreStation.h"
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/SmtpPeer.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -85,6 +86,36 @@ TEST_F(ConsoleFrontEndTest, PuertoWithWrongArgumentsShowsItsUseAndChangesNothing
     EXPECT_EQ(printed("err").count(u"Uso: puerto"_s), 4) << qPrintable(printed("err"));
     EXPECT_EQ(core->serialPort(), config::SerialPortSettings{});
     EXPECT_FALSE(console->command(u"iniciar ya"));
+}
+
+TEST_F(ConsoleFrontEndTest, CorreoSendsTheTestMailAndSaysHowItWent) {
+    auto peer = std::make_unique<testsupport::SmtpPeer>(u"no-auth"_s);
+    ASSERT_TRUE(peer->started());
+    alerts::MailRequest test = alerts::MessageEditor::builtInTestRequest();
+    test.smpt_server_name = u"127.0.0.1"_s;
+    test.smpt_server_port = peer->portText();
+    core->alertMail().setTestRequest(test);
+
+    ASSERT_TRUE(console->command(u"correo"));
+    EXPECT_TRUE(peer->waitFor(u"message"_s));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return printed("out") == u"Correo de prueba enviado\n"_s; }, kWaitMs))
+        << qPrintable(printed("out"));
+
+    peer.reset();
+    ASSERT_TRUE(console->command(u"correo"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return printed("err").startsWith(u"Correo de prueba no enviado: Servidor de correo 127.0.0.1:"_s);
+        },
+        kWaitMs))
+        << qPrintable(printed("err"));
+}
+
+TEST_F(ConsoleFrontEndTest, HowTheAlertsGoReachesStderrOncePerChange) {
+    core->alertReport().failed(u"sin servidor"_s);
+    core->alertReport().failed(u"sin servidor"_s);
+    core->alertReport().sent();
+    EXPECT_EQ(printed("err"), u"Alerta de calidad no enviada: sin servidor\nAlerta de calidad enviada\n"_s);
 }
 
 } // namespace

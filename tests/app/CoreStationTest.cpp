@@ -1,5 +1,4 @@
 #include "app/CoreStation.h"
-#include "app/ConsoleFrontEnd.h"
 
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
@@ -491,49 +490,6 @@ TEST_F(CoreStationTest, AStoredTotalThatIsNoCountIsReportedAtTheStartAndCountsFr
     EXPECT_TRUE(QTest::qWaitFor([&] { return label(Field::lProcesados) == u"1"_s; }, kWaitMs));
     EXPECT_EQ(label(Field::Lcalidad), u"100.00"_s);
     EXPECT_EQ(errors.size(), 1) << qPrintable(errors.join(u'\n'));
-}
-
-} // namespace
-
-namespace {
-
-QString readBack(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    QByteArray bytes;
-    char chunk[512];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-        bytes.append(chunk, qsizetype(got));
-    return QString::fromUtf8(bytes);
-}
-
-TEST_F(CoreStationTest, ConsoleCorreoSendsTheTestMailAndSaysHowItWent) {
-    auto peer = std::make_unique<testsupport::SmtpPeer>(u"no-auth"_s);
-    ASSERT_TRUE(peer->started());
-    storePort(QString::number(freePort()));
-    app::CoreStation& station = startUp();
-    alerts::MailRequest test = alerts::MessageEditor::builtInTestRequest();
-    test.smpt_server_name = u"127.0.0.1"_s;
-    test.smpt_server_port = peer->portText();
-    station.alertMail().setTestRequest(test);
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::tmpfile(), &std::fclose);
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> err(std::tmpfile(), &std::fclose);
-    app::ConsoleFrontEnd console(station, out.get(), err.get());
-
-    ASSERT_TRUE(console.command(u"correo"));
-    EXPECT_TRUE(peer->waitFor(u"message"_s));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return readBack(out.get()).contains(u"Correo de prueba enviado\n"_s); },
-                                kWaitMs));
-
-    peer.reset();
-    ASSERT_TRUE(console.command(u"correo"));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            return readBack(err.get()).startsWith(
-                u"Correo de prueba no enviado: Servidor de correo 127.0.0.1:"_s);
-        },
-        kWaitMs))
-        << qPrintable(readBack(err.get()));
 }
 
 } // namespace
