@@ -88,6 +88,8 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
                 else
                     m_err << u"Correo de prueba no enviado: "_s << error << Qt::endl;
             });
+    // The station stays open after a failed close; the next "salir" or signal tries again.
+    connect(&core, &CoreStation::closeFailed, this, [this] { m_closing = false; });
 }
 
 ConsoleFrontEnd::~ConsoleFrontEnd() {

@@ -147,6 +147,9 @@ void CoreStation::close(const station::WindowPlacement& placement) {
     } catch (const std::exception& e) {
         const QString message = base::messageOf(e);
         m_errors.report(message);
+        // The station may stay open for a long while, or be killed, before the operator tries
+        // again: the rows stored so far must not wait for that.
+        m_errors.guard([this] { m_executor.commit(); });
         Q_EMIT closeFailed(message);
         return;
     }

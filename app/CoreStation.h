@@ -86,8 +86,9 @@ public:
     // The close: the settings are stored, reception stops, lines still queued are worked off,
     // the camera lists and the raw logs are written and the database is released. `closed` tells
     // the front end it is done; `closeFailed` that a file could not be written and the station
-    // stays open (the settings stored, reception and the tick stopped). A mail still in flight
-    // gets `kCloseMailWait` to finish before the database is released; the close never blocks.
+    // stays open (the settings stored, reception and the tick stopped, the open transaction
+    // committed); a later close starts over. A mail still in flight gets `kCloseMailWait` to finish
+    // before the database is released; the close never blocks.
     void close(const station::WindowPlacement& placement = station::WindowPlacement::designed());
 
 Q_SIGNALS:

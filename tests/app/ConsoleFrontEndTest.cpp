@@ -1,17 +1,27 @@
 #include "app/ConsoleFrontEnd.h"
 
 #include "app/CoreStation.h"
+#include "config/SettingsStore.h"
+#include "station/FormStorage.h"
+#include "storage/StatementExecutor.h"
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/SmtpPeer.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -116,6 +126,103 @@ TEST_F(ConsoleFrontEndTest, HowTheAlertsGoReachesStderrOncePerChange) {
     core->alertReport().failed(u"sin servidor"_s);
     core->alertReport().sent();
     EXPECT_EQ(printed("err"), u"Alerta de calidad no enviada: sin servidor\nAlerta de calidad enviada\n"_s);
+}
+
+const QString kDeviceLine = u"\x02H00001!000123!PQ12RS34TU56VW78XY90ZZ ROUTE 55!GT10HJ20KM30NP40QR50ST!"
+                            u"GUIA0001ZXWV0002TSRQ0003|4.5|P01!A01!012.5x030.0x045.5\tXYZ\t\n"_s;
+
+// A queue item as the network intake makes it from a device line.
+QString item(const QString& origin, const QString& deviceLine) {
+    return u"\x02"_s + origin + u'\t' + deviceLine;
+}
+
+// The console front end over a core on the test's own thread, the station started in a working
+// directory of its own with its database;
+// what it prints goes to two files the test reads back.
+class ConsoleStationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_work.isValid());
+        ASSERT_TRUE(m_config.isValid());
+        ASSERT_TRUE(m_out.open());
+        ASSERT_TRUE(m_err.open());
+        m_previous = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(m_work.path()));
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+        config::SettingsStore store(m_config.filePath(u"OrvaneDB.reg"_s));
+        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s,
+                          QString::number(probe.serverPort()));
+        store.save();
+    }
+
+    void TearDown() override {
+        m_console.reset();
+        m_core.reset();
+        if (m_outFile)
+            std::fclose(m_outFile);
+        if (m_errFile)
+            std::fclose(m_errFile);
+        QDir::setCurrent(m_previous);
+    }
+
+    app::CoreStation& core() {
+        if (!m_core)
+            m_core = std::make_unique<app::CoreStation>(m_config.filePath(u"OrvaneDB.reg"_s));
+        return *m_core;
+    }
+
+    app::ConsoleFrontEnd& console() {
+        if (!m_console) {
+            m_outFile = ::fdopen(::dup(m_out.handle()), "w");
+            m_errFile = ::fdopen(::dup(m_err.handle()), "w");
+            m_console = std::make_unique<app::ConsoleFrontEnd>(core(), m_outFile, m_errFile);
+        }
+        return *m_console;
+    }
+
+    // The console and the core as the program puts them together, the station started.
+    void startUp() {
+        console();
+        core().startUp();
+    }
+
+    // Rows in the station's database, read over a connection of the test's own.
+    QString rowCount() {
+        storage::StatementExecutor reader;
+        reader.setDatabaseName(u"ROVEZOD30.FDB"_s);
+        EXPECT_TRUE(reader.consultar(u"select count(*) from paquetes"_s))
+            << qPrintable(reader.ultimo_error());
+        return reader.ultimo_resultado();
+    }
+
+private:
+    QTemporaryDir m_work;
+    QTemporaryDir m_config;
+    QTemporaryFile m_out;
+    QTemporaryFile m_err;
+    FILE* m_outFile = nullptr;
+    FILE* m_errFile = nullptr;
+    QString m_previous;
+    std::unique_ptr<app::CoreStation> m_core;
+    std::unique_ptr<app::ConsoleFrontEnd> m_console;
+};
+
+TEST_F(ConsoleStationTest, FailedCloseCommitsTheRowsAndTheNextSalirClosesOnceTheCauseIsGone) {
+    startUp();
+    for (int i = 0; i < 3; ++i)
+        core().queue().append(item(u"127.0.0.1"_s, kDeviceLine));
+    ASSERT_TRUE(QDir().mkdir(u"NombreCamaras.txt"_s));
+    QSignalSpy failed(&core(), &app::CoreStation::closeFailed);
+    QSignalSpy finished(&console(), &app::ConsoleFrontEnd::finished);
+
+    ASSERT_TRUE(console().command(u"salir"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, kWaitMs));
+    EXPECT_EQ(rowCount(), u"3"_s);
+
+    ASSERT_TRUE(QDir().rmdir(u"NombreCamaras.txt"_s));
+    ASSERT_TRUE(console().command(u"salir"));
+    EXPECT_TRUE(finished.wait(kWaitMs));
 }
 
 } // namespace
