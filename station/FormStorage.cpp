@@ -2,8 +2,6 @@
 
 #include "config/ConfigError.h"
 
-#include <QRegularExpression>
-
 #include <array>
 #include <cmath>
 #include <variant>
@@ -199,13 +197,33 @@ bool onMonitor(const ScreenLayout& screen, int x, int y) {
                        [&](const PlacementRect& m) { return m.contains(x, y); });
 }
 
+// The index of an "ItemN" value name, or -1 for any other name.
+qsizetype itemIndex(QStringView valueName) {
+    if (!valueName.startsWith(u"Item", Qt::CaseInsensitive) || valueName.size() == 4 || valueName.size() > 13)
+        return -1;
+    qsizetype index = 0;
+    for (const QChar c : valueName.sliced(4)) {
+        if (c < u'0' || c > u'9')
+            return -1;
+        index = index * 10 + (c.unicode() - u'0');
+    }
+    return index;
+}
+
 QStringList readList(const config::SettingsStore& store, const QString& key) {
-    // A count beyond the values the key holds can only name missing items: no longer a list.
-    const qint32 count = std::clamp<qint32>(store.readInteger(key, kCount, 0), 0,
-                                            static_cast<qint32>(store.valueNames(key).size()));
+    // Items 0 to Count - 1, up to the last one the key holds: a Count beyond them names only
+    // missing items, and those would come back as empty lines. A gap before the last keeps its
+    // place, so that a camera name stays beside its address.
+    const qint32 count = store.readInteger(key, kCount, 0);
+    qsizetype end = 0;
+    for (const QString& valueName : store.valueNames(key)) {
+        const qsizetype index = itemIndex(valueName);
+        if (index >= 0 && index < count)
+            end = std::max(end, index + 1);
+    }
     QStringList items;
-    items.reserve(count);
-    for (qint32 i = 0; i < count; ++i)
+    items.reserve(end);
+    for (qsizetype i = 0; i < end; ++i)
         items.append(store.readString(key, itemName(i)));
     return items;
 }
@@ -213,12 +231,8 @@ QStringList readList(const config::SettingsStore& store, const QString& key) {
 void writeList(config::SettingsStore& store, const QString& key, const QStringList& items) {
     for (qsizetype i = 0; i < items.size(); ++i)
         store.writeString(key, itemName(i), items[i]);
-    static const QRegularExpression item(u"^Item(\\d+)$"_s, QRegularExpression::CaseInsensitiveOption);
     for (const QString& valueName : store.valueNames(key)) {
-        const QRegularExpressionMatch m = item.match(valueName);
-        bool ok = false;
-        const qsizetype index = m.hasMatch() ? m.captured(1).toLongLong(&ok) : -1;
-        if (ok && index >= items.size())
+        if (itemIndex(valueName) >= items.size())
             store.deleteValue(key, valueName);
     }
     store.writeInteger(key, kCount, static_cast<qint32>(items.size()));

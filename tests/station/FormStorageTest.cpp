@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -172,13 +173,58 @@ TEST_F(FormStorageTest, AValueOfTheWrongKindIsSkippedAndTheRestRestored) {
     EXPECT_EQ(r->settings.real(SettingId::Gcm), 10.0);
     EXPECT_EQ(r->settings.real(SettingId::evc128), 12.0);
     EXPECT_EQ(r->settings.lines(SettingId::Maillist), defaults.lines(SettingId::Maillist));
-    EXPECT_EQ(r->settings.lines(SettingId::LogCamNombre).lines(), (QStringList{u"10.0.0.1=Norte"_s, u""_s}));
+    EXPECT_EQ(r->settings.lines(SettingId::LogCamNombre).lines(), QStringList{u"10.0.0.1=Norte"_s});
     EXPECT_EQ(r->port.Baud, 19200);
     EXPECT_EQ(r->port.ComNumber, 4);
     EXPECT_EQ(r->port.parity, config::Parity::Odd);
     EXPECT_EQ(r->port.SWFlowOptions, config::SoftwareFlow::None);
     EXPECT_EQ(r->panel.text(station::Field::Lbuenos), u"12"_s);
 }
+
+namespace {
+
+struct ListCase {
+    const char* name;
+    qint32 count;
+    std::vector<int> stored; // the item indexes the key holds; item i reads "i"
+    QStringList restored;
+};
+
+void PrintTo(const ListCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StoredListCase : public FormStorageTest, public ::testing::WithParamInterface<ListCase> {};
+
+} // namespace
+
+// The list comes back with the items the key holds and no more; the next store writes what came back.
+TEST_P(StoredListCase, ComesBackWithTheItemsItHoldsAndIsStoredSo) {
+    const ListCase& c = GetParam();
+    const QString list = kKey + u"\\LogCamNombre_Lines"_s;
+    edit([&](config::SettingsStore& s) {
+        s.writeInteger(list, u"Count"_s, c.count);
+        for (const int i : c.stored)
+            s.writeString(list, u"Item"_s + QString::number(i), QString::number(i));
+    });
+    {
+        auto r = run();
+        r->form.restore(kScreen);
+        EXPECT_EQ(r->settings.lines(SettingId::LogCamNombre).lines(), c.restored);
+        ASSERT_TRUE(r->form.store(WindowPlacement::designed()));
+    }
+    const config::SettingsStore s = saved();
+    EXPECT_EQ(s.readInteger(list, u"Count"), c.restored.size());
+    EXPECT_FALSE(s.valueExists(list, u"Item"_s + QString::number(c.restored.size())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Count, StoredListCase,
+                         ::testing::Values(ListCase{"BeyondTheItems", 5, {0, 1, 2}, {u"0"_s, u"1"_s, u"2"_s}},
+                                           ListCase{"FarBeyond", 1000, {0}, {u"0"_s}},
+                                           ListCase{"BelowTheItems", 2, {0, 1, 2}, {u"0"_s, u"1"_s}},
+                                           ListCase{"GapKeepsItsPlace", 3, {0, 2}, {u"0"_s, u""_s, u"2"_s}},
+                                           ListCase{"Negative", -1, {0}, {}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
 
