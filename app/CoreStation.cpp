@@ -141,10 +141,10 @@ void CoreStation::setSerialPort(const config::SerialPortSettings& chosen) {
 }
 
 void CoreStation::close(const station::WindowPlacement& placement) {
-    m_formStorage.store(placement);
     try {
         formClose();
     } catch (const std::exception& e) {
+        m_formStorage.store(placement);
         const QString message = base::messageOf(e);
         m_errors.report(message);
         // The station may stay open for a long while, or be killed, before the operator tries
@@ -153,6 +153,10 @@ void CoreStation::close(const station::WindowPlacement& placement) {
         Q_EMIT closeFailed(message);
         return;
     }
+    // Stored after the save on close, which wrote the Ethernet log's lines to their file and
+    // emptied the list: stored before it, the same lines would come back and be written again at
+    // every close.
+    m_formStorage.store(placement);
     if (!m_editor.idle()) {
         m_closeWait.start(m_closeMailWait);
         return;

@@ -83,8 +83,8 @@ public:
     // the settings stay.
     Q_INVOKABLE void setSerialPort(const config::SerialPortSettings& chosen);
 
-    // The close: the settings are stored, reception stops, lines still queued are worked off,
-    // the camera lists and the raw logs are written and the database is released. `closed` tells
+    // The close: reception stops, lines still queued are worked off, the camera lists and the
+    // raw logs are written, the settings are stored and the database is released. `closed` tells
     // the front end it is done; `closeFailed` that a file could not be written and the station
     // stays open (the settings stored, reception and the tick stopped, the open transaction
     // committed); a later close starts over. A mail still in flight gets `kCloseMailWait` to finish

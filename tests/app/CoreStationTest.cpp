@@ -113,6 +113,9 @@ protected:
 
     QString label(Field field) { return core().panel().text(field); }
 
+    // The next core() is a new run of the station over the same files.
+    void endRun() { m_core.reset(); }
+
     // Rows in the station's database; the station must have released it.
     QString rowCount() {
         storage::StatementExecutor reader;
@@ -298,6 +301,29 @@ TEST_F(CoreStationTest, SideFileWriteFailureEndsTheCloseAfterTheSettingsWereStor
     config::SettingsStore stored(settingsFile());
     ASSERT_FALSE(stored.load().has_value());
     EXPECT_EQ(stored.readString(station::FormStorage::kKey, u"Eddb_Text"_s), u"otra.fdb"_s);
+}
+
+TEST_F(CoreStationTest, EthernetLogLinesAreWrittenOnceAcrossRuns) {
+    const QString items = station::FormStorage::kKey.toString() + u"\\logEthernet_Items"_s;
+    {
+        config::SettingsStore store(settingsFile());
+        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(freePort()));
+        store.writeString(items, u"Item0"_s, u"linea uno");
+        store.writeString(items, u"Item1"_s, u"linea dos");
+        store.writeInteger(items, u"Count"_s, 2);
+        store.save();
+    }
+    for (int run = 0; run < 2; ++run) {
+        startUp().close();
+        endRun();
+    }
+
+    const QStringList written = QDir(u"Ethernet"_s).entryList(QDir::Files);
+    ASSERT_EQ(written.size(), 1) << qPrintable(written.join(u' '));
+    EXPECT_EQ(contents(u"Ethernet/"_s + written.first()), "linea uno\r\nlinea dos\r\n");
+    config::SettingsStore stored(settingsFile());
+    ASSERT_FALSE(stored.load().has_value());
+    EXPECT_EQ(stored.readInteger(items, u"Count"_s, -1), 0);
 }
 
 // --- no line is lost ------------------------------------------------------------------------------
