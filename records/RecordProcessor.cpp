@@ -9,6 +9,8 @@
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 
 namespace records {
@@ -159,7 +161,14 @@ bool RecordProcessor::processFrame(const QString& frame) {
     panel.setText(Field::lpeso, es_numero(weight) ? weight.toString() : u"0"_s);
     panel.setText(Field::lplaza, afterBar(rest).toString());
 
-    const double pesoVolumen = volumetricWeight(hValue.value_or(0), wValue.value_or(0), lValue.value_or(0));
+    double pesoVolumen = volumetricWeight(hValue.value_or(0), wValue.value_or(0), lValue.value_or(0));
+    // Dimensions that are numbers each but whose product has no double: as unusable as a
+    // dimension that is no number.
+    if (!std::isfinite(pesoVolumen)) {
+        for (const Field f : {Field::Lhhh, Field::lwww, Field::llll})
+            panel.setText(f, u"0"_s);
+        pesoVolumen = 0;
+    }
     panel.setText(Field::lpesov, generalForm(pesoVolumen));
     if (pesoVolumen == 0)
         words.dimensions = false;
