@@ -83,7 +83,7 @@ void CoreStation::start() {
         m_serial.start();
     } catch (const std::exception&) {
     }
-    const qint64 port = base::toInteger(m_settings.text(SettingId::Edpuerto));
+    const qint32 port = base::toInteger(m_settings.text(SettingId::Edpuerto));
     m_server.start(static_cast<quint16>(port & 0xFFFF));
     m_panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :"_s + QString::number(m_server.port()));
 }

@@ -5,8 +5,9 @@
 namespace base {
 
 // The station's text-to-integer conversion: optional blanks in front, an optional sign and decimal
-// digits, nothing after them. Fails with "'%s' is not a valid integer value".
-qint64 toInteger(QStringView text);
+// digits, nothing after them, within the 32-bit signed range. Fails with "'%s' is not a valid
+// integer value".
+qint32 toInteger(QStringView text);
 
 QString notValidIntegerMessage(QStringView text);
 

@@ -98,7 +98,8 @@ void LivePanel::setText(Field field, QString text) {
 }
 
 void LivePanel::increment(Field field) {
-    setText(field, QString::number(base::toInteger(text(field)) + 1));
+    // A 32-bit counter goes round after its largest value.
+    setText(field, QString::number(static_cast<qint32>(static_cast<quint32>(base::toInteger(text(field))) + 1u)));
 }
 
 void LivePanel::setLit(Light light, bool lit) {

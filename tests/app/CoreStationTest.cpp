@@ -203,6 +203,9 @@ INSTANTIATE_TEST_SUITE_P(
     Edpuerto, FirstStartFails,
     ::testing::Values(FailingCase{"NotAnInteger", [](quint16) { return u"abc"_s; },
                                   [](quint16) { return u"'abc' is not a valid integer value"_s; }},
+                      // Beyond 32 bits, rather than listening on what its low bits say (38209).
+                      FailingCase{"WiderThan32Bits", [](quint16) { return u"4295005505"_s; },
+                                  [](quint16) { return u"'4295005505' is not a valid integer value"_s; }},
                       FailingCase{"PortInUse", [](quint16 busy) { return QString::number(busy); },
                                   [](quint16) { return kPortInUse; }}),
     [](const auto& info) { return info.param.name; });

@@ -53,7 +53,8 @@ TEST(LivePanel, CounterContinuesFromARestoredText) {
 }
 
 TEST(LivePanel, CounterThatIsNotAnIntegerFailsAndKeepsItsText) {
-    for (const char16_t* bad : {u"abc", u"", u"12 ", u"1.5", u"0x10"}) {
+    for (const char16_t* bad :
+         {u"abc", u"", u"12 ", u"1.5", u"0x10", u"2147483648", u"-2147483649", u"4294967308"}) {
         LivePanel panel;
         panel.setText(Field::fem, QString::fromUtf16(bad));
         QSignalSpy spy(&panel, &LivePanel::fieldChanged);
