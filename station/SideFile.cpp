@@ -4,6 +4,7 @@
 #include "station/StationError.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -77,13 +78,25 @@ std::optional<config::LineList> SideFile::readIfExists() {
 }
 
 void SideFile::write(const config::LineList& list) const {
+    const QByteArray bytes = encode(list.text(), m_encoding);
     // Written whole or not at all: a failed close must not leave the operator a cut-off list.
     QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw StationError(u"Cannot create file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
-    const QByteArray bytes = encode(list.text(), m_encoding);
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        throw StationError(u"Cannot write file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
+    if (file.open(QIODevice::WriteOnly)) {
+        if (file.write(bytes) != bytes.size() || !file.commit())
+            throw StationError(u"Cannot write file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
+        return;
+    }
+    // A folder the station may not create files in can still hold a file it may write: then the
+    // file is overwritten where it is, as the only way left to keep the list.
+    if (QFileInfo(m_fileName).isFile()) {
+        QFile inPlace(m_fileName);
+        if (!inPlace.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw StationError(u"Cannot create file \"%1\". %2"_s.arg(m_fileName, inPlace.errorString()));
+        if (inPlace.write(bytes) != bytes.size() || !inPlace.flush())
+            throw StationError(u"Cannot write file \"%1\". %2"_s.arg(m_fileName, inPlace.errorString()));
+        return;
+    }
+    throw StationError(u"Cannot create file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
 }
 
 } // namespace station

@@ -12,6 +12,12 @@
 
 #include <string>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using station::SideFile;
 using station::SideFileEncoding;
@@ -102,6 +108,61 @@ TEST(SideFile, RaisesWhenAnExistingFileCannotBeRead) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(u"turno.txt"_s)); // there, but no file to read
     SideFile side(dir.filePath(u"turno.txt"_s));
     EXPECT_THROW(side.readIfExists(), StationError);
+}
+
+// Makes a folder refuse new entries for as long as it lives: read-only for a user, immutable for
+// root (whom permissions do not stop). Empty when the system allows neither.
+class LockedFolder final {
+public:
+    explicit LockedFolder(const QString& path)
+        : m_path(QFile::encodeName(path)) {
+        if (::geteuid() != 0) {
+            m_locked = ::chmod(m_path.constData(), 0555) == 0;
+            return;
+        }
+        m_locked = setImmutable(true);
+    }
+    ~LockedFolder() {
+        if (!m_locked)
+            return;
+        if (::geteuid() != 0)
+            ::chmod(m_path.constData(), 0755);
+        else
+            setImmutable(false);
+    }
+    Q_DISABLE_COPY_MOVE(LockedFolder)
+
+    bool locked() const { return m_locked; }
+
+private:
+    bool setImmutable(bool on) const {
+        const int fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return done;
+    }
+
+    QByteArray m_path;
+    bool m_locked = false;
+};
+
+TEST(SideFile, WritableFileInAFolderThatRefusesNewFilesIsOverwrittenInPlace) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"camaras.txc"_s);
+    writeBytes(path, "10.0.0.1\r\n");
+    const LockedFolder folder(dir.path());
+    if (!folder.locked())
+        GTEST_SKIP() << "this system cannot make a folder refuse new files";
+
+    SideFile(path).write(config::LineList::fromLines({u"10.0.0.2"_s, u"*"_s}));
+
+    EXPECT_EQ(readBytes(path), QByteArray("10.0.0.2\r\n*\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{u"camaras.txc"_s});
 }
 
 TEST(SideFile, RaisesWhenTheFileCannotBeWritten) {
