@@ -14,6 +14,9 @@ namespace app {
 
 namespace {
 
+// SIGHUP too: a station started from a terminal that goes away still closes as it should.
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 int g_signalPipe[2] = {-1, -1};
 
 // The parity words of the port dialog.
@@ -94,8 +97,8 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObjec
 
 ConsoleFrontEnd::~ConsoleFrontEnd() {
     if (m_signals) {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
+        for (const int signal : kTerminationSignals)
+            std::signal(signal, SIG_DFL);
         ::close(g_signalPipe[0]);
         ::close(g_signalPipe[1]);
         g_signalPipe[0] = g_signalPipe[1] = -1;
@@ -113,8 +116,8 @@ void ConsoleFrontEnd::attach() {
             [[maybe_unused]] const auto got = ::read(g_signalPipe[0], &byte, 1);
             requestClose();
         });
-        std::signal(SIGINT, onTerminationSignal);
-        std::signal(SIGTERM, onTerminationSignal);
+        for (const int signal : kTerminationSignals)
+            std::signal(signal, onTerminationSignal);
     }
 }
 

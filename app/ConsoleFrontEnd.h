@@ -17,9 +17,9 @@ class CoreStation;
 // The station without a window: prints the status texts, the serial lines, every error report
 // (errors on stderr) and how the alert mails go, reads the commands iniciar, parar, guardar, reset,
 // puerto, correo (the test mail) and salir from standard input, and runs the close sequence on
-// SIGINT and SIGTERM. Lives on the main thread; the core runs on its own. Construct it while the
-// core is still on this thread: it reads the serial port settings once, and follows their changes
-// from then on.
+// SIGINT, SIGTERM and SIGHUP. Lives on the main thread; the core runs on its own. Construct it
+// while the core is still on this thread: it reads the serial port settings once, and follows
+// their changes from then on.
 class ConsoleFrontEnd final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ConsoleFrontEnd)

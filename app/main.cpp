@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     storage::leaveTerminationSignalsToTheStation();
+    // A reader of the station's output that goes away must not end the station: a write to it
+    // fails instead, and the station goes on storing its rows.
+    std::signal(SIGPIPE, SIG_IGN);
     const int status = app::windowBuiltIn() && !parser.isSet(console) && displayAvailable()
                            ? app::runWindow(argc, argv)
                            : app::runConsole(argc, argv);
