@@ -52,44 +52,49 @@ extern "C" void onTerminationSignal(int) {
 
 } // namespace
 
-ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObject* parent)
+ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype outputLimit, QObject* parent)
     : QObject(parent)
     , m_core(core)
-    , m_out(out)
-    , m_err(err)
+    , m_out(out, outputLimit)
+    , m_err(err, outputLimit)
     , m_serialPort(core.serialPort()) {
     using station::Field;
     connect(&core.panel(), &station::LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
         m_shown[static_cast<int>(field)] = text;
         if (field == Field::Label1 || field == Field::Label51)
-            m_out << text << Qt::endl;
+            printStatus(text);
         else if (field == Field::lProcesados)
             printRecord();
     });
     connect(&core.errors(), &base::ErrorReport::reported, this,
-            [this](const QString& message) { m_err << message << Qt::endl; });
-    connect(&core, &CoreStation::closed, this, &ConsoleFrontEnd::finished);
+            [this](const QString& message) { m_err.writeLine(message, 2); });
+    connect(&core, &CoreStation::closed, this, [this] {
+        // The last lines get a moment to reach a slow reader; a stalled one does not hold the end.
+        m_out.drain(2000);
+        m_err.drain(2000);
+        Q_EMIT finished();
+    });
     // Serial lines are not records; they are shown as they come, control characters as blanks.
     connect(&core.logRS232(), &station::RawLog::appended, this, [this](QString entry) {
         for (QChar& c : entry) {
             if (c.unicode() < 0x20)
                 c = u' ';
         }
-        m_out << u"rs232: "_s << entry << Qt::endl;
+        printStatus(u"rs232: "_s + entry);
     });
     connect(&core, &CoreStation::serialPortChanged, this,
             [this](const config::SerialPortSettings& settings) { m_serialPort = settings; });
     // How the alerts go, once per change; the test mail's outcome every time it is asked for.
     connect(&core.alertReport(), &alerts::AlertReport::changed, this,
-            [this](const QString& text) { m_err << text << Qt::endl; });
+            [this](const QString& text) { m_err.writeLine(text, 2); });
     connect(&core.alertMail(), &alerts::MessageEditor::sendFinished, this,
             [this](alerts::MailOutbox::Kind kind, const QString& error) {
                 if (kind != alerts::MailOutbox::Kind::Test)
                     return;
                 if (error.isEmpty())
-                    m_out << u"Correo de prueba enviado"_s << Qt::endl;
+                    printStatus(u"Correo de prueba enviado"_s);
                 else
-                    m_err << u"Correo de prueba no enviado: "_s << error << Qt::endl;
+                    m_err.writeLine(u"Correo de prueba no enviado: "_s + error, 2);
             });
     // The station stays open after a failed close; the next "salir" or signal tries again.
     connect(&core, &CoreStation::closeFailed, this, [this] { m_closing = false; });
@@ -125,9 +130,25 @@ void ConsoleFrontEnd::printRecord() {
     using station::Field;
     // The guide is still shown when the count moves; it is cleared right after.
     const auto shown = [this](Field f) { return m_shown[static_cast<int>(f)]; };
-    m_out << shown(Field::Lfecha) << u' ' << shown(Field::Lorigen) << u' ' << shown(Field::LC128) << u' '
-          << shown(Field::Lhhh) << u'x' << shown(Field::llll) << u'x' << shown(Field::lwww) << u' '
-          << shown(Field::lpeso) << u' ' << shown(Field::lpesov) << u' ' << shown(Field::lStatus) << Qt::endl;
+    const QString line = shown(Field::Lfecha) + u' ' + shown(Field::Lorigen) + u' ' + shown(Field::LC128) +
+                         u' ' + shown(Field::Lhhh) + u'x' + shown(Field::llll) + u'x' + shown(Field::lwww) +
+                         u' ' + shown(Field::lpeso) + u' ' + shown(Field::lpesov) + u' ' +
+                         shown(Field::lStatus);
+    // After lines were left out, the count goes first, in the place where they are missing.
+    QStringList lines;
+    if (m_hidden > 0)
+        lines.append(u"(%1 l\u00edneas no mostradas)"_s.arg(m_hidden));
+    lines.append(line);
+    if (m_out.writeLines(lines))
+        m_hidden = 0;
+    else
+        ++m_hidden;
+}
+
+// Status texts are few and tell what the station is doing: they get twice the room of record lines.
+void ConsoleFrontEnd::printStatus(const QString& text) {
+    if (!m_out.writeLine(text, 2))
+        ++m_hidden;
 }
 
 void ConsoleFrontEnd::readInput() {
@@ -143,8 +164,9 @@ void ConsoleFrontEnd::readInput() {
         const QString line = QString::fromLocal8Bit(m_pending.first(end)).trimmed().toLower();
         m_pending.remove(0, end + 1);
         if (!line.isEmpty() && !command(line))
-            m_err << u"Orden desconocida: "_s << line
-                  << u" (iniciar, parar, guardar, reset, puerto, correo, salir)"_s << Qt::endl;
+            m_err.writeLine(u"Orden desconocida: "_s + line +
+                                u" (iniciar, parar, guardar, reset, puerto, correo, salir)"_s,
+                            2);
     }
 }
 
@@ -179,9 +201,10 @@ bool ConsoleFrontEnd::command(QStringView line) {
 void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
     if (arguments.isEmpty()) {
         const config::SerialPortSettings& s = m_serialPort;
-        m_out << u"Puerto serial: "_s << (s.ComNumber > 0 ? u"COM%1"_s.arg(s.ComNumber) : u"Ninguno"_s)
-              << u", Baudios: "_s << s.Baud << u", Data bits: "_s << s.DataBits << u", Bits de parada: "_s
-              << s.StopBits << u", Paridad: "_s << parityWord(s.parity) << Qt::endl;
+        printStatus(u"Puerto serial: "_s + (s.ComNumber > 0 ? u"COM%1"_s.arg(s.ComNumber) : u"Ninguno"_s) +
+                    u", Baudios: "_s + QString::number(s.Baud) + u", Data bits: "_s +
+                    QString::number(s.DataBits) + u", Bits de parada: "_s + QString::number(s.StopBits) +
+                    u", Paridad: "_s + parityWord(s.parity));
         return;
     }
     std::optional<config::Parity> parity;
@@ -197,9 +220,10 @@ void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
         }
     }
     if (!com || !baud || !dataBits || !stopBits || !parity) {
-        m_err << u"Uso: puerto [N BAUDIOS DATABITS BITSDEPARADA PARIDAD], con PARIDAD ninguno, impar, par, "
-                 u"marca o espacio; N 0 es ninguno"_s
-              << Qt::endl;
+        m_err.writeLine(
+            u"Uso: puerto [N BAUDIOS DATABITS BITSDEPARADA PARIDAD], con PARIDAD ninguno, impar, par, "
+            u"marca o espacio; N 0 es ninguno"_s,
+            2);
         return;
     }
     config::SerialPortSettings chosen = m_serialPort;

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/ConsoleOutput.h"
 #include "config/SerialPortSettings.h"
 #include "station/PanelIds.h"
 
 #include <QObject>
 #include <QSocketNotifier>
-#include <QTextStream>
 
 #include <array>
 #include <memory>
@@ -25,7 +25,11 @@ class ConsoleFrontEnd final : public QObject {
     Q_DISABLE_COPY_MOVE(ConsoleFrontEnd)
 
 public:
-    ConsoleFrontEnd(CoreStation& core, FILE* out, FILE* err, QObject* parent = nullptr);
+    // Prints to the descriptors `out` and `err`, keeping at most `outputLimit` bytes for a reader
+    // that does not keep up; record lines that do not fit are left out and counted, and the count is
+    // printed once there is room again.
+    ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype outputLimit = ConsoleOutput::kDefaultLimit,
+                    QObject* parent = nullptr);
     ~ConsoleFrontEnd() override;
 
     // Starts listening to standard input and to the termination signals.
@@ -42,14 +46,16 @@ private:
     void readInput();
     // One line per stored record, from the fields as the panel showed them when it was counted.
     void printRecord();
+    void printStatus(const QString& text);
     void requestClose();
     // "puerto" prints the serial port settings; "puerto N BAUD DATABITS STOPBITS PARITY" applies
     // new ones as the port dialog does.
     void puerto(const QList<QStringView>& arguments);
 
     CoreStation& m_core;
-    QTextStream m_out;
-    QTextStream m_err;
+    ConsoleOutput m_out;
+    ConsoleOutput m_err;
+    qint64 m_hidden = 0; // lines left out since the last that was printed
     std::unique_ptr<QSocketNotifier> m_input;
     std::unique_ptr<QSocketNotifier> m_signals;
     QByteArray m_pending;

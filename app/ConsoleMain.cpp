@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace app {
@@ -17,7 +19,7 @@ int runConsole(int argc, char** argv) {
     auto core = std::make_unique<CoreStation>();
     core->moveToThread(&coreThread);
 
-    ConsoleFrontEnd console(*core, stdout, stderr);
+    ConsoleFrontEnd console(*core, STDOUT_FILENO, STDERR_FILENO);
     QObject::connect(&console, &ConsoleFrontEnd::finished, &application, &QCoreApplication::quit);
     console.attach();
 

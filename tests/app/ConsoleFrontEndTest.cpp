@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -18,9 +19,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -37,9 +38,11 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         ASSERT_TRUE(device.isOpen());
         ASSERT_TRUE(dosdevices.link(3, device.slavePath()));
-        m_out = std::fopen(qPrintable(m_dir.filePath(u"out"_s)), "w");
-        m_err = std::fopen(qPrintable(m_dir.filePath(u"err"_s)), "w");
-        ASSERT_TRUE(m_out && m_err);
+        m_out = ::open(QFile::encodeName(m_dir.filePath(u"out"_s)).constData(),
+                       O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        m_err = ::open(QFile::encodeName(m_dir.filePath(u"err"_s)).constData(),
+                       O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_TRUE(m_out >= 0 && m_err >= 0);
         core = std::make_unique<app::CoreStation>(m_dir.filePath(u"OrvaneDB.reg"_s));
         console = std::make_unique<app::ConsoleFrontEnd>(*core, m_out, m_err);
     }
@@ -47,8 +50,8 @@ protected:
     void TearDown() override {
         console.reset();
         core.reset();
-        std::fclose(m_out);
-        std::fclose(m_err);
+        ::close(m_out);
+        ::close(m_err);
     }
 
     QString printed(const char* name) const {
@@ -63,8 +66,8 @@ protected:
 
 private:
     QTemporaryDir m_dir;
-    FILE* m_out = nullptr;
-    FILE* m_err = nullptr;
+    int m_out = -1;
+    int m_err = -1;
 };
 
 TEST_F(ConsoleFrontEndTest, PuertoPrintsTheSettingsAndAppliesNewOnesLikeThePortDialog) {
@@ -159,10 +162,6 @@ protected:
     void TearDown() override {
         m_console.reset();
         m_core.reset();
-        if (m_outFile)
-            std::fclose(m_outFile);
-        if (m_errFile)
-            std::fclose(m_errFile);
         QDir::setCurrent(m_previous);
     }
 
@@ -172,19 +171,32 @@ protected:
         return *m_core;
     }
 
-    app::ConsoleFrontEnd& console() {
-        if (!m_console) {
-            m_outFile = ::fdopen(::dup(m_out.handle()), "w");
-            m_errFile = ::fdopen(::dup(m_err.handle()), "w");
-            m_console = std::make_unique<app::ConsoleFrontEnd>(core(), m_outFile, m_errFile);
-        }
+    // Standard output goes to `out` when given, else to a file that output() reads back.
+    app::ConsoleFrontEnd& console(int out = -1, qsizetype outputLimit = app::ConsoleOutput::kDefaultLimit) {
+        if (!m_console)
+            m_console = std::make_unique<app::ConsoleFrontEnd>(core(), out < 0 ? m_out.handle() : out,
+                                                               m_err.handle(), outputLimit);
         return *m_console;
     }
 
     // The console and the core as the program puts them together, the station started.
-    void startUp() {
-        console();
+    void startUp(int out = -1, qsizetype outputLimit = app::ConsoleOutput::kDefaultLimit) {
+        console(out, outputLimit);
         core().startUp();
+    }
+
+    QString output() const { return contents(m_out.fileName()); }
+    QString errorOutput() const { return contents(m_err.fileName()); }
+
+    void queueLines(int count, const QString& line = kDeviceLine) {
+        for (int i = 0; i < count; ++i)
+            core().queue().append(item(u"127.0.0.1"_s, line));
+    }
+
+    bool processed(int count) {
+        return QTest::qWaitFor(
+            [&] { return core().panel().text(station::Field::lProcesados) == QString::number(count); },
+            kWaitMs);
     }
 
     // Rows in the station's database, read over a connection of the test's own.
@@ -199,10 +211,13 @@ protected:
 private:
     QTemporaryDir m_work;
     QTemporaryDir m_config;
+    static QString contents(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : u"<unreadable>"_s;
+    }
+
     QTemporaryFile m_out;
     QTemporaryFile m_err;
-    FILE* m_outFile = nullptr;
-    FILE* m_errFile = nullptr;
     QString m_previous;
     std::unique_ptr<app::CoreStation> m_core;
     std::unique_ptr<app::ConsoleFrontEnd> m_console;
@@ -210,8 +225,7 @@ private:
 
 TEST_F(ConsoleStationTest, FailedCloseCommitsTheRowsAndTheNextSalirClosesOnceTheCauseIsGone) {
     startUp();
-    for (int i = 0; i < 3; ++i)
-        core().queue().append(item(u"127.0.0.1"_s, kDeviceLine));
+    queueLines(3);
     ASSERT_TRUE(QDir().mkdir(u"NombreCamaras.txt"_s));
     QSignalSpy failed(&core(), &app::CoreStation::closeFailed);
     QSignalSpy finished(&console(), &app::ConsoleFrontEnd::finished);
@@ -223,6 +237,69 @@ TEST_F(ConsoleStationTest, FailedCloseCommitsTheRowsAndTheNextSalirClosesOnceThe
     ASSERT_TRUE(QDir().rmdir(u"NombreCamaras.txt"_s));
     ASSERT_TRUE(console().command(u"salir"));
     EXPECT_TRUE(finished.wait(kWaitMs));
+}
+
+// A pipe the test reads from when it chooses to.
+class Pipe final {
+public:
+    Pipe() { EXPECT_EQ(::pipe2(m_fds, O_CLOEXEC | O_NONBLOCK), 0); }
+    ~Pipe() {
+        ::close(m_fds[0]);
+        ::close(m_fds[1]);
+    }
+    Q_DISABLE_COPY_MOVE(Pipe)
+
+    int writeEnd() const { return m_fds[1]; }
+
+    // Fills it until it takes nothing more.
+    void fill() const {
+        const QByteArray junk(4096, '\n');
+        while (::write(m_fds[1], junk.constData(), junk.size()) > 0) {
+        }
+    }
+
+    // Everything it holds now.
+    QString take() const {
+        QByteArray bytes;
+        char chunk[65536];
+        for (ssize_t got; (got = ::read(m_fds[0], chunk, sizeof chunk)) > 0;)
+            bytes.append(chunk, got);
+        return QString::fromUtf8(bytes);
+    }
+
+private:
+    int m_fds[2] = {-1, -1};
+};
+
+qsizetype recordLines(const QString& printed) {
+    static const QRegularExpression record(u"^\\d{12} "_s, QRegularExpression::MultilineOption);
+    return printed.count(record);
+}
+
+TEST_F(ConsoleFrontEndTest, StalledOutputNeverHoldsTheStationAndTellsHowManyLinesItLeftOut) {
+    constexpr int kLines = 100;
+    const Pipe pipe;
+    pipe.fill();
+    startUp(pipe.writeEnd(), 2000);
+
+    queueLines(kLines);
+    ASSERT_TRUE(processed(kLines));
+
+    QString printed = pipe.take();
+    queueLines(1);
+    ASSERT_TRUE(processed(kLines + 1));
+    static const QRegularExpression notice(u"^\\((\\d+) l\u00edneas no mostradas\\)$"_s,
+                                           QRegularExpression::MultilineOption);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            printed += pipe.take();
+            return notice.match(printed).hasMatch() && printed.endsWith(u"Con gu\u00eda\n"_s);
+        },
+        kWaitMs))
+        << qPrintable(printed.right(400));
+    const qsizetype shown = recordLines(printed);
+    EXPECT_LT(shown, kLines);
+    EXPECT_EQ(shown + notice.match(printed).captured(1).toLongLong(), kLines + 1);
 }
 
 } // namespace

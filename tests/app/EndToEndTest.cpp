@@ -24,7 +24,13 @@
 #include <memory>
 #include <vector>
 
+#include <algorithm>
 #include <csignal>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -68,6 +74,8 @@ protected:
             m_station.kill();
             m_station.waitForFinished(kWaitMs);
         }
+        if (m_fifo >= 0)
+            ::close(m_fifo);
     }
 
     // Reads the station's standard output until `done` holds for what it printed, or the deadline.
@@ -76,10 +84,37 @@ protected:
         while (!done(m_printed)) {
             if (deadline.hasExpired() || m_station.state() == QProcess::NotRunning)
                 return false;
-            m_station.waitForReadyRead(int(deadline.remainingTime()));
-            m_printed += QString::fromUtf8(m_station.readAllStandardOutput());
+            if (m_fifo < 0) {
+                m_station.waitForReadyRead(int(deadline.remainingTime()));
+                m_printed += QString::fromUtf8(m_station.readAllStandardOutput());
+                continue;
+            }
+            pollfd p{m_fifo, POLLIN, 0};
+            if (::poll(&p, 1, int(std::min<qint64>(deadline.remainingTime(), 100))) > 0) {
+                char chunk[4096];
+                const ssize_t got = ::read(m_fifo, chunk, sizeof chunk);
+                if (got > 0)
+                    m_printed += QString::fromUtf8(chunk, got);
+            }
         }
         return true;
+    }
+
+    // Standard output into a named pipe the test reads only when it chooses to.
+    void outputToFifo() {
+        const QString path = m_work.filePath(u"salida"_s);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        // Opened for both ends, so that the station's open finds a reader and never blocks.
+        m_fifo = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(m_fifo, 0);
+        m_station.setStandardOutputFile(path);
+    }
+
+    // Fills the named pipe, so that the station's next write finds no room.
+    void stallFifo() {
+        const QByteArray junk(4096, '\n');
+        while (::write(m_fifo, junk.constData(), junk.size()) > 0) {
+        }
     }
 
     QString database() const { return m_work.filePath(u"ROVEZOD30.FDB"_s); }
@@ -89,12 +124,19 @@ protected:
     quint16 m_port = 0;
     QProcess m_station;
     QString m_printed;
+    int m_fifo = -1;
+};
+
+enum class Output {
+    Read,       // the test reads the station's standard output to the end
+    ReaderGone, // the reader goes away before the signal
+    Stalled,    // a pipe nobody reads fills up before the signal
 };
 
 struct SignalCase {
     const char* name;
     int signal;
-    bool outputGone; // the reader of standard output goes away before the signal
+    Output output;
 };
 
 void PrintTo(const SignalCase& c, std::ostream* os) {
@@ -105,6 +147,8 @@ class ClosingSignal : public EndToEndTest, public ::testing::WithParamInterface<
 
 TEST_P(ClosingSignal, WithLinesQueuedStoresEveryRowAndExitsCleanly) {
     const SignalCase& c = GetParam();
+    if (c.output == Output::Stalled)
+        outputToFifo();
     m_station.start();
     ASSERT_TRUE(m_station.waitForStarted(kWaitMs)) << qPrintable(m_station.errorString());
     ASSERT_TRUE(readUntil([](const QString& out) {
@@ -142,8 +186,10 @@ TEST_P(ClosingSignal, WithLinesQueuedStoresEveryRowAndExitsCleanly) {
     ASSERT_TRUE(readUntil([](const QString& out) { return record.match(out).hasMatch(); }))
         << qPrintable(m_printed);
     const qsizetype printedBeforeTerm = m_printed.count(u'\n');
-    if (c.outputGone)
+    if (c.output == Output::ReaderGone)
         m_station.closeReadChannel(QProcess::StandardOutput);
+    if (c.output == Output::Stalled)
+        stallFifo();
     ASSERT_EQ(::kill(pid_t(m_station.processId()), c.signal), 0);
 
     ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
@@ -154,7 +200,7 @@ TEST_P(ClosingSignal, WithLinesQueuedStoresEveryRowAndExitsCleanly) {
     EXPECT_LT(printedBeforeTerm, total) << "the lines were no longer queued at the SIGTERM";
 
     // One console line per stored record.
-    if (!c.outputGone) {
+    if (c.output == Output::Read) {
         QSet<QString> printed;
         int printedLines = 0;
         for (auto it = record.globalMatch(m_printed); it.hasNext(); ++printedLines)
@@ -177,12 +223,15 @@ TEST_P(ClosingSignal, WithLinesQueuedStoresEveryRowAndExitsCleanly) {
     EXPECT_EQ(missing, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Console, ClosingSignal,
-                         ::testing::Values(SignalCase{"Sigterm", SIGTERM, false},
-                                           SignalCase{"Sighup", SIGHUP, false},
-                                           // Its next record line meets a pipe nobody reads.
-                                           SignalCase{"SigtermWithTheOutputsReaderGone", SIGTERM, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Console, ClosingSignal,
+    ::testing::Values(SignalCase{"Sigterm", SIGTERM, Output::Read},
+                      SignalCase{"Sighup", SIGHUP, Output::Read},
+                      // Its next record line meets a pipe nobody reads.
+                      SignalCase{"SigtermWithTheOutputsReaderGone", SIGTERM, Output::ReaderGone},
+                      SignalCase{"SigtermWithTheOutputStalled", SIGTERM, Output::Stalled}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A serial device wired to the headless station: a pseudo-terminal pair (socat) stands for the
 // cable, the simulator's serial device plays the device on one end, COM3 links to the other.
 TEST_F(EndToEndTest, SerialDeviceLinesReachTheHeadlessStation) {
