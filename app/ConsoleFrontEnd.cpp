@@ -66,6 +66,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype 
         else if (field == Field::lProcesados)
             printRecord();
     });
+    connect(&core, &CoreStation::recordRefused, this, [this](const QString& error) { m_refusal = error; });
     connect(&core.errors(), &base::ErrorReport::reported, this,
             [this](const QString& message) { m_err.writeLine(message, 2); });
     connect(&core, &CoreStation::closed, this, [this] {
@@ -134,6 +135,15 @@ void ConsoleFrontEnd::printRecord() {
                          u' ' + shown(Field::Lhhh) + u'x' + shown(Field::llll) + u'x' + shown(Field::lwww) +
                          u' ' + shown(Field::lpeso) + u' ' + shown(Field::lpesov) + u' ' +
                          shown(Field::lStatus);
+    if (m_refusal) {
+        // Not stored: said on the error output with the database's reason, never as a stored record.
+        QString reason = *m_refusal;
+        reason.replace(u'\n', u' ');
+        m_err.writeLine(
+            u"Registro rechazado por la base de datos: "_s + line + u" ("_s + reason.trimmed() + u')', 2);
+        m_refusal.reset();
+        return;
+    }
     // After lines were left out, the count goes first, in the place where they are missing.
     QStringList lines;
     if (m_hidden > 0)

@@ -9,17 +9,18 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 namespace app {
 
 class CoreStation;
 
-// The station without a window: prints the status texts, the serial lines, every error report
-// (errors on stderr) and how the alert mails go, reads the commands iniciar, parar, guardar, reset,
-// puerto, correo (the test mail) and salir from standard input, and runs the close sequence on
-// SIGINT, SIGTERM and SIGHUP. Lives on the main thread; the core runs on its own. Construct it
-// while the core is still on this thread: it reads the serial port settings once, and follows
-// their changes from then on.
+// The station without a window: prints the status texts, a line per stored record, the serial
+// lines, every error report and how the alert mails go; errors and records the database refused go
+// to stderr. It reads the commands iniciar, parar, guardar, reset, puerto, correo (the test mail)
+// and salir from standard input, and runs the close sequence on SIGINT, SIGTERM and SIGHUP. Lives
+// on the main thread; the core runs on its own. Construct it while the core is still on this
+// thread: it reads the serial port settings once, and follows their changes from then on.
 class ConsoleFrontEnd final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ConsoleFrontEnd)
@@ -55,7 +56,8 @@ private:
     CoreStation& m_core;
     ConsoleOutput m_out;
     ConsoleOutput m_err;
-    qint64 m_hidden = 0; // lines left out since the last that was printed
+    qint64 m_hidden = 0;              // lines left out since the last that was printed
+    std::optional<QString> m_refusal; // why the row of the record about to be counted was refused
     std::unique_ptr<QSocketNotifier> m_input;
     std::unique_ptr<QSocketNotifier> m_signals;
     QByteArray m_pending;

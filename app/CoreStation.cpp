@@ -22,11 +22,13 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
                     this)
     , m_periodicLogSave(m_rawLogFiles)
     , m_rows(m_panel, m_executor, m_contadorArchivo, m_clock)
+    , m_reportedRows(m_rows, m_executor, *this)
     , m_alertReport(this)
     , m_editor(m_clock, QLocale::system(), this)
     , m_quality(m_panel, m_settings, m_editor, m_alertReport)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
-    , m_processor({m_panel, m_settings, m_timer, m_logRS232, m_rows, m_periodicLogSave, m_quality, m_clock})
+    , m_processor(
+          {m_panel, m_settings, m_timer, m_logRS232, m_reportedRows, m_periodicLogSave, m_quality, m_clock})
     , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors)
     , m_serial(
           {m_serialPort, m_panel, m_origin, m_logRS232, m_timer, m_tick.bufferTrama(), m_clock, m_errors},

@@ -95,6 +95,8 @@ Q_SIGNALS:
     void placementRestored(const station::WindowPlacement& placement);
     // The serial port settings, once restored and after every change.
     void serialPortChanged(const config::SerialPortSettings& settings);
+    // The database refused the row of the record being counted now, for the reason given.
+    void recordRefused(const QString& error);
     void closed();
     void closeFailed(const QString& message);
 
@@ -114,6 +116,27 @@ private:
     private:
         storage::RawLogFiles& m_files;
     };
+    // The row insert as the record processor sees it; a refused row is told to the front ends.
+    class ReportedRows final : public records::RowStore {
+    public:
+        ReportedRows(records::PackageRowInsert& rows, const storage::StatementExecutor& executor,
+                     CoreStation& core)
+            : m_rows(rows)
+            , m_executor(executor)
+            , m_core(core) {}
+        bool insertar(const QString& estatus_actual) override {
+            if (m_rows.insertar(estatus_actual))
+                return true;
+            Q_EMIT m_core.recordRefused(m_executor.lastFailure());
+            return false;
+        }
+        double tiempoPromedio() const override { return m_rows.tiempoPromedio(); }
+
+    private:
+        records::PackageRowInsert& m_rows;
+        const storage::StatementExecutor& m_executor;
+        CoreStation& m_core;
+    };
 
     config::Settings m_settings;
     config::SerialPortSettings m_serialPort;
@@ -131,6 +154,7 @@ private:
     PeriodicLogSave m_periodicLogSave;
     storage::StatementExecutor m_executor;
     records::PackageRowInsert m_rows;
+    ReportedRows m_reportedRows;
     alerts::AlertReport m_alertReport;
     alerts::MessageEditor m_editor;
     alerts::QualityCounters m_quality;

@@ -62,7 +62,7 @@ bool PackageRowInsert::insertar(const QString& estatus_actual) {
     const storage::StatementValues row = values(estatus_actual);
     if (m_executor.consultar(kSentencia, row))
         return true;
-    m_panel.setText(Field::Label54, m_executor.ultimo_error());
+    m_panel.setText(Field::Label54, m_executor.lastFailure());
     dejarVolcado(storage::statementWithValues(kSentencia, row));
     return false;
 }
@@ -77,7 +77,7 @@ void PackageRowInsert::dejarVolcado(const QString& sentencia) const {
     // The counter comes round after a hundred names and a restart within the hour starts it again:
     // an earlier dump of the same name keeps its rows.
     QFile file(name);
-    QString text = m_executor.ultimo_error() + u"\r\n"_s + sentencia + u"\r\n"_s;
+    QString text = m_executor.lastFailure() + u"\r\n"_s + sentencia + u"\r\n"_s;
     text.replace(QRegularExpression(u"(?<!\r)\n"_s), u"\r\n"_s);
     const QByteArray bytes = base::codepage::narrow(text);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() ||

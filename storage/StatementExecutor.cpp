@@ -1,6 +1,7 @@
 #include "storage/StatementExecutor.h"
 
 #include "base/CodePage.h"
+#include "base/Error.h"
 #include "storage/DatabaseName.h"
 #include "storage/FirebirdHandle.h"
 #include "storage/FirebirdTransaction.h"
@@ -13,7 +14,13 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <utility>
 #include <vector>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
 
 namespace storage {
 
@@ -188,9 +195,24 @@ std::optional<QString> lastRowFirstColumn(IStatement* statement, ITransaction* t
 
 } // namespace
 
+// Which file a path names now: device and inode, none when there is no such file.
+std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair(st.st_dev, st.st_ino);
+}
+
+// The file of an embedded database, as it was when it was opened.
+struct LocalFile {
+    QString path;
+    std::optional<std::pair<dev_t, ino_t>> identity;
+};
+
 // `DBD` with its transaction `TR`. Its members are declared in the order they are set up, so that
 // leaving it frees the statements, then commits (or abandons) the transaction, then detaches.
 struct StatementExecutor::Connection {
+    std::optional<LocalFile> localFile;
     fb::FbRef<IProvider> provider;
     fb::Attachment attachment;
     fb::Transaction transaction;
@@ -250,6 +272,15 @@ void StatementExecutor::commit() {
             cerrar();
         throw;
     }
+    // The embedded engine goes on writing into a local file that was deleted or replaced under
+    // it, and every row would vanish with it: leave it, so that the next statement opens (or
+    // creates) the file that is there now, and say so.
+    if (m_db->localFile && fileIdentity(m_db->localFile->path) != m_db->localFile->identity) {
+        const QString path = m_db->localFile->path;
+        cerrar();
+        throw base::Error(u"El archivo de la base de datos \"%1\" desapareci\u00f3 o fue reemplazado mientras "
+                          u"estaba abierto; la pr\u00f3xima fila abre el que haya ahora o lo crea."_s.arg(path));
+    }
 }
 
 void StatementExecutor::cerrar() {
@@ -282,6 +313,8 @@ void StatementExecutor::attach() {
         db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
     }
     db->startTransaction();
+    if (local)
+        db->localFile = LocalFile{path, fileIdentity(path)};
     m_db = std::move(db);
 }
 
@@ -405,8 +438,11 @@ bool StatementExecutor::consultar(const QString& sql, const StatementValues& val
 
 bool StatementExecutor::timed(const QString& sql, const StatementValues* values) {
     m_sqlActual = sql;
-    if (!Iniciar_T())
+    m_failedToConnect = false;
+    if (!Iniciar_T()) {
+        m_failedToConnect = true;
         return false;
+    }
     m_stopwatch.restart();
     m_ultimoResultado.clear();
     const bool ok = execute(base::codepage::narrow(m_sqlActual), values);

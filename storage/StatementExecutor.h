@@ -66,7 +66,8 @@ public:
     bool es_modificacion() const;
     bool isOpen() const;
 
-    // `TR` as the processing tick sees it.
+    // `TR` as the processing tick sees it. The commit raises base::Error, after leaving the
+    // connection, when the file of a local database is no longer the one that was opened.
     bool isActive() const override;
     void commit() override;
 
@@ -76,6 +77,9 @@ public:
     double tiempo_promedio() const { return m_tiempoPromedio; }
     // Why the last connect failed; connect failures leave `ultimo_error` as it was.
     const QString& connectError() const { return m_connectError; }
+    // Why the last `consultar` failed, whether at connecting or in the statement: the text a
+    // refused row is reported and dumped with.
+    const QString& lastFailure() const { return m_failedToConnect ? m_connectError : m_ultimoError; }
 
 private:
     struct Connection;
@@ -98,6 +102,7 @@ private:
     QString m_connectError;
     std::optional<QString> m_filaActual; // first column of the current row after a query
     double m_tiempoPromedio = 0.0;
+    bool m_failedToConnect = false; // the last `consultar` could not connect
 };
 
 } // namespace storage

@@ -139,9 +139,13 @@ QString item(const QString& origin, const QString& deviceLine) {
     return u"\x02"_s + origin + u'\t' + deviceLine;
 }
 
+qsizetype recordLines(const QString& printed) {
+    static const QRegularExpression record(u"^\\d{12} "_s, QRegularExpression::MultilineOption);
+    return printed.count(record);
+}
+
 // The console front end over a core on the test's own thread, the station started in a working
-// directory of its own with its database;
-// what it prints goes to two files the test reads back.
+// directory of its own with its database. What it prints goes to two files the test reads back.
 class ConsoleStationTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -239,6 +243,40 @@ TEST_F(ConsoleStationTest, FailedCloseCommitsTheRowsAndTheNextSalirClosesOnceThe
     EXPECT_TRUE(finished.wait(kWaitMs));
 }
 
+struct RefusalCase {
+    const char* name;
+    QString cameraName; // the name the device's address gets
+    QString eddb;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RefusedRecord : public ConsoleStationTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+// A refused record is said on the error output with the reason, and never printed as stored.
+TEST_P(RefusedRecord, IsPrintedAsRefusedWithTheReasonOnStderr) {
+    const RefusalCase& c = GetParam();
+    core().settings().setLines(config::SettingId::LogiPs, config::LineList::fromLines({u"127.0.0.1"_s}));
+    core().settings().setLines(config::SettingId::LogCamNombre, config::LineList::fromLines({c.cameraName}));
+    core().settings().setText(config::SettingId::Eddb, c.eddb);
+    startUp();
+    queueLines(2);
+    ASSERT_TRUE(processed(2));
+
+    const QString errors = errorOutput();
+    EXPECT_EQ(errors.count(u"Registro rechazado por la base de datos: "_s), 2) << qPrintable(errors);
+    EXPECT_FALSE(errors.contains(u" ()\n"_s)) << "a reason must be given: " << qPrintable(errors);
+    EXPECT_EQ(recordLines(output()), 0) << qPrintable(output());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, RefusedRecord,
+    ::testing::Values(RefusalCase{"CameraNameTooLong", QString(256, u'C'), u"ROVEZOD30.FDB"_s},
+                      RefusalCase{"DatabaseCannotBeOpened", u"CAM-01"_s, u"sin-carpeta/ROVEZOD30.FDB"_s}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // A pipe the test reads from when it chooses to.
 class Pipe final {
 public:
@@ -271,12 +309,7 @@ private:
     int m_fds[2] = {-1, -1};
 };
 
-qsizetype recordLines(const QString& printed) {
-    static const QRegularExpression record(u"^\\d{12} "_s, QRegularExpression::MultilineOption);
-    return printed.count(record);
-}
-
-TEST_F(ConsoleFrontEndTest, StalledOutputNeverHoldsTheStationAndTellsHowManyLinesItLeftOut) {
+TEST_F(ConsoleStationTest, StalledOutputNeverHoldsTheStationAndTellsHowManyLinesItLeftOut) {
     constexpr int kLines = 100;
     const Pipe pipe;
     pipe.fill();

@@ -1,4 +1,5 @@
 #include "storage/StatementExecutor.h"
+#include "base/Error.h"
 #include "storage/DatabaseName.h"
 #include "storage/FirebirdError.h"
 #include "storage/PaquetesTable.h"
@@ -176,6 +177,25 @@ TEST_F(EmbeddedExecutor, TheTableHoldsTheLongestValuesARowCarries) {
     EXPECT_EQ(readBack(m_eddb, u"select origen from paquetes where peso is null"_s), camera);
     EXPECT_EQ(readBack(m_eddb, u"select estatus from paquetes where peso is null"_s), u"?"_s)
         << "what windows-1252 cannot hold arrives as ?";
+}
+
+TEST_F(EmbeddedExecutor, ADatabaseFileDeletedUnderTheConnectionIsReportedAtTheCommitAndCreatedAgain) {
+    ASSERT_TRUE(executor.consultar(kInsertPlaza, {u"P01"_s})) << qPrintable(executor.ultimo_error());
+    executor.commit();
+    ASSERT_TRUE(QFile::remove(m_eddb));
+    ASSERT_TRUE(executor.consultar(kInsertPlaza, {u"P02"_s})) << qPrintable(executor.ultimo_error());
+
+    try {
+        executor.commit();
+        ADD_FAILURE() << "the commit said nothing";
+    } catch (const base::Error& e) {
+        EXPECT_TRUE(e.message().contains(m_eddb)) << qPrintable(e.message());
+    }
+    EXPECT_FALSE(executor.isOpen());
+
+    ASSERT_TRUE(executor.consultar(kInsertPlaza, {u"P03"_s})) << qPrintable(executor.ultimo_error());
+    EXPECT_NO_THROW(executor.commit());
+    EXPECT_EQ(readBack(m_eddb, u"select list(plaza) from paquetes"_s), u"P03"_s);
 }
 
 TEST(StatementExecutorAverage, RunningAverageOfStatementDurations) {
