@@ -1,6 +1,8 @@
 // Load on the network intake: many devices sending as fast as they can into one station intake,
 // the queue worked off on the consumer's side as fast as possible. Checks that every line arrives,
 // unchanged and in order per device, and reports lines per second into the queue and peak memory.
+// With --lines 1 --connect-interval 0 and many devices it is the burst of devices that all connect
+// at the same instant, each with one line: every one of them must arrive.
 
 #include "station/IntakeQueue.h"
 #include "station/LineSplitter.h"
@@ -41,6 +43,9 @@ int main(int argc, char** argv) {
         {u"lines"_s, u"Lines per device (default 2000)."_s, u"n"_s, u"2000"_s},
         {u"high-water"_s, u"High-water mark of the queue (default 10000)."_s, u"n"_s, u"10000"_s},
         {u"timeout"_s, u"Give up after this many seconds (default 120)."_s, u"s"_s, u"120"_s},
+        {u"connect-interval"_s,
+         u"Milliseconds between two devices connecting (default 2); 0 connects them all at the same instant."_s,
+         u"ms"_s, u"2"_s},
     });
     parser.process(app);
     const int devices = parser.value(u"devices"_s).toInt();
@@ -76,6 +81,7 @@ int main(int argc, char** argv) {
     options.linesPerDevice = quint64(linesPerDevice);
     options.linesPerSecond = 0;
     options.seed = kSeed;
+    options.connectIntervalMs = parser.value(u"connect-interval"_s).toInt();
     QThread senderThread;
     tools::DeviceFleet fleet(options);
     fleet.moveToThread(&senderThread);

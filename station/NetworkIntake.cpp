@@ -100,6 +100,9 @@ private:
     std::unique_ptr<QTcpServer> makeServer() {
         auto server = std::make_unique<QTcpServer>();
         server->setListenBacklogSize(kListenBacklog);
+        // Every pending connection is taken at each notification (acceptFrom empties the server's
+        // list at once); no cap of its own holds the kernel's queue back.
+        server->setMaxPendingConnections(std::numeric_limits<int>::max());
         QObject::connect(server.get(), &QTcpServer::newConnection, this,
                          [this, s = server.get()] { acceptFrom(*s); });
         return server;

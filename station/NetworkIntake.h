@@ -3,6 +3,7 @@
 #include <QThread>
 #include <QtGlobal>
 
+#include <limits>
 #include <memory>
 
 namespace station {
@@ -28,7 +29,10 @@ class NetworkIntake final {
 public:
     // Bytes a connection may hold in its socket's read buffer before the kernel takes over.
     static constexpr qint64 kSocketReadBuffer = 16 * 1024;
-    static constexpr int kListenBacklog = 15;
+    // The system's largest: the kernel cuts any larger value down to its own maximum. With a
+    // short backlog, a burst of devices connecting at once overflows it, and with SYN cookies a
+    // device then believes it is connected while its line is lost.
+    static constexpr int kListenBacklog = std::numeric_limits<int>::max();
 
     // The queue and the origin tag must outlive the intake.
     NetworkIntake(IntakeQueue& queue, OriginTag& origin);

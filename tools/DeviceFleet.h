@@ -32,9 +32,9 @@ public:
         // Device i connects from 127.0.0.(i % 254 + 1), so the station sees as many origins
         // (Linux answers on the whole of 127.0.0.0/8).
         bool spreadLoopback = false;
-        // Devices connect one after another at this interval, as they do when a line starts up.
-        // The station listens with a short backlog, and a burst of connects that overflows it
-        // leaves devices that believe they are connected while the station never saw them.
+        // Devices connect one after another at this interval, as they do when a line starts up;
+        // 0 connects them all at once. A listener whose backlog a burst overflows leaves devices
+        // that believe they are connected while it never saw them.
         int connectIntervalMs = 2;
     };
 
