@@ -43,6 +43,11 @@ int main(int argc, char** argv) {
         {u"lines"_s, u"Lines per device (default 2000)."_s, u"n"_s, u"2000"_s},
         {u"high-water"_s, u"High-water mark of the queue (default 10000)."_s, u"n"_s, u"10000"_s},
         {u"timeout"_s, u"Give up after this many seconds (default 120)."_s, u"s"_s, u"120"_s},
+        {u"high-water-bytes"_s, u"High-water mark of the queue in bytes of text (default 16 MiB)."_s, u"n"_s,
+         QString::number(station::IntakeQueue::kDefaultHighWaterBytes)},
+        {u"extra-bytes"_s, u"Bytes added to every line (default 0): long-line loads."_s, u"n"_s, u"0"_s},
+        {u"tick-us"_s, u"Microseconds the consumer waits after each line (default 0), as the tick's pace."_s,
+         u"us"_s, u"0"_s},
         {u"connect-interval"_s,
          u"Milliseconds between two devices connecting (default 2); 0 connects them all at the same instant."_s,
          u"ms"_s, u"2"_s},
@@ -51,10 +56,13 @@ int main(int argc, char** argv) {
     const int devices = parser.value(u"devices"_s).toInt();
     const int linesPerDevice = parser.value(u"lines"_s).toInt();
     const qsizetype highWater = parser.value(u"high-water"_s).toLongLong();
+    const qsizetype highWaterBytes = parser.value(u"high-water-bytes"_s).toLongLong();
+    const qsizetype extraBytes = parser.value(u"extra-bytes"_s).toLongLong();
+    const unsigned long tickUs = parser.value(u"tick-us"_s).toULong();
     const quint64 total = quint64(devices) * quint64(linesPerDevice);
     constexpr quint32 kSeed = 20240501;
 
-    station::IntakeQueue queue(highWater);
+    station::IntakeQueue queue(highWater, highWaterBytes);
     station::OriginTag origin;
     station::NetworkIntake intake(queue, origin);
     intake.start(0);
@@ -82,6 +90,7 @@ int main(int argc, char** argv) {
     options.linesPerSecond = 0;
     options.seed = kSeed;
     options.connectIntervalMs = parser.value(u"connect-interval"_s).toInt();
+    options.extraBytes = extraBytes;
     QThread senderThread;
     tools::DeviceFleet fleet(options);
     fleet.moveToThread(&senderThread);
@@ -91,7 +100,7 @@ int main(int argc, char** argv) {
     std::vector<tools::ReadingGenerator> expected;
     expected.reserve(std::size_t(devices));
     for (int d = 0; d < devices; ++d)
-        expected.emplace_back(kSeed, d);
+        expected.emplace_back(kSeed, d, tools::FailureRates{}, extraBytes);
     const QString prefix = QChar(0x02) + u"127.0.0.1\t"_s;
 
     clock.start();
@@ -100,16 +109,21 @@ int main(int argc, char** argv) {
     quint64 received = 0;
     quint64 wrong = 0;
     qsizetype peakQueue = 0;
+    qsizetype peakBytes = 0;
     const QDeadlineTimer deadline(std::chrono::seconds(parser.value(u"timeout"_s).toInt()));
     while (received < total && !deadline.hasExpired()) {
-        if ((received & 1023) == 0)
+        if ((received & 1023) == 0 || tickUs > 0) {
             peakQueue = std::max(peakQueue, queue.size());
+            peakBytes = std::max(peakBytes, queue.bytes());
+        }
         auto item = queue.takeFront();
         if (!item) {
             QThread::usleep(100);
             continue;
         }
         ++received;
+        if (tickUs > 0)
+            QThread::usleep(tickUs);
         const int device = tools::ReadingGenerator::deviceOf(*item);
         if (device < 0 || device >= devices) {
             ++wrong;
@@ -137,8 +151,9 @@ int main(int argc, char** argv) {
                     fleet.failedConnections(), fleet.lostConnections(),
                     static_cast<long long>(intake.connectionCount()));
     }
-    std::printf("devices %d x lines %d = %llu lines, high-water mark %lld\n", devices, linesPerDevice,
-                static_cast<unsigned long long>(total), static_cast<long long>(highWater));
+    std::printf("devices %d x lines %d = %llu lines, high-water mark %lld lines or %.1f MiB\n", devices,
+                linesPerDevice, static_cast<unsigned long long>(total), static_cast<long long>(highWater),
+                highWaterBytes / 1048576.0);
     std::printf("received %llu, wrong or out of order %llu, still queued %lld: %s\n",
                 static_cast<unsigned long long>(received), static_cast<unsigned long long>(wrong),
                 static_cast<long long>(queue.size()), complete ? "every line, in order" : "LINES LOST");
@@ -147,8 +162,8 @@ int main(int argc, char** argv) {
                     intoQueueSeconds);
     std::printf("worked off:     %.0f lines/s (%.3f s)\n", double(received) / consumedSeconds,
                 consumedSeconds);
-    std::printf("queue peak (sampled) %lld items, drained after push-back %d times\n",
-                static_cast<long long>(peakQueue), drains);
+    std::printf("queue peak (sampled) %lld items, %.1f MiB, drained after push-back %d times\n",
+                static_cast<long long>(peakQueue), peakBytes / 1048576.0, drains);
     std::printf("peak RSS %.1f MiB (devices and station in one process)\n", peakRssKib() / 1024.0);
     QMetaObject::invokeMethod(&fleet, &tools::DeviceFleet::stop, Qt::BlockingQueuedConnection);
     intake.stop();

@@ -2,18 +2,32 @@
 
 namespace station {
 
-IntakeQueue::IntakeQueue(qsizetype highWaterMark, QObject* parent)
+namespace {
+
+qsizetype bytesOf(const QString& line) {
+    return line.size() * qsizetype(sizeof(QChar));
+}
+
+} // namespace
+
+IntakeQueue::IntakeQueue(qsizetype highWaterMark, qsizetype highWaterBytes, QObject* parent)
     : QObject(parent)
-    , m_highWaterMark(highWaterMark) {}
+    , m_highWaterMark(highWaterMark)
+    , m_highWaterBytes(highWaterBytes) {}
+
+bool IntakeQueue::full() const {
+    return qsizetype(m_items.size()) >= m_highWaterMark || m_bytes >= m_highWaterBytes;
+}
 
 bool IntakeQueue::append(QString line) {
     quint64 sequence;
     bool full;
     {
         QMutexLocker lock(&m_mutex);
+        m_bytes += bytesOf(line);
         m_items.push_back(line);
         sequence = ++m_appended;
-        full = qsizetype(m_items.size()) >= m_highWaterMark;
+        full = this->full();
         if (full)
             m_pushingBack = true;
     }
@@ -28,7 +42,12 @@ qsizetype IntakeQueue::size() const {
 
 bool IntakeQueue::isAboveHighWater() const {
     QMutexLocker lock(&m_mutex);
-    return qsizetype(m_items.size()) >= m_highWaterMark;
+    return full();
+}
+
+qsizetype IntakeQueue::bytes() const {
+    QMutexLocker lock(&m_mutex);
+    return m_bytes;
 }
 
 std::optional<QString> IntakeQueue::takeFront() {
@@ -41,8 +60,10 @@ std::optional<QString> IntakeQueue::takeFront() {
             return std::nullopt;
         item = std::move(m_items.front());
         m_items.pop_front();
+        m_bytes -= bytesOf(item);
         sequence = ++m_removed;
-        if (m_pushingBack && qsizetype(m_items.size()) <= m_highWaterMark / 2) {
+        if (m_pushingBack && qsizetype(m_items.size()) <= m_highWaterMark / 2 &&
+            m_bytes <= m_highWaterBytes / 2) {
             m_pushingBack = false;
             drainedNow = true;
         }

@@ -12,15 +12,19 @@ namespace station {
 // `L1`: the first-in, first-out queue of received lines. Connection threads append; only the
 // processing tick reads and removes the front item. It never drops a line; instead the appending
 // side learns when the queue stands above its high-water mark, so that it can stop reading and let
-// TCP push back on the devices until `drained` says the tick has worked the queue down.
+// TCP push back on the devices until `drained` says the tick has worked the queue down. The mark
+// counts lines and bytes, whichever is reached first: long lines must not take the station's
+// memory while the line count still looks small.
 class IntakeQueue final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(IntakeQueue)
 
 public:
     static constexpr qsizetype kDefaultHighWaterMark = 100000;
+    static constexpr qsizetype kDefaultHighWaterBytes = 16 * 1024 * 1024;
 
-    explicit IntakeQueue(qsizetype highWaterMark = kDefaultHighWaterMark, QObject* parent = nullptr);
+    explicit IntakeQueue(qsizetype highWaterMark = kDefaultHighWaterMark,
+                         qsizetype highWaterBytes = kDefaultHighWaterBytes, QObject* parent = nullptr);
 
     // Any thread; holds the queue's own lock only for the push, never waits on the core's thread.
     // Returns true while the queue stands at or above its high-water mark.
@@ -29,6 +33,8 @@ public:
     qsizetype size() const;
     bool isEmpty() const { return size() == 0; }
     bool isAboveHighWater() const;
+    // What the queued lines take, in bytes of text.
+    qsizetype bytes() const;
 
     // The tick's pair of steps, as one operation: the first item, removed.
     std::optional<QString> takeFront();
@@ -39,13 +45,17 @@ Q_SIGNALS:
     // released, so a queued receiver may see a removal before the append it belongs to.
     void appended(quint64 sequence, const QString& line);
     void removed(quint64 sequence);
-    // The queue fell to half its high-water mark after it had reached the mark.
+    // The queue fell to half its high-water mark, in lines and in bytes, after it had reached the mark.
     void drained();
 
 private:
+    bool full() const; // with the lock held
+
     const qsizetype m_highWaterMark;
+    const qsizetype m_highWaterBytes;
     mutable QMutex m_mutex;
     std::deque<QString> m_items;
+    qsizetype m_bytes = 0;
     quint64 m_appended = 0; // sequence of the last append
     quint64 m_removed = 0;  // sequence of the last removal
     bool m_pushingBack = false;

@@ -11,8 +11,8 @@ constexpr int kPaceIntervalMs = 10;
 } // namespace
 
 struct DeviceFleet::Device {
-    Device(quint32 seed, int number, FailureRates rates)
-        : generator(seed, number, rates) {}
+    Device(quint32 seed, int number, FailureRates rates, qsizetype extraBytes)
+        : generator(seed, number, rates, extraBytes) {}
 
     ReadingGenerator generator;
     std::unique_ptr<QTcpSocket> socket;
@@ -38,7 +38,7 @@ DeviceFleet::~DeviceFleet() = default;
 void DeviceFleet::start() {
     m_clock.start();
     for (int i = 0; i < m_options.devices; ++i) {
-        auto device = std::make_unique<Device>(m_options.seed, i, m_options.failures);
+        auto device = std::make_unique<Device>(m_options.seed, i, m_options.failures, m_options.extraBytes);
         device->socket = std::make_unique<QTcpSocket>();
         QTcpSocket* socket = device->socket.get();
         Device* d = device.get();

@@ -29,6 +29,7 @@ public:
         double linesPerSecond = 0;    // per device; 0: as fast as the station takes them
         quint32 seed = 1;
         FailureRates failures;
+        qsizetype extraBytes = 0; // added to every line
         // Device i connects from 127.0.0.(i % 254 + 1), so the station sees as many origins
         // (Linux answers on the whole of 127.0.0.0/8).
         bool spreadLoopback = false;

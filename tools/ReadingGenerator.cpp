@@ -35,10 +35,11 @@ SentCounts& SentCounts::operator+=(const SentCounts& other) {
     return *this;
 }
 
-ReadingGenerator::ReadingGenerator(quint32 seed, int device, FailureRates rates)
+ReadingGenerator::ReadingGenerator(quint32 seed, int device, FailureRates rates, qsizetype extraBytes)
     : m_random(seed ^ (quint32(device) * 2654435761u))
     , m_device(device)
     , m_rates(rates)
+    , m_extraBytes(extraBytes)
     , m_sequence(int(m_random.bounded(1000000))) {}
 
 QByteArray ReadingGenerator::randomText(int length) {
@@ -85,6 +86,7 @@ QByteArray ReadingGenerator::next() {
     line += "H00001!";
     line += sequence + '!' + fallback + '!' + guide + '!' + group + '!' + "A01" + '!' + dimensions;
     line += "\tXYZ\t";
+    line += QByteArray(m_extraBytes, 'Z');
     if (chance(m_rates.malformed)) {
         line = malform(std::move(line));
         ++m_counts.malformed;

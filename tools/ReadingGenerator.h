@@ -37,7 +37,8 @@ struct SentCounts {
 // tell the devices apart. The same seed and device give the same lines.
 class ReadingGenerator final {
 public:
-    ReadingGenerator(quint32 seed, int device, FailureRates rates = {});
+    // `extraBytes` lengthens every line by a last field of that many bytes (long-line loads).
+    ReadingGenerator(quint32 seed, int device, FailureRates rates = {}, qsizetype extraBytes = 0);
 
     // The next line, LF included.
     QByteArray next();
@@ -56,6 +57,7 @@ private:
     QRandomGenerator m_random;
     int m_device;
     FailureRates m_rates;
+    qsizetype m_extraBytes;
     int m_sequence;
     SentCounts m_counts;
 };

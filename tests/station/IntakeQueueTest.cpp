@@ -61,6 +61,24 @@ TEST(IntakeQueue, TellsTheAppenderToPushBackUntilDrained) {
     EXPECT_EQ(drained.count(), 1);
 }
 
+TEST(IntakeQueue, LongLinesReachTheMarkByTheirBytesLongBeforeTheirCount) {
+    const QString line(1000, u'x'); // 2000 bytes of text
+    IntakeQueue queue(1000, 10000);
+    QSignalSpy drained(&queue, &IntakeQueue::drained);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(queue.append(line));
+    EXPECT_TRUE(queue.append(line));
+    EXPECT_EQ(queue.bytes(), 10000);
+    EXPECT_TRUE(queue.isAboveHighWater());
+
+    queue.takeFront();
+    queue.takeFront();
+    EXPECT_EQ(drained.count(), 0);
+    queue.takeFront(); // 4000 bytes left: below half the mark
+    EXPECT_EQ(drained.count(), 1);
+    EXPECT_FALSE(queue.isAboveHighWater());
+}
+
 TEST(IntakeQueue, NumbersAppendsAndRemovalsForAFollowingView) {
     IntakeQueue queue;
     QSignalSpy appended(&queue, &IntakeQueue::appended);
