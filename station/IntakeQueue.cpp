@@ -16,17 +16,22 @@ IntakeQueue::IntakeQueue(qsizetype highWaterMark, qsizetype highWaterBytes, QObj
     , m_highWaterBytes(highWaterBytes) {}
 
 bool IntakeQueue::full() const {
-    return qsizetype(m_items.size()) >= m_highWaterMark || m_bytes >= m_highWaterBytes;
+    return m_count >= m_highWaterMark || m_bytes >= m_highWaterBytes;
 }
 
-bool IntakeQueue::append(QString line) {
+bool IntakeQueue::append(QString line, quint64 source) {
     quint64 sequence;
     bool full;
     {
         QMutexLocker lock(&m_mutex);
-        m_bytes += bytesOf(line);
-        m_items.push_back(line);
         sequence = ++m_appended;
+        m_bytes += bytesOf(line);
+        ++m_count;
+        std::deque<Item>& waiting = m_sources[source];
+        // A source that had nothing waiting joins the end of the round.
+        if (waiting.empty())
+            m_turns.push_back(source);
+        waiting.push_back({line, sequence});
         full = this->full();
         if (full)
             m_pushingBack = true;
@@ -37,7 +42,7 @@ bool IntakeQueue::append(QString line) {
 
 qsizetype IntakeQueue::size() const {
     QMutexLocker lock(&m_mutex);
-    return qsizetype(m_items.size());
+    return m_count;
 }
 
 bool IntakeQueue::isAboveHighWater() const {
@@ -51,27 +56,33 @@ qsizetype IntakeQueue::bytes() const {
 }
 
 std::optional<QString> IntakeQueue::takeFront() {
-    QString item;
-    quint64 sequence;
+    Item item;
     bool drainedNow = false;
     {
         QMutexLocker lock(&m_mutex);
-        if (m_items.empty())
+        if (m_turns.empty())
             return std::nullopt;
-        item = std::move(m_items.front());
-        m_items.pop_front();
-        m_bytes -= bytesOf(item);
-        sequence = ++m_removed;
-        if (m_pushingBack && qsizetype(m_items.size()) <= m_highWaterMark / 2 &&
-            m_bytes <= m_highWaterBytes / 2) {
+        const quint64 source = m_turns.front();
+        m_turns.pop_front();
+        const auto waiting = m_sources.find(source);
+        item = std::move(waiting->second.front());
+        waiting->second.pop_front();
+        // Served: to the back of the round while it has more, out of it when not.
+        if (waiting->second.empty())
+            m_sources.erase(waiting);
+        else
+            m_turns.push_back(source);
+        --m_count;
+        m_bytes -= bytesOf(item.line);
+        if (m_pushingBack && m_count <= m_highWaterMark / 2 && m_bytes <= m_highWaterBytes / 2) {
             m_pushingBack = false;
             drainedNow = true;
         }
     }
-    Q_EMIT removed(sequence);
+    Q_EMIT removed(item.sequence);
     if (drainedNow)
         Q_EMIT drained();
-    return item;
+    return std::move(item.line);
 }
 
 } // namespace station

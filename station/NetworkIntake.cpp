@@ -92,7 +92,8 @@ private:
     struct Connection {
         std::unique_ptr<QTcpSocket> socket;
         QString origin;
-        QString prefix; // STX, origin, TAB: the start of every item of this connection
+        QString prefix;     // STX, origin, TAB: the start of every item of this connection
+        quint64 source = 0; // the queue serves each connection in turn with the others
         LineSplitter splitter;
         bool peerClosed = false;
     };
@@ -115,6 +116,7 @@ private:
             connection->socket.reset(accepted);
             connection->origin = originOf(accepted->peerAddress());
             connection->prefix = kStx + connection->origin + kTab;
+            connection->source = ++m_lastSource;
             // Bounded, so that a paused connection leaves its bytes to the kernel and TCP pushes back.
             accepted->setReadBufferSize(kSocketReadBuffer);
             QObject::connect(accepted, &QTcpSocket::readyRead, this,
@@ -156,7 +158,7 @@ private:
         std::copy_n(connection.prefix.constData(), prefixSize, out);
         LineSplitter::decodeInto(out + prefixSize, line);
         out[prefixSize + line.size()] = kLf;
-        if (m_queue.append(std::move(item)))
+        if (m_queue.append(std::move(item), connection.source))
             m_paused = true;
         // The connection waits for its next line.
         m_origin.set(connection.origin);
@@ -207,6 +209,7 @@ private:
     std::unique_ptr<QTcpServer> m_v6;
     std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
     QByteArray m_scratch;
+    quint64 m_lastSource = 0;
     bool m_paused = false;
 };
 

@@ -5,29 +5,51 @@
 namespace ui {
 
 void QueueListModel::noteAppended(quint64 sequence, const QString& line) {
-    if (sequence > m_removedUpTo)
+    if (m_early.erase(sequence) == 0)
         m_appends.push_back({sequence, line});
 }
 
 void QueueListModel::noteRemoved(quint64 sequence) {
-    m_removedUpTo = std::max(m_removedUpTo, sequence);
+    m_removals.push_back(sequence);
+}
+
+void QueueListModel::applyRemovals() {
+    if (m_removals.empty())
+        return;
+    std::sort(m_removals.begin(), m_removals.end());
+    // Rows of shown items that left, in order; the rest may still wait among this frame's appends,
+    // or left before the window saw their append at all.
+    std::vector<int> rows;
+    std::unordered_set<quint64> unseen;
+    for (const quint64 sequence : m_removals) {
+        const auto at = std::lower_bound(m_items.begin(), m_items.end(), sequence,
+                                         [](const Item& item, quint64 s) { return item.sequence < s; });
+        if (at != m_items.end() && at->sequence == sequence)
+            rows.push_back(int(at - m_items.begin()));
+        else
+            unseen.insert(sequence);
+    }
+    if (!unseen.empty())
+        std::erase_if(m_appends, [&unseen](const Item& item) { return unseen.erase(item.sequence) > 0; });
+    m_early.insert(unseen.begin(), unseen.end());
+    m_removals.clear();
+    // Runs of neighbouring rows go as one block each, the last run first so the rows before it
+    // keep their numbers.
+    for (auto end = rows.end(); end != rows.begin();) {
+        auto first = end - 1;
+        while (first != rows.begin() && *(first - 1) == *first - 1)
+            --first;
+        const int from = *first;
+        const int to = *(end - 1);
+        beginRemoveRows({}, from, to);
+        m_items.erase(m_items.begin() + from, m_items.begin() + to + 1);
+        endRemoveRows();
+        end = first;
+    }
 }
 
 void QueueListModel::apply() {
-    const quint64 gone = m_removedUpTo;
-    m_appliedRemovedUpTo = gone;
-
-    // Whatever has already left the queue is not shown at all.
-    std::erase_if(m_appends, [gone](const Item& item) { return item.sequence <= gone; });
-
-    const auto firstKept = std::find_if(m_items.begin(), m_items.end(),
-                                        [gone](const Item& item) { return item.sequence > gone; });
-    const int leaving = int(firstKept - m_items.begin());
-    if (leaving > 0) {
-        beginRemoveRows({}, 0, leaving - 1);
-        m_items.erase(m_items.begin(), firstKept);
-        endRemoveRows();
-    }
+    applyRemovals();
 
     if (m_appends.empty())
         return;

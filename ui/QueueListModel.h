@@ -4,13 +4,14 @@
 #include <QString>
 
 #include <deque>
+#include <unordered_set>
 #include <vector>
 
 namespace ui {
 
 // The window's picture of the intake queue `L1`, kept from the queue's own notifications so that
-// nothing ever copies the queue. Items leave the queue in sequence order, so a removal of sequence
-// s means every item up to s has gone; an append may reach the window after its removal (it is
+// nothing ever copies the queue. A removal names the item that left (the queue serves devices in
+// turn, so not always the oldest); an append may reach the window after its removal (it is
 // announced on the connection's thread, the removal on the core's), and is then dropped. Changes
 // are collected as they arrive and applied in one go by `apply`, once per frame.
 class QueueListModel final : public QAbstractListModel {
@@ -22,7 +23,7 @@ public:
 
     void noteAppended(quint64 sequence, const QString& line);
     void noteRemoved(quint64 sequence);
-    bool hasPending() const { return !m_appends.empty() || m_removedUpTo > m_appliedRemovedUpTo; }
+    bool hasPending() const { return !m_appends.empty() || !m_removals.empty(); }
     void apply();
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -40,10 +41,12 @@ private:
         QString line;
     };
 
-    std::deque<Item> m_items;    // in sequence order
-    std::vector<Item> m_appends; // noted since the last apply
-    quint64 m_removedUpTo = 0;   // highest removal noted
-    quint64 m_appliedRemovedUpTo = 0;
+    void applyRemovals();
+
+    std::deque<Item> m_items;            // in sequence order
+    std::vector<Item> m_appends;         // noted since the last apply
+    std::vector<quint64> m_removals;     // noted since the last apply
+    std::unordered_set<quint64> m_early; // removed before their append was noted
 };
 
 } // namespace ui

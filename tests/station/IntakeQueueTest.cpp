@@ -79,6 +79,27 @@ TEST(IntakeQueue, LongLinesReachTheMarkByTheirBytesLongBeforeTheirCount) {
     EXPECT_FALSE(queue.isAboveHighWater());
 }
 
+TEST(IntakeQueue, ServesDevicesInTurnAndKeepsEachOnesOrder) {
+    IntakeQueue queue;
+    QSignalSpy removed(&queue, &IntakeQueue::removed);
+    // Device 1 floods the queue before devices 2 and 3 send a line each.
+    for (int i = 1; i <= 4; ++i)
+        queue.append(u"1:%1"_s.arg(i), 1);
+    queue.append(u"2:1"_s, 2);
+    queue.append(u"3:1"_s, 3);
+    queue.append(u"2:2"_s, 2);
+
+    QStringList taken;
+    while (auto item = queue.takeFront())
+        taken << *item;
+    EXPECT_EQ(taken, (QStringList{u"1:1"_s, u"2:1"_s, u"3:1"_s, u"1:2"_s, u"2:2"_s, u"1:3"_s, u"1:4"_s}));
+    // Each removal names the item that left.
+    QList<quint64> sequences;
+    for (const QList<QVariant>& args : removed)
+        sequences << args.at(0).toULongLong();
+    EXPECT_EQ(sequences, (QList<quint64>{1, 5, 6, 2, 7, 3, 4}));
+}
+
 TEST(IntakeQueue, NumbersAppendsAndRemovalsForAFollowingView) {
     IntakeQueue queue;
     QSignalSpy appended(&queue, &IntakeQueue::appended);

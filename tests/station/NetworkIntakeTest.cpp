@@ -79,6 +79,22 @@ protected:
     NetworkIntake intake{queue, origin};
 };
 
+TEST_F(NetworkIntakeTest, ANoisyDeviceDoesNotHoldUpTheLineOfAnother) {
+    constexpr int kNoise = 2000;
+    auto noisy = connect();
+    auto quiet = connect();
+    noisy->write(QByteArray(kNoise, '\n'));
+    ASSERT_TRUE(noisy->waitForBytesWritten(kWaitMs));
+    ASSERT_TRUE(waitForItems(kNoise));
+    quiet->write("000123!X!GT10HJ20KM30NP40QR50ST\n");
+    ASSERT_TRUE(quiet->waitForBytesWritten(kWaitMs));
+    ASSERT_TRUE(waitForItems(kNoise + 1));
+
+    // Its turn comes after one line of the noisy device, not after all of them.
+    queue.takeFront();
+    EXPECT_EQ(queue.takeFront(), item(u"127.0.0.1"_s, u"000123!X!GT10HJ20KM30NP40QR50ST"_s));
+}
+
 // What one device sends, and what the station makes of it.
 struct WireCase {
     std::string name;
