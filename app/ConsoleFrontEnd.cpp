@@ -7,6 +7,7 @@
 #include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -111,8 +112,9 @@ ConsoleFrontEnd::~ConsoleFrontEnd() {
     }
 }
 
-void ConsoleFrontEnd::attach() {
-    m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+void ConsoleFrontEnd::attach(int input) {
+    m_inputFd = input;
+    m_input = std::make_unique<QSocketNotifier>(input, QSocketNotifier::Read);
     connect(m_input.get(), &QSocketNotifier::activated, this, &ConsoleFrontEnd::readInput);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
@@ -163,7 +165,7 @@ void ConsoleFrontEnd::printStatus(const QString& text) {
 
 void ConsoleFrontEnd::readInput() {
     char chunk[4096];
-    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    const ssize_t got = ::read(m_inputFd, chunk, sizeof chunk);
     if (got <= 0) {
         // End of input: a headless station goes on until a signal closes it.
         m_input->setEnabled(false);
@@ -171,12 +173,23 @@ void ConsoleFrontEnd::readInput() {
     }
     m_pending.append(chunk, got);
     for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
-        const QString line = QString::fromLocal8Bit(m_pending.first(end)).trimmed().toLower();
+        const QByteArray bytes = m_pending.first(end);
         m_pending.remove(0, end + 1);
+        if (std::exchange(m_skippingLongLine, false))
+            continue; // the end of a line already refused
+        const QString line = QString::fromLocal8Bit(bytes).trimmed().toLower();
         if (!line.isEmpty() && !command(line))
             m_err.writeLine(u"Orden desconocida: "_s + line +
                                 u" (iniciar, parar, guardar, reset, puerto, correo, salir)"_s,
                             2);
+    }
+    // No command is this long: what piles up without a line end is let go as it comes.
+    if (m_pending.size() > kLongestCommandLine) {
+        if (!m_skippingLongLine)
+            m_err.writeLine(
+                u"Orden demasiado larga (m\u00e1s de %1 bytes): se descarta."_s.arg(kLongestCommandLine), 2);
+        m_skippingLongLine = true;
+        m_pending.clear();
     }
 }
 

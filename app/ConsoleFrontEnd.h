@@ -26,6 +26,9 @@ class ConsoleFrontEnd final : public QObject {
     Q_DISABLE_COPY_MOVE(ConsoleFrontEnd)
 
 public:
+    // Longer lines on standard input are refused without being kept.
+    static constexpr qsizetype kLongestCommandLine = 4096;
+
     // Prints to the descriptors `out` and `err`, keeping at most `outputLimit` bytes for a reader
     // that does not keep up; record lines that do not fit are left out and counted, and the count is
     // printed once there is room again.
@@ -33,8 +36,8 @@ public:
                     QObject* parent = nullptr);
     ~ConsoleFrontEnd() override;
 
-    // Starts listening to standard input and to the termination signals.
-    void attach();
+    // Starts listening to the commands on `input` (standard input) and to the termination signals.
+    void attach(int input = 0);
 
     // Runs one operator command line; false for a command it does not know.
     bool command(QStringView line);
@@ -60,7 +63,9 @@ private:
     std::optional<QString> m_refusal; // why the row of the record about to be counted was refused
     std::unique_ptr<QSocketNotifier> m_input;
     std::unique_ptr<QSocketNotifier> m_signals;
+    int m_inputFd = -1;
     QByteArray m_pending;
+    bool m_skippingLongLine = false; // the rest of a refused line is still arriving
     std::array<QString, station::kFieldCount> m_shown;
     config::SerialPortSettings m_serialPort;
     bool m_closing = false;

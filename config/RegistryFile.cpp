@@ -348,7 +348,7 @@ QByteArray RegistryFile::toBytes() const {
     QString text = kHeader.toString() + u"\r\n\r\n"_s;
     for (const RegistryKey* k : ordered) {
         text += u'[' + k->path + u"]\r\n"_s;
-        for (const RegistryValue& v : k->values)
+        for (const RegistryValue& v : k->values())
             text += valueText(v);
         text += u"\r\n"_s;
     }
@@ -421,7 +421,7 @@ RegistryKey& RegistryFile::createKey(QStringView path) {
     for (qsizetype n = names.size() == 1 ? 1 : 2; n <= names.size(); ++n) {
         const QStringView prefix = path.first(names[n - 1].data() + names[n - 1].size() - path.data());
         if (!key(prefix))
-            m_keys.push_back(RegistryKey{prefix.toString(), {}});
+            m_keys.emplace_back(prefix.toString());
     }
     return *key(path);
 }

@@ -182,10 +182,15 @@ bool SettingsStore::deleteValue(QStringView key, QStringView name) {
     return k && k->remove(name);
 }
 
+qsizetype SettingsStore::deleteValues(QStringView key, const std::function<bool(QStringView name)>& which) {
+    RegistryKey* k = m_file.key(fullPath(key));
+    return k ? k->removeIf([&which](const RegistryValue& v) { return which(v.name); }) : 0;
+}
+
 QStringList SettingsStore::valueNames(QStringView key) const {
     QStringList names;
     if (const RegistryKey* k = m_file.key(fullPath(key))) {
-        for (const RegistryValue& v : k->values)
+        for (const RegistryValue& v : k->values())
             names.append(v.name);
     }
     return names;

@@ -61,6 +61,8 @@ public:
     bool keyExists(QStringView key) const;
     // Returns whether there was such a value.
     bool deleteValue(QStringView key, QStringView name);
+    // Deletes every value of the key whose name `which` holds for, in one pass; returns how many.
+    qsizetype deleteValues(QStringView key, const std::function<bool(QStringView name)>& which);
     // The names of the key's values, in the order they were set; empty for a missing key.
     QStringList valueNames(QStringView key) const;
 

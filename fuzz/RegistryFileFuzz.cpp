@@ -13,9 +13,9 @@ bool sameKeys(const config::RegistryFile& a, const config::RegistryFile& b) {
         return false;
     for (const config::RegistryKey& k : a.keys()) {
         const config::RegistryKey* other = b.key(k.path);
-        if (!other || other->path != k.path || other->values.size() != k.values.size())
+        if (!other || other->path != k.path || other->values().size() != k.values().size())
             return false;
-        for (const config::RegistryValue& v : k.values) {
+        for (const config::RegistryValue& v : k.values()) {
             const config::RegistryValue* w = other->find(v.name);
             if (!w || w->name != v.name || w->type != v.type || w->data != v.data)
                 return false;

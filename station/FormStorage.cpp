@@ -231,10 +231,8 @@ QStringList readList(const config::SettingsStore& store, const QString& key) {
 void writeList(config::SettingsStore& store, const QString& key, const QStringList& items) {
     for (qsizetype i = 0; i < items.size(); ++i)
         store.writeString(key, itemName(i), items[i]);
-    for (const QString& valueName : store.valueNames(key)) {
-        if (itemIndex(valueName) >= items.size())
-            store.deleteValue(key, valueName);
-    }
+    store.deleteValues(key,
+                       [size = items.size()](QStringView valueName) { return itemIndex(valueName) >= size; });
     store.writeInteger(key, kCount, static_cast<qint32>(items.size()));
 }
 

@@ -63,14 +63,31 @@ QByteArray SideFile::encode(QStringView text, SideFileEncoding encoding) {
 }
 
 std::optional<config::LineList> SideFile::readIfExists() {
-    QFile file(m_fileName);
-    if (!file.exists())
+    const QFileInfo info(m_fileName);
+    if (!info.exists())
         return std::nullopt;
+    // A pipe or a device would hold the start up for as long as its writer likes, and a file of
+    // any size would be taken into memory whole: a camera list is neither.
+    if (!info.isFile())
+        throw StationError(u"\"%1\" no es un archivo com\u00fan: no se lee."_s.arg(m_fileName));
+    if (info.size() > kMaxBytes)
+        throw StationError(
+            u"El archivo \"%1\" tiene %2 bytes, m\u00e1s de los %3 que puede tener una lista: no se lee."_s
+                .arg(m_fileName)
+                .arg(info.size())
+                .arg(kMaxBytes));
+    QFile file(m_fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw StationError(u"Cannot open file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
-    const QByteArray bytes = file.readAll();
+    // Bounded again in case it grew since.
+    const QByteArray bytes = file.read(kMaxBytes + 1);
     if (file.error() != QFileDevice::NoError)
         throw StationError(u"Cannot read file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
+    if (bytes.size() > kMaxBytes)
+        throw StationError(
+            u"El archivo \"%1\" tiene m\u00e1s de %2 bytes, los que puede tener una lista: no se lee."_s
+                .arg(m_fileName)
+                .arg(kMaxBytes));
     SideFileEncoding found;
     config::LineList list = decode(bytes, found);
     m_encoding = found;

@@ -18,6 +18,9 @@ enum class SideFileEncoding { CodePage, Utf8, Utf16LE, Utf16BE };
 // without a mark.
 class SideFile final {
 public:
+    // The largest file read as a list.
+    static constexpr qint64 kMaxBytes = 16 * 1024 * 1024;
+
     explicit SideFile(QString fileName)
         : m_fileName(std::move(fileName)) {}
 
@@ -25,7 +28,7 @@ public:
     SideFileEncoding encoding() const { return m_encoding; }
 
     // The whole file as a list, or nothing when there is no such file. Raises StationError when
-    // the file exists but cannot be read.
+    // the file exists but cannot be read, is not a regular file or is larger than kMaxBytes.
     std::optional<config::LineList> readIfExists();
 
     // Creates or overwrites the file with the list's text, unchanged. Raises StationError on failure.

@@ -287,7 +287,12 @@ public:
     }
     Q_DISABLE_COPY_MOVE(Pipe)
 
+    int readEnd() const { return m_fds[0]; }
     int writeEnd() const { return m_fds[1]; }
+
+    void write(const QByteArray& bytes) const {
+        EXPECT_EQ(::write(m_fds[1], bytes.constData(), size_t(bytes.size())), bytes.size());
+    }
 
     // Fills it until it takes nothing more.
     void fill() const {
@@ -333,6 +338,25 @@ TEST_F(ConsoleStationTest, StalledOutputNeverHoldsTheStationAndTellsHowManyLines
     const qsizetype shown = recordLines(printed);
     EXPECT_LT(shown, kLines);
     EXPECT_EQ(shown + notice.match(printed).captured(1).toLongLong(), kLines + 1);
+}
+
+TEST_F(ConsoleStationTest, ACommandLineBeyondItsBoundIsRefusedWithoutBeingKept) {
+    const Pipe input;
+    startUp();
+    console().attach(input.readEnd());
+    QSignalSpy finished(&console(), &app::ConsoleFrontEnd::finished);
+
+    // Its end, "salir", belongs to the refused line and is no command.
+    input.write(QByteArray(3 * app::ConsoleFrontEnd::kLongestCommandLine, 'x'));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return errorOutput().contains(u"Orden demasiado larga"_s); }, kWaitMs));
+    input.write(QByteArray(app::ConsoleFrontEnd::kLongestCommandLine, 'x') + " salir\nparar\n");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return core().panel().text(station::Field::Label1) == u"Orvane Detenido"_s; }, kWaitMs));
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_EQ(errorOutput().count(u'\n'), 1) << qPrintable(errorOutput());
+
+    input.write("salir\n");
+    EXPECT_TRUE(finished.wait(kWaitMs));
 }
 
 } // namespace

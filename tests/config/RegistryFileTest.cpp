@@ -83,7 +83,7 @@ TEST(RegistryFile, WritesWhatRegeditImportsAndReadsItBack) {
     const RegistryFile back = RegistryFile::parse(bytes);
     EXPECT_TRUE(back.problems().isEmpty());
     ASSERT_NE(back.key(kVuruvov), nullptr);
-    EXPECT_EQ(back.key(kVuruvov)->values, key.values);
+    EXPECT_EQ(back.key(kVuruvov)->values(), key.values());
     EXPECT_EQ(back.key(kVuruvov)->find(u"TwoLines")->toString(), u"uno\r\ndos"_s);
 }
 

@@ -427,7 +427,7 @@ TEST_F(FormStorageTest, RestoresAWindowsStationsExport) {
     for (const config::RegistryKey& k : original.keys()) {
         const config::RegistryKey* w = written.key(k.path);
         ASSERT_NE(w, nullptr) << k.path.toStdString();
-        for (const config::RegistryValue& v : k.values) {
+        for (const config::RegistryValue& v : k.values()) {
             const config::RegistryValue* wv = w->find(v.name);
             ASSERT_NE(wv, nullptr) << v.name.toStdString();
             EXPECT_EQ(*wv, v) << v.name.toStdString();

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include <fcntl.h>
@@ -103,12 +104,47 @@ TEST(SideFile, ListNeverReadIsWrittenInTheCodePageWithALineEndAfterEveryEntry) {
     EXPECT_EQ(readBytes(path), QByteArray("192.168.1.4\r\n192.168.1.255\r\nC\xE1mara\r\n"));
 }
 
-TEST(SideFile, RaisesWhenAnExistingFileCannotBeRead) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkdir(u"turno.txt"_s)); // there, but no file to read
-    SideFile side(dir.filePath(u"turno.txt"_s));
-    EXPECT_THROW(side.readIfExists(), StationError);
+struct UnreadableCase {
+    std::string name;
+    std::function<bool(const QString& path)> make; // puts it there; false when the system cannot
+};
+
+void PrintTo(const UnreadableCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class UnreadableSideFile : public ::testing::TestWithParam<UnreadableCase> {};
+
+// Refused at once with a message naming it: nothing to wait on, nothing taken into memory whole.
+TEST_P(UnreadableSideFile, RaisesAndNamesTheFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"turno.txt"_s);
+    if (!GetParam().make(path))
+        GTEST_SKIP() << "cannot be made here";
+    SideFile side(path);
+    try {
+        side.readIfExists();
+        ADD_FAILURE() << "read";
+    } catch (const StationError& e) {
+        EXPECT_TRUE(e.message().contains(path)) << qPrintable(e.message());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SideFile, UnreadableSideFile,
+    ::testing::Values(UnreadableCase{"Folder", [](const QString& path) { return QDir().mkdir(path); }},
+                      // Opening a pipe without a writer would wait for one forever.
+                      UnreadableCase{"Fifo",
+                                     [](const QString& path) {
+                                         return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+                                     }},
+                      UnreadableCase{"LargerThanAnyList",
+                                     [](const QString& path) {
+                                         QFile file(path);
+                                         return file.open(QIODevice::WriteOnly) &&
+                                                file.resize(SideFile::kMaxBytes + 1);
+                                     }}),
+    [](const auto& info) { return info.param.name; });
 
 // Makes a folder refuse new entries for as long as it lives: read-only for a user, immutable for
 // root (whom permissions do not stop). Empty when the system allows neither.
