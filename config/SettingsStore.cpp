@@ -87,6 +87,18 @@ std::optional<QString> SettingsStore::load() {
                                                                        aside);
 }
 
+std::optional<QString> SettingsStore::keepCopy() {
+    if (!QFileInfo(m_path).isFile())
+        return std::nullopt;
+    const QString aside = asideName();
+    if (!QFile::copy(m_path, aside)) {
+        m_refuseSave = u"No se pudo guardar una copia del archivo de configuraci\u00f3n \"%1\" en \"%2\"; la "
+                       u"estaci\u00f3n no escribir\u00e1 sobre \u00e9l."_s.arg(m_path, aside);
+        throw ConfigError(*m_refuseSave);
+    }
+    return aside;
+}
+
 void SettingsStore::save(const std::function<void()>& beforeRename) {
     if (m_refuseSave)
         throw ConfigError(*m_refuseSave);

@@ -37,6 +37,11 @@ public:
     //   over the file.
     std::optional<QString> load();
 
+    // Keeps a dated copy of the file as it is on disk, before a save writes over what a reader
+    // could not take in. Returns the copy's name, or nothing when there is no file; when the copy
+    // cannot be made, throws ConfigError and `save` refuses to write over the file.
+    std::optional<QString> keepCopy();
+
     // Writes the whole store to its file, replacing it at once. Throws ConfigError.
     void save(const std::function<void()>& beforeRename = {});
 

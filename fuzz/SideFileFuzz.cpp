@@ -6,19 +6,16 @@
 #include <cstdlib>
 
 using station::SideFile;
-using station::SideFileEncoding;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    SideFileEncoding found{};
-    const config::LineList list = SideFile::decode(bytes, found);
-    for (const QString& line : list.lines()) {
+    const SideFile::Decoded read = SideFile::decode(bytes);
+    for (const QString& line : read.list.lines()) {
         if (line.contains(u'\r') || line.contains(u'\n'))
             std::abort();
     }
-    SideFileEncoding again{};
-    const config::LineList back = SideFile::decode(SideFile::encode(list.text(), found), again);
-    if (again != found || back.lines() != list.lines())
+    const SideFile::Decoded again = SideFile::decode(SideFile::encode(read.list.text(), read.encoding));
+    if (again.encoding != read.encoding || again.list.lines() != read.list.lines())
         std::abort();
     return 0;
 }

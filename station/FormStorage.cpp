@@ -1,5 +1,7 @@
 #include "station/FormStorage.h"
 
+#include "base/Error.h"
+#include "base/IntegerText.h"
 #include "config/ConfigError.h"
 
 #include <array>
@@ -210,11 +212,35 @@ qsizetype itemIndex(QStringView valueName) {
     return index;
 }
 
+// A text setting stored as a number (a port typed in as a DWORD) means that number.
+QString readText(const config::SettingsStore& store, QStringView key, QStringView name) {
+    try {
+        return store.readString(key, name);
+    } catch (const config::ConfigError&) {
+        return QString::number(store.readInteger(key, name));
+    }
+}
+
+// An integer stored as the text of one means that integer.
+qint32 readNumber(const config::SettingsStore& store, QStringView key, QStringView name,
+                  qint32 fallback = 0) {
+    try {
+        return store.readInteger(key, name, fallback);
+    } catch (const config::ConfigError&) {
+        try {
+            const QString text = store.readString(key, name);
+            return base::toInteger(text.trimmed());
+        } catch (const base::Error&) {
+            wrongKind(name);
+        }
+    }
+}
+
 QStringList readList(const config::SettingsStore& store, const QString& key) {
     // Items 0 to Count - 1, up to the last one the key holds: a Count beyond them names only
     // missing items, and those would come back as empty lines. A gap before the last keeps its
     // place, so that a camera name stays beside its address.
-    const qint32 count = store.readInteger(key, kCount, 0);
+    const qint32 count = readNumber(store, key, kCount, 0);
     qsizetype end = 0;
     for (const QString& valueName : store.valueNames(key)) {
         const qsizetype index = itemIndex(valueName);
@@ -309,16 +335,18 @@ void FormStorage::restorePlacement(const ScreenLayout& screen, WindowPlacement& 
 }
 
 void FormStorage::restoreProperties() {
+    QStringList skipped;
     for (const Property& p : kProperties) {
         const QString valueName = name(p);
         const bool isSubKey = p.kind == Kind::Lines || p.kind == Kind::Items || p.kind == Kind::HardFlow;
         if (isSubKey ? !m_store.keyExists(subKey(p)) : !m_store.valueExists(kKey, valueName))
             continue;
-        // A value of the wrong kind leaves its property as it is; the rest goes on.
+        // A value of the wrong kind whose meaning is not plain leaves its property as it is; the
+        // rest goes on.
         try {
             switch (p.kind) {
             case Kind::Text:
-                m_settings.setText(std::get<SettingId>(p.target), m_store.readString(kKey, valueName));
+                m_settings.setText(std::get<SettingId>(p.target), readText(m_store, kKey, valueName));
                 break;
             case Kind::Real: {
                 const double value = m_store.readReal(kKey, valueName);
@@ -332,16 +360,16 @@ void FormStorage::restoreProperties() {
                                     config::LineList::fromLines(readList(m_store, subKey(p))));
                 break;
             case Kind::Caption:
-                m_panel.setText(std::get<Field>(p.target), m_store.readString(kKey, valueName));
+                m_panel.setText(std::get<Field>(p.target), readText(m_store, kKey, valueName));
                 break;
             case Kind::Lbcc:
-                m_lbccCaption = m_store.readString(kKey, valueName);
+                m_lbccCaption = readText(m_store, kKey, valueName);
                 break;
             case Kind::Items:
                 m_logEthernet.assign(readList(m_store, subKey(p)));
                 break;
             case Kind::PortInt:
-                m_port.*std::get<PortInt>(p.target) = m_store.readInteger(kKey, valueName);
+                m_port.*std::get<PortInt>(p.target) = readNumber(m_store, kKey, valueName);
                 break;
             case Kind::Parity:
                 m_port.parity = static_cast<config::Parity>(
@@ -364,8 +392,23 @@ void FormStorage::restoreProperties() {
             }
             }
         } catch (const config::ConfigError&) {
+            skipped.append(valueName);
         }
     }
+    if (skipped.isEmpty())
+        return;
+    // Said once for all of them; the file as it was is kept before the close writes the defaults
+    // over those values.
+    QString message =
+        u"El archivo de configuraci\u00f3n \"%1\" tiene valores de un tipo que no corresponde (%2); "
+        u"se dejaron con su valor por omisi\u00f3n."_s.arg(m_store.filePath(), skipped.join(u", "_s));
+    try {
+        if (const std::optional<QString> copy = m_store.keepCopy())
+            message += u" Una copia del archivo tal como estaba qued\u00f3 en \"%1\"."_s.arg(*copy);
+    } catch (const config::ConfigError& e) {
+        message += u' ' + e.message();
+    }
+    m_errors.report(message);
 }
 
 bool FormStorage::store(const WindowPlacement& current) {

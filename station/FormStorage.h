@@ -28,10 +28,12 @@ public:
     // The names the properties have in the key, in the order they are written and restored.
     static QStringList propertyNames();
 
-    // Loads the store and sets every stored property; those absent, and those stored as another
-    // kind, keep their value. Returns the placement to apply: the stored normal rectangle only
-    // when it was stored at this resolution and lies on a monitor, else the designed one. A
-    // placement value of the wrong kind ends the restore there; this run's store then writes
+    // Loads the store and sets every stored property; those absent keep their value. A value
+    // stored as another kind is taken when its meaning is plain (a number for a text, the text of
+    // an integer for an integer); any other keeps its property's value, is reported once for all,
+    // and a dated copy of the file is kept before the close writes over it. Returns the placement to apply:
+    // the stored normal rectangle only when it was stored at this resolution and lies on a monitor, else the
+    // designed one. A placement value of the wrong kind ends the restore there; this run's store then writes
     // only "FormVersion".
     WindowPlacement restore(const ScreenLayout& screen);
 

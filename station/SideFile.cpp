@@ -3,6 +3,7 @@
 #include "base/CodePage.h"
 #include "station/StationError.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -19,9 +20,15 @@ constexpr char kUtf8Mark[] = "\xEF\xBB\xBF";
 constexpr char kUtf16LEMark[] = "\xFF\xFE";
 constexpr char kUtf16BEMark[] = "\xFE\xFF";
 
-QString decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
+struct Text {
+    QString text;
+    bool clean;
+};
+
+Text decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
     QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
-    return decoder.decode(bytes);
+    QString text = decoder.decode(bytes);
+    return {std::move(text), !decoder.hasError()};
 }
 
 QByteArray encodeWith(QStringConverter::Encoding encoding, QStringView text) {
@@ -29,23 +36,26 @@ QByteArray encodeWith(QStringConverter::Encoding encoding, QStringView text) {
     return encoder.encode(text);
 }
 
+SideFile::Decoded decoded(Text text, SideFileEncoding encoding) {
+    return {config::LineList::fromFileText(text.text), encoding, text.clean};
+}
+
 } // namespace
 
-config::LineList SideFile::decode(QByteArrayView bytes, SideFileEncoding& found) {
-    if (bytes.startsWith(QByteArrayView(kUtf8Mark))) {
-        found = SideFileEncoding::Utf8;
-        return config::LineList::fromFileText(decodeWith(QStringConverter::Utf8, bytes.sliced(3)));
-    }
-    if (bytes.startsWith(QByteArrayView(kUtf16LEMark))) {
-        found = SideFileEncoding::Utf16LE;
-        return config::LineList::fromFileText(decodeWith(QStringConverter::Utf16LE, bytes.sliced(2)));
-    }
-    if (bytes.startsWith(QByteArrayView(kUtf16BEMark))) {
-        found = SideFileEncoding::Utf16BE;
-        return config::LineList::fromFileText(decodeWith(QStringConverter::Utf16BE, bytes.sliced(2)));
-    }
-    found = SideFileEncoding::CodePage;
-    return config::LineList::fromFileText(base::codepage::widen(bytes));
+SideFile::Decoded SideFile::decode(QByteArrayView bytes) {
+    if (bytes.startsWith(QByteArrayView(kUtf8Mark)))
+        return decoded(decodeWith(QStringConverter::Utf8, bytes.sliced(3)), SideFileEncoding::Utf8);
+    if (bytes.startsWith(QByteArrayView(kUtf16LEMark)))
+        return decoded(decodeWith(QStringConverter::Utf16LE, bytes.sliced(2)), SideFileEncoding::Utf16LE);
+    if (bytes.startsWith(QByteArrayView(kUtf16BEMark)))
+        return decoded(decodeWith(QStringConverter::Utf16BE, bytes.sliced(2)), SideFileEncoding::Utf16BE);
+    // Text in the code page never holds a NUL; UTF-16 of Latin text without its mark has one in
+    // every other byte, starting with the second (little-endian) or the first (big-endian).
+    if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0')
+        return decoded(decodeWith(QStringConverter::Utf16LE, bytes), SideFileEncoding::Utf16LENoMark);
+    if (bytes.size() >= 2 && bytes[0] == '\0' && bytes[1] != '\0')
+        return decoded(decodeWith(QStringConverter::Utf16BE, bytes), SideFileEncoding::Utf16BENoMark);
+    return decoded({base::codepage::widen(bytes), !bytes.contains('\0')}, SideFileEncoding::CodePage);
 }
 
 QByteArray SideFile::encode(QStringView text, SideFileEncoding encoding) {
@@ -56,6 +66,10 @@ QByteArray SideFile::encode(QStringView text, SideFileEncoding encoding) {
         return QByteArray(kUtf16LEMark) + encodeWith(QStringConverter::Utf16LE, text);
     case SideFileEncoding::Utf16BE:
         return QByteArray(kUtf16BEMark) + encodeWith(QStringConverter::Utf16BE, text);
+    case SideFileEncoding::Utf16LENoMark:
+        return encodeWith(QStringConverter::Utf16LE, text);
+    case SideFileEncoding::Utf16BENoMark:
+        return encodeWith(QStringConverter::Utf16BE, text);
     case SideFileEncoding::CodePage:
         break;
     }
@@ -88,13 +102,22 @@ std::optional<config::LineList> SideFile::readIfExists() {
             u"El archivo \"%1\" tiene m\u00e1s de %2 bytes, los que puede tener una lista: no se lee."_s
                 .arg(m_fileName)
                 .arg(kMaxBytes));
-    SideFileEncoding found;
-    config::LineList list = decode(bytes, found);
-    m_encoding = found;
-    return list;
+    Decoded read = decode(bytes);
+    m_encoding = read.encoding;
+    m_needsCopy = !read.clean;
+    return std::move(read.list);
 }
 
-void SideFile::write(const config::LineList& list) const {
+void SideFile::write(const config::LineList& list) {
+    if (m_needsCopy && QFileInfo(m_fileName).isFile()) {
+        const QString copy =
+            m_fileName + QDateTime::currentDateTime().toString(u".yyyyMMdd-HHmmss"_s) + u".bak"_s;
+        if (!QFile::copy(m_fileName, copy))
+            throw StationError(
+                u"\"%1\" no se ley\u00f3 limpio y no se pudo guardar una copia en \"%2\": no se "
+                u"escribe encima."_s.arg(m_fileName, copy));
+        m_needsCopy = false;
+    }
     const QByteArray bytes = encode(list.text(), m_encoding);
     // Written whole or not at all: a failed close must not leave the operator a cut-off list.
     QSaveFile file(m_fileName);

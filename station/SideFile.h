@@ -9,13 +9,15 @@
 
 namespace station {
 
-// How a side file was written: the byte-order mark found, or none (the station's code page).
-enum class SideFileEncoding { CodePage, Utf8, Utf16LE, Utf16BE };
+// How a side file was written: the byte-order mark found, UTF-16 recognised without one (as some
+// editors save it), or none of these (the station's code page).
+enum class SideFileEncoding { CodePage, Utf8, Utf16LE, Utf16BE, Utf16LENoMark, Utf16BENoMark };
 
 // One of the camera-list files in the working directory ("camaras.txc", "NombreCamaras.txt",
 // "turno.txt"). It remembers the encoding a read found, so that the list goes back to the file
 // in that encoding, mark included; a list never read from the file is written in the code page
-// without a mark.
+// without a mark. A file whose bytes did not decode cleanly is kept as a dated copy before the
+// list is first written over it: what the station could not read is never lost to its write.
 class SideFile final {
 public:
     // The largest file read as a list.
@@ -31,16 +33,24 @@ public:
     // the file exists but cannot be read, is not a regular file or is larger than kMaxBytes.
     std::optional<config::LineList> readIfExists();
 
-    // Creates or overwrites the file with the list's text, unchanged. Raises StationError on failure.
-    void write(const config::LineList& list) const;
+    // Creates or overwrites the file with the list's text, unchanged. Raises StationError on failure,
+    // and when a copy of a file that did not decode cleanly cannot be made.
+    void write(const config::LineList& list);
 
     // The byte-level rules, for callers that hold the bytes themselves.
-    static config::LineList decode(QByteArrayView bytes, SideFileEncoding& found);
+    struct Decoded {
+        config::LineList list;
+        SideFileEncoding encoding = SideFileEncoding::CodePage;
+        // False when bytes had to be replaced (invalid sequences, a cut UTF-16 unit, NUL bytes).
+        bool clean = true;
+    };
+    static Decoded decode(QByteArrayView bytes);
     static QByteArray encode(QStringView text, SideFileEncoding encoding);
 
 private:
     QString m_fileName;
     SideFileEncoding m_encoding = SideFileEncoding::CodePage;
+    bool m_needsCopy = false; // read with replacements, and not yet kept aside
 };
 
 } // namespace station

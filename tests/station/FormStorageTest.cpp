@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -64,6 +65,11 @@ protected:
     }
 
     // Writes values straight into the file, as an operator editing it would.
+    QByteArray fileBytes(const QString& file = {}) const {
+        QFile f(file.isEmpty() ? path() : file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    }
+
     template <typename Edit> void edit(Edit&& e) const {
         config::SettingsStore s(path());
         EXPECT_FALSE(s.load().has_value());
@@ -145,40 +151,48 @@ TEST_F(FormStorageTest, AShorterListDeletesTheItemsTheLongerOneLeft) {
     EXPECT_TRUE(r->settings.lines(SettingId::Maillist).lines().isEmpty()); // Count 0 restores an empty list
 }
 
-TEST_F(FormStorageTest, AValueOfTheWrongKindIsSkippedAndTheRestRestored) {
+TEST_F(FormStorageTest, AValueOfAnotherKindIsTakenWhenPlainElseReportedOnceAndTheFileKept) {
     edit([](config::SettingsStore& s) {
-        s.writeString(kKey, u"Edpuerto_Text"_s, u"6000");
+        s.writeInteger(kKey, u"Edpuerto_Text"_s, 6000); // a number for a text: that number
         s.writeString(kKey, u"EdMailport_Text"_s, u"587");
-        s.writeInteger(kKey, u"EdAsunto_Text"_s, 7); // wrong: an integer for a text
-        s.writeString(kKey, u"Gcm_Value"_s, u"30");  // wrong: a text for a real
+        s.writeString(kKey, u"Gcm_Value"_s, u"30"); // wrong: a text for a real
         s.writeReal(kKey, u"evc128_Value"_s, 12);
-        s.writeString(kKey, u"ApdComPort1_Baud"_s, u"9600"); // wrong
+        s.writeString(kKey, u"ApdComPort1_Baud"_s, u"9600"); // the text of an integer: that integer
         s.writeInteger(kKey, u"ApdComPort1_ComNumber"_s, 4);
         s.writeString(kKey, u"ApdComPort1_Parity"_s, u"pOdd");
         s.writeString(kKey, u"ApdComPort1_SWFlowOptions"_s, u"swfMaybe"); // wrong: no such element
-        s.writeString(kKey + u"\\Maillist_Lines"_s, u"Count"_s, u"2");    // wrong: the list is skipped
+        s.writeString(kKey + u"\\Maillist_Lines"_s, u"Count"_s, u"1");
         s.writeString(kKey + u"\\Maillist_Lines"_s, u"Item0"_s, u"x@y");
         s.writeInteger(kKey + u"\\LogCamNombre_Lines"_s, u"Count"_s, 1000); // more than it holds
         s.writeString(kKey + u"\\LogCamNombre_Lines"_s, u"Item0"_s, u"10.0.0.1=Norte");
         s.writeString(kKey, u"Lbuenos_Caption"_s, u"12");
     });
+    const QByteArray before = fileBytes();
     auto r = run();
     r->form.restore(kScreen);
-    EXPECT_TRUE(r->reported.isEmpty());
     EXPECT_TRUE(r->form.restored());
     const config::Settings defaults;
     EXPECT_EQ(r->settings.text(SettingId::Edpuerto), u"6000"_s);
     EXPECT_EQ(r->settings.text(SettingId::EdMailport), u"587"_s);
-    EXPECT_EQ(r->settings.text(SettingId::EdAsunto), defaults.text(SettingId::EdAsunto));
     EXPECT_EQ(r->settings.real(SettingId::Gcm), 10.0);
     EXPECT_EQ(r->settings.real(SettingId::evc128), 12.0);
-    EXPECT_EQ(r->settings.lines(SettingId::Maillist), defaults.lines(SettingId::Maillist));
+    EXPECT_EQ(r->settings.lines(SettingId::Maillist).lines(), QStringList{u"x@y"_s});
     EXPECT_EQ(r->settings.lines(SettingId::LogCamNombre).lines(), QStringList{u"10.0.0.1=Norte"_s});
-    EXPECT_EQ(r->port.Baud, 19200);
+    EXPECT_EQ(r->port.Baud, 9600);
     EXPECT_EQ(r->port.ComNumber, 4);
     EXPECT_EQ(r->port.parity, config::Parity::Odd);
     EXPECT_EQ(r->port.SWFlowOptions, config::SoftwareFlow::None);
     EXPECT_EQ(r->panel.text(station::Field::Lbuenos), u"12"_s);
+
+    // One report naming what was left; the file as it was is kept before the close writes over it.
+    ASSERT_EQ(r->messages().size(), 1);
+    const QString message = r->messages().first();
+    EXPECT_TRUE(message.contains(u"Gcm_Value, ApdComPort1_SWFlowOptions"_s)) << qPrintable(message);
+    const QStringList copies = QDir(QFileInfo(path()).path()).entryList({u"*.bak"_s}, QDir::Files);
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_TRUE(message.contains(copies.first())) << qPrintable(message);
+    ASSERT_TRUE(r->form.store(WindowPlacement::designed()));
+    EXPECT_EQ(fileBytes(QFileInfo(path()).path() + u'/' + copies.first()), before);
 }
 
 namespace {

@@ -92,8 +92,34 @@ INSTANTIATE_TEST_SUITE_P(
                  SideFileEncoding::CodePage, "a\r\nb\r\nc\r\n\r\nd"},
         FileCase{"CodePageWithoutMark", "C\xE9mara \x80\r\n", u"Cémara €\r\n"_s, SideFileEncoding::CodePage,
                  "C\xE9mara \x80\r\n"},
+        // As some editors save it: read as UTF-16, not as code-page text with a NUL in every other
+        // byte, and written back in the same form.
+        FileCase{"Utf16LEWithoutMark", utf16(QStringConverter::Utf16LE, u"10.0.0.1\r\nCámara\r\n"_s),
+                 u"10.0.0.1\r\nCámara\r\n"_s, SideFileEncoding::Utf16LENoMark,
+                 utf16(QStringConverter::Utf16LE, u"10.0.0.1\r\nCámara\r\n"_s)},
+        FileCase{"Utf16BEWithoutMark", utf16(QStringConverter::Utf16BE, u"a\r\n"_s), u"a\r\n"_s,
+                 SideFileEncoding::Utf16BENoMark, utf16(QStringConverter::Utf16BE, u"a\r\n"_s)},
         FileCase{"EmptyFile", "", QString(), SideFileEncoding::CodePage, ""}),
     [](const auto& info) { return info.param.name; });
+
+// What did not decode cleanly is kept, once, before the station writes its list over it.
+TEST(SideFile, FileThatDidNotDecodeCleanlyIsKeptBeforeItIsWrittenOver) {
+    for (const QByteArray& bytes : {kUtf8Mark + "C\xE1mara\r\n", QByteArray("CAM\0\r\n", 6)}) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"NombreCamaras.txt"_s);
+        writeBytes(path, bytes);
+        SideFile side(path);
+        const auto list = side.readIfExists();
+        ASSERT_TRUE(list.has_value());
+
+        side.write(*list);
+        side.write(*list);
+
+        const QStringList copies = QDir(dir.path()).entryList({u"NombreCamaras.txt.*.bak"_s}, QDir::Files);
+        ASSERT_EQ(copies.size(), 1) << bytes.toHex(' ').constData();
+        EXPECT_EQ(readBytes(dir.filePath(copies.first())), bytes);
+    }
+}
 
 TEST(SideFile, ListNeverReadIsWrittenInTheCodePageWithALineEndAfterEveryEntry) {
     QTemporaryDir dir;
