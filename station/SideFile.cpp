@@ -26,7 +26,9 @@ struct Text {
 };
 
 Text decodeWith(QStringConverter::Encoding encoding, QByteArrayView bytes) {
-    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
+    // The mark was taken off already: a second one is a character of the text, not to be eaten.
+    QStringDecoder decoder(encoding,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     return {std::move(text), !decoder.hasError()};
 }

@@ -99,6 +99,11 @@ INSTANTIATE_TEST_SUITE_P(
                  utf16(QStringConverter::Utf16LE, u"10.0.0.1\r\nCámara\r\n"_s)},
         FileCase{"Utf16BEWithoutMark", utf16(QStringConverter::Utf16BE, u"a\r\n"_s), u"a\r\n"_s,
                  SideFileEncoding::Utf16BENoMark, utf16(QStringConverter::Utf16BE, u"a\r\n"_s)},
+        // A mark after the mark is text, kept as it was (the decoder would otherwise eat it).
+        FileCase{"Utf8MarkTwice", kUtf8Mark + kUtf8Mark + "a\r\n", u"\uFEFFa\r\n"_s, SideFileEncoding::Utf8,
+                 kUtf8Mark + kUtf8Mark + "a\r\n"},
+        FileCase{"Utf16BEMarkTwice", QByteArray("\xFE\xFF\xFE\xFF\x00\x61", 6), u"\uFEFFa"_s,
+                 SideFileEncoding::Utf16BE, QByteArray("\xFE\xFF\xFE\xFF\x00\x61", 6)},
         FileCase{"EmptyFile", "", QString(), SideFileEncoding::CodePage, ""}),
     [](const auto& info) { return info.param.name; });
 
