@@ -110,7 +110,9 @@ bool RecordProcessor::processFrame(const QString& frame) {
     const qsizetype listed = accepted.indexOf(origin);
     if (listed >= 0) {
         const QStringList& names = settings.lines(SettingId::LogCamNombre).lines();
-        panel.setText(Field::Lorigen, listed < names.size() ? names[listed] : QString());
+        // An address without a name of its own is stored as the address: a row must say where
+        // it came from.
+        panel.setText(Field::Lorigen, listed < names.size() ? names[listed] : origin);
     }
 
     const Slots slots = cutSlots(dato, separator);

@@ -212,12 +212,12 @@ TEST_F(ProcessorFixture, OriginFilterJudgesTheEntrysOwnOrigin) {
     EXPECT_EQ(recorder.rows.size(), 1u);
 }
 
-TEST_F(ProcessorFixture, CameraNameIsEmptyWhenTheNameListIsShorter) {
+TEST_F(ProcessorFixture, AddressWithoutACameraNameIsStoredAsTheAddress) {
     settings.setLines(SettingId::LogiPs, config::LineList(u"10.9.9.9\r\n10.1.2.3\r\n"_s));
     settings.setLines(SettingId::LogCamNombre, config::LineList(u"OTRA\r\n"_s));
     process(entry(u"10.1.2.3"_s, kSampleLine));
     ASSERT_EQ(recorder.rows.size(), 1u);
-    EXPECT_EQ(recorder.rows[0].origen, u""_s);
+    EXPECT_EQ(recorder.rows[0].origen, u"10.1.2.3"_s);
 }
 
 TEST_F(ProcessorFixture, DimensionThatIsNoNumberCountsAsMissingAndTheRecordGoesOn) {
