@@ -31,16 +31,13 @@ PackageRowInsert::PackageRowInsert(station::LivePanel& panel, storage::Statement
     , m_clock(clock) {}
 
 double PackageRowInsert::numero(const QString& shown) {
+    // The panel shows numbers with ".", and a weight read with "," is that number too.
+    QString text = shown;
+    text.replace(u',', u'.');
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
-    double value = QLocale::c().toDouble(shown, &ok);
-    if (!ok) {
-        // Where the locale writes "," as its decimal point the panel's "1,5" is the number the
-        // volumetric weight was worked out with.
-        QLocale locale;
-        locale.setNumberOptions(QLocale::RejectGroupSeparator);
-        if (locale.decimalPoint() == u","_s)
-            value = locale.toDouble(shown, &ok);
-    }
+    const double value = c.toDouble(text, &ok);
     return ok && std::isfinite(value) ? value : 0.0;
 }
 

@@ -36,9 +36,9 @@ public:
     // The row's values in the order of the markers.
     storage::StatementValues values(const QString& estatus_actual) const;
 
-    // A number as the panel shows it ("012.5"); a text the number test let through that is no
-    // number after all ("1,5" under a "." separator, "-", "E") is stored as 0 rather than losing
-    // the row.
+    // A number as the panel shows it ("012.5"), with "." or "," as its decimal separator whatever
+    // the locale; a text the number test let through that is no number after all ("-", "E") is
+    // stored as 0 rather than losing the row.
     static double numero(const QString& shown);
 
 private:

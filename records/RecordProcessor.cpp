@@ -32,6 +32,19 @@ QStringView afterBar(QStringView text) {
     return bar < 0 ? text : text.sliced(bar + 1);
 }
 
+// A weight with "." or "," as its decimal separator, with "." in it; nothing when it is no number.
+std::optional<QString> weightText(QStringView weight) {
+    QString text = weight.toString();
+    text.replace(u',', u'.');
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    const double value = c.toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return text;
+}
+
 // The text before the first "|", empty when it holds none.
 QStringView beforeBar(QStringView text) {
     const qsizetype bar = text.indexOf(u'|');
@@ -159,8 +172,17 @@ bool RecordProcessor::processFrame(const QString& frame) {
 
     const QString rest = afterBar(panel.text(Field::LC128_32)).toString();
     panel.setText(Field::LC128_32, rest);
+    // A weight written with a comma is that number whatever the locale, shown and stored with a
+    // point; one that passes the number test but is no number is as unusable as such a dimension.
     const QStringView weight = beforeBar(rest);
-    panel.setText(Field::lpeso, es_numero(weight) ? weight.toString() : u"0"_s);
+    if (!es_numero(weight)) {
+        panel.setText(Field::lpeso, u"0"_s);
+    } else if (std::optional<QString> peso = weightText(weight)) {
+        panel.setText(Field::lpeso, *peso);
+    } else {
+        panel.setText(Field::lpeso, u"0"_s);
+        words.weight = false;
+    }
     panel.setText(Field::lplaza, afterBar(rest).toString());
 
     double pesoVolumen = volumetricWeight(hValue.value_or(0), wValue.value_or(0), lValue.value_or(0));

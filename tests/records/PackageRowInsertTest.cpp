@@ -143,7 +143,7 @@ TEST_P(NumberTextTest, WeightIsStoredAsItsNumberOrZero) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Peso, NumberTextTest,
-                         ::testing::Values(NumberCase{u"1,5", 0.0}, NumberCase{u"-", 0.0},
+                         ::testing::Values(NumberCase{u"1,5", 1.5}, NumberCase{u"-", 0.0},
                                            NumberCase{u"E", 0.0}, NumberCase{u"1,,5", 0.0},
                                            NumberCase{u"-3", -3.0}, NumberCase{u"1E5", 100000.0},
                                            NumberCase{u"012", 12.0}, NumberCase{u"0", 0.0}));
