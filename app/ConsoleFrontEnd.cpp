@@ -46,6 +46,21 @@ std::optional<int> number(QStringView text) {
     return ok ? std::optional<int>(value) : std::nullopt;
 }
 
+// Device text as the operator's terminal may show it: a control character (an escape sequence
+// would retitle or clear the terminal) appears as \xHH instead. The database keeps it as sent.
+QString visible(QStringView text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0))
+            out += u"\\x"_s + QString::number(u, 16).toUpper().rightJustified(2, u'0');
+        else
+            out += c;
+    }
+    return out;
+}
+
 extern "C" void onTerminationSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
@@ -132,7 +147,7 @@ void ConsoleFrontEnd::attach(int input) {
 void ConsoleFrontEnd::printRecord() {
     using station::Field;
     // The guide is still shown when the count moves; it is cleared right after.
-    const auto shown = [this](Field f) { return m_shown[static_cast<int>(f)]; };
+    const auto shown = [this](Field f) { return visible(m_shown[static_cast<int>(f)]); };
     const QString line = shown(Field::Lfecha) + u' ' + shown(Field::Lorigen) + u' ' + shown(Field::LC128) +
                          u' ' + shown(Field::Lhhh) + u'x' + shown(Field::llll) + u'x' + shown(Field::lwww) +
                          u' ' + shown(Field::lpeso) + u' ' + shown(Field::lpesov) + u' ' +
@@ -141,8 +156,9 @@ void ConsoleFrontEnd::printRecord() {
         // Not stored: said on the error output with the database's reason, never as a stored record.
         QString reason = *m_refusal;
         reason.replace(u'\n', u' ');
-        m_err.writeLine(
-            u"Registro rechazado por la base de datos: "_s + line + u" ("_s + reason.trimmed() + u')', 2);
+        m_err.writeLine(u"Registro rechazado por la base de datos: "_s + line + u" ("_s +
+                            visible(reason.trimmed()) + u')',
+                        2);
         m_refusal.reset();
         return;
     }
@@ -179,7 +195,7 @@ void ConsoleFrontEnd::readInput() {
             continue; // the end of a line already refused
         const QString line = QString::fromLocal8Bit(bytes).trimmed().toLower();
         if (!line.isEmpty() && !command(line))
-            m_err.writeLine(u"Orden desconocida: "_s + line +
+            m_err.writeLine(u"Orden desconocida: "_s + visible(line) +
                                 u" (iniciar, parar, guardar, reset, puerto, correo, salir)"_s,
                             2);
     }

@@ -243,6 +243,26 @@ TEST_F(ConsoleStationTest, FailedCloseCommitsTheRowsAndTheNextSalirClosesOnceThe
     EXPECT_TRUE(finished.wait(kWaitMs));
 }
 
+TEST_F(ConsoleStationTest, ControlCharactersFromADeviceAreShownEscapedAndStoredAsSent) {
+    // A code that would retitle and clear the operator's terminal (24 characters, as the slot wants).
+    const QString code = u"\x1B]0;TITULO\x07\x1B[2JABCDEFGHI"_s;
+    QString line = kDeviceLine;
+    line.replace(u"GUIA0001ZXWV0002TSRQ0003"_s, code);
+    startUp();
+    queueLines(1, line);
+    ASSERT_TRUE(processed(1));
+    core().close();
+
+    const QString printed = output();
+    EXPECT_TRUE(printed.contains(u" \\x1B]0;TITULO\\x07\\x1B[2JABCDEFGHI "_s)) << qPrintable(printed);
+    EXPECT_FALSE(printed.contains(QChar(0x1B)));
+    EXPECT_FALSE(printed.contains(QChar(0x07)));
+    storage::StatementExecutor reader;
+    reader.setDatabaseName(u"ROVEZOD30.FDB"_s);
+    ASSERT_TRUE(reader.consultar(u"select paquete from paquetes"_s)) << qPrintable(reader.ultimo_error());
+    EXPECT_EQ(reader.ultimo_resultado(), code);
+}
+
 struct RefusalCase {
     const char* name;
     QString cameraName; // the name the device's address gets
