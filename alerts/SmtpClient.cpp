@@ -11,9 +11,6 @@ namespace alerts {
 
 namespace {
 
-// A reply line longer than this without its end is no SMTP server talking.
-constexpr qsizetype kMaxReplyBuffer = 64 * 1024;
-
 QString seconds(std::chrono::milliseconds limit) {
     return QString::number(static_cast<double>(limit.count()) / 1000.0);
 }
@@ -89,8 +86,7 @@ void SmtpClient::send(const SmtpServer& server, const MailMessage& message) {
     m_message = message;
     m_nextRecipient = 0;
     m_loginOffered = false;
-    m_received.clear();
-    m_replyLines.clear();
+    m_replies.clear();
     m_outcome.clear();
     m_shownCommand = u"la conexión"_s;
     m_step = Step::Connecting;
@@ -121,31 +117,21 @@ void SmtpClient::onConnected() {
 }
 
 void SmtpClient::onReadyRead() {
-    m_received += m_socket.readAll();
+    m_replies.append(m_socket.readAll());
     while (m_step != Step::Idle && m_step != Step::Closing && m_step != Step::Reporting) {
-        const qsizetype end = m_received.indexOf('\n');
-        if (end < 0) {
-            if (m_received.size() > kMaxReplyBuffer)
-                finish(u"Respuesta del servidor de correo demasiado larga"_s);
+        SmtpReplyReader::Reply reply;
+        QString error;
+        switch (m_replies.next(reply, error)) {
+        case SmtpReplyReader::Result::NeedMore:
             return;
-        }
-        QByteArray line = m_received.first(end);
-        m_received.remove(0, end + 1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const bool numbered = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3,
-                                                              [](char c) { return c >= '0' && c <= '9'; });
-        if (!numbered || (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
-            finish(
-                u"Respuesta no válida del servidor de correo: %1"_s.arg(QString::fromLatin1(line.left(200))));
+        case SmtpReplyReader::Result::Invalid:
+            finish(error);
             return;
+        case SmtpReplyReader::Result::Reply:
+            m_replyTimer.stop();
+            onReply(reply.code, reply.lines);
+            break;
         }
-        m_replyLines.append(QString::fromLatin1(line));
-        if (line.size() > 3 && line[3] == '-')
-            continue;
-        const QStringList lines = std::exchange(m_replyLines, {});
-        m_replyTimer.stop();
-        onReply(line.first(3).toInt(), lines);
     }
 }
 

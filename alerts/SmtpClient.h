@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alerts/MailMessage.h"
+#include "alerts/SmtpReplyReader.h"
 #include "alerts/SmtpServer.h"
 
 #include <QObject>
@@ -94,8 +95,7 @@ private:
     MailMessage m_message;
     qsizetype m_nextRecipient = 0;
     bool m_loginOffered = false;
-    QByteArray m_received;
-    QStringList m_replyLines;
+    SmtpReplyReader m_replies;
     QString m_shownCommand;
     QString m_outcome;
 };

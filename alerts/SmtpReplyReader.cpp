@@ -1,0 +1,51 @@
+#include "alerts/SmtpReplyReader.h"
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace alerts {
+
+void SmtpReplyReader::clear() {
+    m_received.clear();
+    m_lines.clear();
+    m_lineBytes = 0;
+}
+
+SmtpReplyReader::Result SmtpReplyReader::next(Reply& reply, QString& error) {
+    while (true) {
+        const qsizetype end = m_received.indexOf('\n');
+        if (end < 0) {
+            if (m_lineBytes + m_received.size() > kMaxReplyBytes) {
+                error = u"Respuesta del servidor de correo demasiado larga"_s;
+                return Result::Invalid;
+            }
+            return Result::NeedMore;
+        }
+        QByteArray line = m_received.first(end);
+        m_received.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const bool numbered = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3,
+                                                              [](char c) { return c >= '0' && c <= '9'; });
+        if (!numbered || (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
+            error =
+                u"Respuesta no válida del servidor de correo: %1"_s.arg(QString::fromLatin1(line.left(200)));
+            return Result::Invalid;
+        }
+        m_lineBytes += line.size() + 1;
+        if (m_lineBytes > kMaxReplyBytes) {
+            error = u"Respuesta del servidor de correo demasiado larga"_s;
+            return Result::Invalid;
+        }
+        m_lines.append(QString::fromLatin1(line));
+        if (line.size() > 3 && line[3] == '-')
+            continue;
+        reply.code = line.first(3).toInt();
+        reply.lines = std::exchange(m_lines, {});
+        m_lineBytes = 0;
+        return Result::Reply;
+    }
+}
+
+} // namespace alerts
