@@ -33,6 +33,13 @@ SmtpReplyReader::Result SmtpReplyReader::next(Reply& reply, QString& error) {
                 u"Respuesta no válida del servidor de correo: %1"_s.arg(QString::fromLatin1(line.left(200)));
             return Result::Invalid;
         }
+        // Every line of a multi-line reply carries the same code ([rfc5321] 4.2.1); one that does
+        // not is a server out of step, whose reply cannot be told.
+        if (!m_lines.isEmpty() && QStringView(m_lines.first()).first(3) != QLatin1StringView(line.first(3))) {
+            error =
+                u"Respuesta no válida del servidor de correo: %1"_s.arg(QString::fromLatin1(line.left(200)));
+            return Result::Invalid;
+        }
         m_lineBytes += line.size() + 1;
         if (m_lineBytes > kMaxReplyBytes) {
             error = u"Respuesta del servidor de correo demasiado larga"_s;

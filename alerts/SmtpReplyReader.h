@@ -7,9 +7,9 @@
 
 namespace alerts {
 
-// Cuts what an SMTP server sends into its replies: lines of a three-digit code, "-" on every line
-// but the last ([rfc5321] 4.2.1), the text after it. A reply that runs on without end is no server
-// talking: a line or a multi-line reply beyond kMaxReplyBytes is refused, so a hostile server
+// Cuts what an SMTP server sends into its replies: lines of a three-digit code, the same on every
+// line, "-" on every line but the last ([rfc5321] 4.2.1), the text after it. A reply that runs on without end
+// is no server talking: a line or a multi-line reply beyond kMaxReplyBytes is refused, so a hostile server
 // costs bounded memory.
 class SmtpReplyReader final {
 public:

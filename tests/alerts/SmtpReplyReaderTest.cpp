@@ -64,6 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"TwoRepliesInOneRead", {"250 ok\r\n354 datos\r\n"}, {250, 354}},
         ReplyCase{"BareLfAndCodeOnly", {"250\n"}, {250}}, ReplyCase{"NotNumbered", {"hola\r\n"}, {}, true},
         ReplyCase{"WrongSeparator", {"250xok\r\n"}, {}, true},
+        // Found by fuzzing: the reply took the last line's code whatever the lines before said.
+        ReplyCase{"CodesDifferWithinAReply", {"125-uno\r\n250 dos\r\n"}, {}, true},
         ReplyCase{"LineWithoutEnd", {QByteArray(SmtpReplyReader::kMaxReplyBytes + 1, '2')}, {}, true},
         ReplyCase{"MultiLineReplyWithoutEnd", {endlessReply()}, {}, true}),
     [](const auto& info) { return info.param.name; });
