@@ -5,13 +5,27 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <cstdio>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace app {
 
-int runConsole(int argc, char** argv) {
+bool startOptions(CoreStation& core, const StationOptions& options) {
+    if (!options.metrics)
+        return true;
+    QString error;
+    QMetaObject::invokeMethod(
+        &core, [&] { error = core.serveMetrics(*options.metrics); }, Qt::BlockingQueuedConnection);
+    if (error.isEmpty())
+        return true;
+    std::fprintf(stderr, "--metrics %s:%u: %s\n", qUtf8Printable(options.metrics->host.toString()),
+                 unsigned(options.metrics->port), qUtf8Printable(error));
+    return false;
+}
+
+int runConsole(int argc, char** argv, const StationOptions& options) {
     QCoreApplication application(argc, argv);
 
     QThread coreThread;
@@ -24,6 +38,11 @@ int runConsole(int argc, char** argv) {
     console.attach();
 
     coreThread.start();
+    if (!startOptions(*core, options)) {
+        coreThread.quit();
+        coreThread.wait();
+        return kStatusBadOptions;
+    }
     QMetaObject::invokeMethod(
         core.get(), [&core] { core->startUp(); }, Qt::QueuedConnection);
     const int status = application.exec();

@@ -23,12 +23,14 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_periodicLogSave(m_rawLogFiles)
     , m_rows(m_panel, m_executor, m_contadorArchivo, m_clock)
     , m_reportedRows(m_rows, m_executor, *this)
+    , m_rowTally(m_reportedRows)
+    , m_alerts(this)
     , m_alertReport(this)
     , m_editor(m_clock, QLocale::system(), this)
     , m_quality(m_panel, m_settings, m_editor, m_alertReport)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
     , m_processor(
-          {m_panel, m_settings, m_timer, m_logRS232, m_reportedRows, m_periodicLogSave, m_quality, m_clock})
+          {m_panel, m_settings, m_timer, m_logRS232, m_rowTally, m_periodicLogSave, m_quality, m_clock})
     , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors)
     , m_serial(
           {m_serialPort, m_panel, m_origin, m_logRS232, m_timer, m_tick.bufferTrama(), m_clock, m_errors},
@@ -125,6 +127,35 @@ void CoreStation::setEditorState(const alerts::EditorState& state) {
     m_editor.setState(state);
 }
 
+MetricsValues CoreStation::metrics() const {
+    const auto count = [this](Field field) { return m_panel.text(field).toULongLong(); };
+    MetricsValues values;
+    values.linesReceived = m_queue.appendedCount();
+    values.rowsStored = m_rowTally.stored();
+    values.rowsRefused = m_rowTally.refused();
+    values.queueLength = m_queue.size();
+    values.deviceConnections = m_server.connectionCount();
+    // Shown with the system's decimal separator; "100" right after a reset.
+    bool ok = false;
+    const double quality = QString(m_panel.text(Field::Lcalidad)).replace(u',', u'.').toDouble(&ok);
+    values.qualityPercent = ok ? quality : qQNaN();
+    values.readsGood = count(Field::Lbuenos);
+    values.readsBad = count(Field::Lmalos);
+    values.alertsSent = m_alerts.sentCount();
+    values.alertsFailed = m_alerts.failedCount();
+    values.secondsSinceLastRow = m_rowTally.secondsSinceLastRow();
+    values.databaseConnected = m_executor.isOpen();
+    return values;
+}
+
+QString CoreStation::serveMetrics(const MetricsAddress& address) {
+    auto endpoint = std::make_unique<MetricsEndpoint>([this] { return prometheusText(metrics()); });
+    if (!endpoint->listen(address))
+        return endpoint->errorString();
+    m_metrics = std::move(endpoint);
+    return {};
+}
+
 void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
     m_errors.guard([&] { m_settings.setValue(id, value); });
 }
@@ -169,6 +200,8 @@ void CoreStation::close(const station::WindowPlacement& placement) {
 void CoreStation::finishClose() {
     // Releasing the connection commits the rows stored since the tick's last commit.
     m_executor.release();
+    // Its sockets belong to this thread, which ends after the close.
+    m_metrics.reset();
     Q_EMIT closed();
 }
 

@@ -3,6 +3,10 @@
 #include "alerts/AlertReport.h"
 #include "alerts/MessageEditor.h"
 #include "alerts/QualityCounters.h"
+#include "app/AlertTally.h"
+#include "app/MetricsEndpoint.h"
+#include "app/MetricsValues.h"
+#include "app/RowTally.h"
 #include "base/Clock.h"
 #include "base/ErrorReport.h"
 #include "config/SerialPortSettings.h"
@@ -28,6 +32,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 namespace app {
 
@@ -59,6 +64,16 @@ public:
     // How long the close waits for a mail still in flight before it drops it.
     static constexpr std::chrono::milliseconds kCloseMailWait{5000};
     void setCloseMailWait(std::chrono::milliseconds wait) { m_closeMailWait = wait; }
+
+    // The alert mails' outcomes, for the metrics and the quality tab.
+    AlertTally& alerts() { return m_alerts; }
+
+    // The counters as the panel, the queue, the intake and the executor hold them now.
+    MetricsValues metrics() const;
+    // Serves metrics() over HTTP on this object's thread; an empty text when listening, else why
+    // it could not.
+    QString serveMetrics(const MetricsAddress& address);
+    quint16 metricsPort() const { return m_metrics ? m_metrics->port() : 0; }
 
     // The first show: the stored settings come back, the side files are read and the station
     // starts. `placementRestored` hands the window its placement.
@@ -155,6 +170,8 @@ private:
     storage::StatementExecutor m_executor;
     records::PackageRowInsert m_rows;
     ReportedRows m_reportedRows;
+    RowTally m_rowTally;
+    AlertTally m_alerts;
     alerts::AlertReport m_alertReport;
     alerts::MessageEditor m_editor;
     alerts::QualityCounters m_quality;
@@ -168,6 +185,7 @@ private:
     station::SideFile m_turno;
     QTimer m_closeWait;
     std::chrono::milliseconds m_closeMailWait = kCloseMailWait;
+    std::unique_ptr<MetricsEndpoint> m_metrics;
 };
 
 } // namespace app

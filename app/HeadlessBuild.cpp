@@ -7,8 +7,8 @@ bool windowBuiltIn() {
     return false;
 }
 
-int runWindow(int argc, char** argv) {
-    return runConsole(argc, argv);
+int runWindow(int argc, char** argv, const StationOptions& options) {
+    return runConsole(argc, argv, options);
 }
 
 } // namespace app

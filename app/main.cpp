@@ -38,12 +38,17 @@ int main(int argc, char** argv) {
     const QCommandLineOption version({u"v"_s, u"version"_s}, u"Muestra la versi\u00f3n."_s);
     const QCommandLineOption console(u"console"_s,
                                      u"Sin ventana: \u00f3rdenes por la input est\u00e1ndar."_s);
+    const QCommandLineOption metrics(
+        u"metrics"_s,
+        u"Sirve los contadores para Prometheus por HTTP en direcci\u00f3n:puerto (127.0.0.1:9310)."_s,
+        u"direcci\u00f3n:puerto"_s);
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(console);
+    parser.addOption(metrics);
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(parser.errorText()));
-        return 2;
+        return app::kStatusBadOptions;
     }
     if (parser.isSet(help)) {
         std::printf("%s", qUtf8Printable(parser.helpText()));
@@ -53,13 +58,22 @@ int main(int argc, char** argv) {
         std::printf("%s\n", qUtf8Printable(station::LivePanel::kVersionCaption.toString()));
         return 0;
     }
+    app::StationOptions options;
+    if (parser.isSet(metrics)) {
+        options.metrics = app::MetricsAddress::parse(parser.value(metrics));
+        if (!options.metrics) {
+            std::fprintf(stderr, "--metrics: se espera direcci\u00f3n:puerto, no '%s'\n",
+                         qUtf8Printable(parser.value(metrics)));
+            return app::kStatusBadOptions;
+        }
+    }
     storage::leaveTerminationSignalsToTheStation();
     // A reader of the station's output that goes away must not end the station: a write to it
     // fails instead, and the station goes on storing its rows.
     std::signal(SIGPIPE, SIG_IGN);
     const int status = app::windowBuiltIn() && !parser.isSet(console) && displayAvailable()
-                           ? app::runWindow(argc, argv)
-                           : app::runConsole(argc, argv);
+                           ? app::runWindow(argc, argv, options)
+                           : app::runConsole(argc, argv, options);
     storage::shutdownFirebirdClient();
     return status;
 }

@@ -45,6 +45,11 @@ qsizetype IntakeQueue::size() const {
     return m_count;
 }
 
+quint64 IntakeQueue::appendedCount() const {
+    QMutexLocker lock(&m_mutex);
+    return m_appended;
+}
+
 bool IntakeQueue::isAboveHighWater() const {
     QMutexLocker lock(&m_mutex);
     return full();

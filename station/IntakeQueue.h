@@ -42,6 +42,8 @@ public:
     bool isAboveHighWater() const;
     // What the queued lines take, in bytes of text.
     qsizetype bytes() const;
+    // Lines appended since the queue was made.
+    quint64 appendedCount() const;
 
     // The tick's pair of steps, as one operation: the next item in turn, removed.
     std::optional<QString> takeFront();

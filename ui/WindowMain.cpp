@@ -18,7 +18,7 @@ bool windowBuiltIn() {
 
 // The station with its window. The window is built while the core is still on this thread, so it
 // reads the core's state directly once; from then on it only follows notifications and posts.
-int runWindow(int argc, char** argv) {
+int runWindow(int argc, char** argv, const StationOptions& options) {
     QApplication application(argc, argv);
     const QString styleProblem = ui::applyCyanDusk(application);
 
@@ -33,6 +33,11 @@ int runWindow(int argc, char** argv) {
     core->moveToThread(&coreThread);
 
     coreThread.start();
+    if (!startOptions(*core, options)) {
+        coreThread.quit();
+        coreThread.wait();
+        return kStatusBadOptions;
+    }
     front->window().show();
     front->startUp();
     const int status = application.exec();

@@ -1,6 +1,7 @@
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
 #include "storage/StatementExecutor.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/QtPrinters.h"
 #include "tools/ReadingGenerator.h"
 #include "tools/SerialDevice.h"
@@ -8,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -283,6 +285,89 @@ TEST_F(EndToEndTest, SerialDeviceLinesReachTheHeadlessStation) {
     EXPECT_EQ(logs.size(), 1);
     cable.kill();
     cable.waitForFinished(kWaitMs);
+}
+
+// The metrics as a hub's Prometheus would read them: name and value of every sample.
+QMap<QString, double> scrape(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(kWaitMs))
+        return {};
+    socket.write("GET /metrics HTTP/1.1\r\nHost: station\r\n\r\n");
+    QByteArray response;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(kWaitMs))
+        response += socket.readAll();
+    response += socket.readAll();
+    QMap<QString, double> samples;
+    const QByteArray body = response.mid(response.indexOf("\r\n\r\n") + 4);
+    for (const QByteArray& line : body.split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (!line.startsWith('#') && parts.size() == 2)
+            samples[QString::fromLatin1(parts[0])] = parts[1].toDouble();
+    }
+    return samples;
+}
+
+TEST_F(EndToEndTest, MetricsFollowTheLinesAsTheyAreStored) {
+    const quint16 metricsPort = testsupport::freePort(QHostAddress::LocalHost);
+    m_station.setArguments({u"--console"_s, u"--metrics"_s, u"127.0.0.1:"_s + QString::number(metricsPort)});
+    m_station.start();
+    ASSERT_TRUE(m_station.waitForStarted(kWaitMs)) << qPrintable(m_station.errorString());
+    ASSERT_TRUE(readUntil([](const QString& out) {
+        return out.contains(u"Orvane Monitoreando en puerto"_s);
+    })) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
+
+    QMap<QString, double> before = scrape(metricsPort);
+    ASSERT_EQ(before.size(), 13) << "not every metric is served";
+    EXPECT_EQ(before[u"orvanedb_lines_received_total"_s], 0);
+    EXPECT_EQ(before[u"orvanedb_rows_stored_total"_s], 0);
+    EXPECT_EQ(before[u"orvanedb_device_connections"_s], 0);
+    EXPECT_EQ(before[u"orvanedb_database_connected"_s], 0);
+    EXPECT_EQ(before[u"orvanedb_quality_percent"_s], 100);
+
+    constexpr int kLines = 25;
+    QTcpSocket device;
+    device.connectToHost(QHostAddress::LocalHost, m_port);
+    ASSERT_TRUE(device.waitForConnected(kWaitMs));
+    tools::ReadingGenerator generator(20240105, 1);
+    for (int i = 0; i < kLines; ++i)
+        device.write(generator.next());
+    while (device.bytesToWrite() > 0)
+        ASSERT_TRUE(device.waitForBytesWritten(kWaitMs));
+
+    QMap<QString, double> after;
+    const QDeadlineTimer deadline(kWaitMs);
+    do
+        after = scrape(metricsPort);
+    while (after.value(u"orvanedb_rows_stored_total"_s) < kLines && !deadline.hasExpired());
+    EXPECT_EQ(after[u"orvanedb_rows_stored_total"_s], kLines);
+    EXPECT_EQ(after[u"orvanedb_lines_received_total"_s], kLines);
+    EXPECT_EQ(after[u"orvanedb_rows_refused_total"_s], 0);
+    EXPECT_EQ(after[u"orvanedb_queue_length"_s], 0);
+    EXPECT_EQ(after[u"orvanedb_device_connections"_s], 1);
+    EXPECT_EQ(after[u"orvanedb_database_connected"_s], 1);
+    EXPECT_LT(after[u"orvanedb_seconds_since_last_row"_s], kWaitMs / 1000.0);
+
+    device.disconnectFromHost();
+    const QDeadlineTimer gone(kWaitMs);
+    while (scrape(metricsPort).value(u"orvanedb_device_connections"_s) != 0 && !gone.hasExpired()) {
+    }
+    EXPECT_FALSE(gone.hasExpired()) << "the closed device connection is still counted";
+
+    m_station.terminate();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    EXPECT_EQ(m_station.exitCode(), 0) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
+}
+
+TEST_F(EndToEndTest, AMetricsAddressThatCannotBeListenedOnEndsTheStationWithStatus2) {
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    m_station.setArguments(
+        {u"--console"_s, u"--metrics"_s, u"127.0.0.1:"_s + QString::number(taken.serverPort())});
+    m_station.start();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    EXPECT_EQ(m_station.exitCode(), 2);
+    EXPECT_TRUE(m_station.readAllStandardError().contains("--metrics"));
 }
 
 } // namespace

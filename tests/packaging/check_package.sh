@@ -55,7 +55,7 @@ dpkg-deb -x "$deb" "$work/root"
 usr=$work/root/usr
 version=$("$usr/bin/orvanedb" --version) || fail "orvanedb --version"
 [[ $version == OrvaneDB* ]] || fail "version text '$version'"
-"$usr/bin/orvanedb" --help | grep -q -- --console || fail "orvanedb --help lists no --console"
+"$usr/bin/orvanedb" --help | grep -q -- --metrics || fail "orvanedb --help lists no --metrics"
 "$usr/bin/orvanedb-sim" --help >/dev/null || fail "orvanedb-sim --help"
 
 unit=$usr/lib/systemd/system/orvanedb.service
