@@ -30,13 +30,14 @@ public:
     const Last& last() const { return m_last; }
 
 Q_SIGNALS:
-    void changed();
+    // Carries the outcome, so that a front end on another thread need not read it back.
+    void changed(const QDateTime& at, bool sent, const QString& outcome);
 
 private:
     void note(const QDateTime& at, bool sent, const QString& outcome) {
         ++(sent ? m_sent : m_failed);
         m_last = {at, sent, outcome};
-        Q_EMIT changed();
+        Q_EMIT changed(at, sent, outcome);
     }
 
     quint64 m_sent = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AlertTally.h"
 #include "base/ErrorReport.h"
 #include "config/SerialPortSettings.h"
 #include "config/Settings.h"
@@ -20,6 +21,7 @@ struct StationModels {
     station::RawLog& logRS232;
     base::ErrorReport& errors;
     const config::SerialPortSettings& serialPort;
+    app::AlertTally& alerts;
 };
 
 } // namespace ui

@@ -2,6 +2,7 @@
 
 #include "ui/ErrorBox.h"
 #include "ui/Lamp.h"
+#include "ui/QualityTab.h"
 #include "ui/QueueListModel.h"
 #include "ui/TFportselector.h"
 #include "ui/TextListModel.h"
@@ -184,6 +185,11 @@ TVuruvov::TVuruvov(const StationModels& models, QWidget* parent)
     m_tabs->addTab(buildLogEthernet(models), u"Log ethernet"_s);
     m_tabs->addTab(buildLogRs232(models), u"Log rs232"_s);
     m_tabs->setTabVisible(4, false);
+    m_qualityTab = new QualityTab(m_clock, m_tabs);
+    m_tabs->addTab(m_qualityTab, u"Calidad"_s);
+    m_processedSeen = models.panel.text(Field::lProcesados).toLongLong();
+    if (const auto& last = models.alerts.last(); last.at.isValid())
+        m_qualityTab->showLastAlert(last.at, last.sent, last.outcome);
     m_tabs->setCurrentIndex(0);
     setCentralWidget(m_tabs);
     buildStatusBar(models.panel);
@@ -536,7 +542,18 @@ void TVuruvov::connectModels(const StationModels& models) {
     connect(&models.panel, &LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
         m_pendingTexts[std::size_t(field)] = text;
         noteChange();
+        if (field == Field::lProcesados) {
+            bool ok = false;
+            const qint64 processed = text.toLongLong(&ok);
+            if (ok && processed > m_processedSeen)
+                m_qualityTab->addRows(int(processed - m_processedSeen));
+            if (ok)
+                m_processedSeen = processed;
+        } else if (field == Field::Lcalidad) {
+            m_qualityTab->showQuality(text);
+        }
     });
+    connect(&models.alerts, &app::AlertTally::changed, m_qualityTab, &QualityTab::showLastAlert);
     connect(&models.panel, &LivePanel::lightChanged, this, [this](Light light, bool lit) {
         m_pendingLights[std::size_t(light)] = lit;
         noteChange();

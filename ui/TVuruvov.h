@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "config/SerialPortSettings.h"
 #include "config/SettingId.h"
 #include "station/PanelIds.h"
@@ -22,6 +23,7 @@ namespace ui {
 
 class ErrorBox;
 class Lamp;
+class QualityTab;
 class QueueListModel;
 class TextListModel;
 
@@ -56,6 +58,8 @@ public:
     // How the last alert mail went: kept as the status bar's hint, where the operator can look it
     // up without being interrupted.
     void showAlertOutcome(const QString& text);
+
+    QualityTab& qualityTab() { return *m_qualityTab; }
 
     // Frames in which noted changes were put on screen (for the benchmark).
     int framesApplied() const { return m_framesApplied; }
@@ -121,6 +125,10 @@ private:
     TextListModel* m_logRS232Model = nullptr;
     ErrorBox* m_errorBox = nullptr;
     config::SerialPortSettings m_serialPort;
+    base::SystemClock m_clock;
+    QualityTab* m_qualityTab = nullptr;
+    // The processed count last seen, so that the trend counts rows even when notes coalesce.
+    qint64 m_processedSeen = 0;
 
     QTimer m_frame;
     std::array<std::optional<QString>, station::kFieldCount> m_pendingTexts;

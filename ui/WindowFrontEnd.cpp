@@ -10,8 +10,8 @@ using app::CoreStation;
 namespace {
 
 StationModels modelsOf(CoreStation& core) {
-    return {core.panel(),    core.settings(), core.queue(),     core.logEthernet(),
-            core.logRS232(), core.errors(),   core.serialPort()};
+    return {core.panel(),    core.settings(), core.queue(),      core.logEthernet(),
+            core.logRS232(), core.errors(),   core.serialPort(), core.alerts()};
 }
 
 } // namespace

@@ -4,14 +4,18 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/QtPrinters.h"
 #include "ui/Lamp.h"
+#include "ui/QualityTab.h"
 #include "ui/WindowFrontEnd.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QListView>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -96,24 +100,48 @@ private:
     std::unique_ptr<ui::WindowFrontEnd> m_front;
 };
 
-TEST_F(WindowTest, TabsInOrderWithTheSerialLogHidden) {
+TEST_F(WindowTest, TabsInOrderWithTheSerialLogHiddenAndTheQualityTrendLast) {
     EXPECT_EQ(window().windowTitle(), u"Orvane-i DB"_s);
     EXPECT_EQ(window().size(), QSize(773, 491));
     auto* tabs = child<QTabWidget>(u"PageControl1");
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(tabs->tabPosition(), QTabWidget::South);
-    const std::pair<const char16_t*, const char16_t*> expected[] = {{u"TabSheet1", u"Operaci\u00f3n"},
-                                                                    {u"TabSheet2", u"Configuraci\u00f3n"},
-                                                                    {u"TabSheet3", u"Acerca de"},
-                                                                    {u"TSLogEthernet", u"Log ethernet"},
-                                                                    {u"TabSheet5", u"Log rs232"}};
-    ASSERT_EQ(tabs->count(), 5);
-    for (int i = 0; i < 5; ++i) {
+    const std::pair<const char16_t*, const char16_t*> expected[] = {
+        {u"TabSheet1", u"Operaci\u00f3n"}, {u"TabSheet2", u"Configuraci\u00f3n"},
+        {u"TabSheet3", u"Acerca de"},      {u"TSLogEthernet", u"Log ethernet"},
+        {u"TabSheet5", u"Log rs232"},      {u"TabCalidad", u"Calidad"}};
+    ASSERT_EQ(tabs->count(), 6);
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(tabs->widget(i)->objectName(), QString::fromUtf16(expected[i].first));
         EXPECT_EQ(tabs->tabText(i), QString::fromUtf16(expected[i].second));
         EXPECT_EQ(tabs->isTabVisible(i), i != 4) << i;
     }
     EXPECT_EQ(tabs->currentIndex(), 0);
+}
+
+TEST_F(WindowTest, StoredRecordsTheQualityAndAlertsReachTheCalidadTab) {
+    onCore([this] {
+        for (int i = 1; i <= 3; ++i)
+            core().panel().setText(Field::lProcesados, QString::number(i));
+        core().panel().setText(Field::Lcalidad, u"75.00"_s);
+        core().alerts().failed(QDateTime(QDate(2024, 3, 14), QTime(10, 42)), u"sin servidor"_s);
+    });
+    auto* view = child<QChartView>(u"GraficaCalidad");
+    ASSERT_NE(view, nullptr);
+    const auto last = [view](int series) {
+        auto* line = qobject_cast<QLineSeries*>(view->chart()->series().value(series));
+        return line && line->count() > 0 ? line->at(line->count() - 1).y() : -1.0;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            window().qualityTab().redraw();
+            return last(1) == 3 && last(0) == 75.0;
+        },
+        kWaitMs))
+        << last(1) << ' ' << last(0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return child<QLabel>(u"UltimaAlerta")->text().contains(u"202403141042, no enviada"_s); },
+        kWaitMs));
 }
 
 TEST_F(WindowTest, EveryFieldShowsItsCaptionAndInitialText) {
@@ -440,7 +468,8 @@ TEST(WindowClose, StaysOpenWhenTheCloseHandlerFails) {
     station::RawLog logRS232;
     base::ErrorReport errors;
     const config::SerialPortSettings serialPort;
-    ui::TVuruvov window({panel, settings, queue, logEthernet, logRS232, errors, serialPort});
+    app::AlertTally alerts;
+    ui::TVuruvov window({panel, settings, queue, logEthernet, logRS232, errors, serialPort, alerts});
     int requests = 0;
     QObject::connect(&window, &ui::TVuruvov::closeRequested, &window, [&] {
         ++requests;
