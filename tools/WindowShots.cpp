@@ -2,6 +2,7 @@
 // for the README. Runs on any Qt platform; scripts/screenshots uses the offscreen one.
 #include "app/CoreStation.h"
 #include "ui/CyanDusk.h"
+#include "ui/QualityTab.h"
 #include "ui/WindowFrontEnd.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <cmath>
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
@@ -19,7 +21,7 @@ void showSampleRecord(app::CoreStation& core) {
     using station::Field;
     using station::Light;
     station::LivePanel& panel = core.panel();
-    panel.setText(Field::Lfecha, u"14/03/2024 10:42:07"_s);
+    panel.setText(Field::Lfecha, u"202403141042"_s);
     panel.setText(Field::Lorigen, u"Banda 1"_s);
     panel.setText(Field::Lseq, u"004217"_s);
     panel.setText(Field::LC128, u"ABC1234567890123456789"_s);
@@ -44,6 +46,23 @@ void showSampleRecord(app::CoreStation& core) {
                                 .arg(18 + i));
 }
 
+// A shift's worth of history for the quality tab: a steady line with a slow spell and a dip in
+// quality when a camera got dirty, and the alert it raised.
+void showSampleHistory(app::CoreStation& core, ui::QualityTab& tab) {
+    const QDateTime now = QDateTime::currentDateTime();
+    double quality = 99.2;
+    for (int minute = ui::QualityTrend::kMinutes - 1; minute >= 0; --minute) {
+        const QDateTime at = now.addSecs(-60 * qint64(minute));
+        const int slot = ui::QualityTrend::kMinutes - minute;
+        const bool slow = slot > 150 && slot < 175;
+        const bool dirty = slot > 300 && slot < 330;
+        const int rows = int((slow ? 45 : 170) + 12 * std::sin(slot / 9.0) + (slot * 7) % 5);
+        quality += dirty ? -0.35 : (99.2 - quality) * 0.08;
+        tab.record(at, rows, quality);
+    }
+    core.alerts().sent(now.addSecs(-60 * 155), u"Alerta de calidad enviada"_s);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -54,14 +73,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(problem));
 
     app::CoreStation core;
+    // The processed count is there before the window, as after a long shift: the window takes it as
+    // its starting point, not as rows of this minute.
+    core.panel().setText(station::Field::lProcesados, u"4217"_s);
     ui::WindowFrontEnd front(core);
     ui::TVuruvov& window = front.window();
     window.show();
     showSampleRecord(core);
+    showSampleHistory(core, window.qualityTab());
+    window.qualityTab().redraw();
 
     auto* tabs = window.findChild<QTabWidget*>(u"PageControl1"_s);
     const char* const files[] = {"tab-operacion.png", "tab-configuracion.png", "tab-acerca-de.png",
-                                 "tab-log-ethernet.png"};
+                                 "tab-log-ethernet.png", "tab-calidad.png"};
     int written = 0;
     for (int i = 0; i < tabs->count(); ++i) {
         if (!tabs->isTabVisible(i))
