@@ -15,16 +15,21 @@ class AlertReport final : public QObject {
 public:
     using QObject::QObject;
 
-    void sent() { note(QString::fromUtf16(u"Alerta de calidad enviada")); }
-    void failed(const QString& error) { note(QString::fromUtf16(u"Alerta de calidad no enviada: ") + error); }
+    void sent() { note(true, QString::fromUtf16(u"Alerta de calidad enviada")); }
+    void failed(const QString& error) {
+        note(false, QString::fromUtf16(u"Alerta de calidad no enviada: ") + error);
+    }
 
     const QString& last() const { return m_last; }
 
 Q_SIGNALS:
     void changed(const QString& text);
+    // Every mail's outcome, a repeated one too: for whoever counts them.
+    void noted(bool sent, const QString& text);
 
 private:
-    void note(const QString& text) {
+    void note(bool sent, const QString& text) {
+        Q_EMIT noted(sent, text);
         if (text == m_last)
             return;
         m_last = text;

@@ -7,7 +7,8 @@
 namespace app {
 
 // What became of the alert mails: how many went out, how many failed, and the last one's time and
-// outcome. The alert path reports each mail here; the metrics and the quality tab read it.
+// outcome, counted from every outcome the alert report notes; the metrics and the quality tab
+// read it.
 class AlertTally final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AlertTally)

@@ -43,6 +43,12 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     // The window's creation: the database name still holds its built-in default here.
     m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
 
+    connect(&m_alertReport, &alerts::AlertReport::noted, this, [this](bool sent, const QString& text) {
+        if (sent)
+            m_alerts.sent(m_clock.now(), text);
+        else
+            m_alerts.failed(m_clock.now(), text);
+    });
     m_closeWait.setSingleShot(true);
     connect(&m_editor, &alerts::MessageEditor::drained, this, [this] {
         if (m_closeWait.isActive()) {

@@ -505,6 +505,36 @@ TEST_F(CoreStationTest, ASilentMailServerHoldsUpNeitherTheRecordsNorTheClose) {
     EXPECT_EQ(rowCount(), QString::number(kItems));
 }
 
+TEST_F(CoreStationTest, EveryAlertMailIsCountedSentOrFailedForTheMetrics) {
+    testsupport::SmtpPeer server(u"no-auth"_s);
+    ASSERT_TRUE(server.started());
+    storePort(QString::number(freePort()));
+    app::CoreStation& station = startUp();
+    station.settings().setText(SettingId::EdMailserver, u"127.0.0.1"_s);
+    station.settings().setText(SettingId::EdMailport, server.portText());
+    QString line = QString::fromLatin1(kDeviceLine);
+    line.replace(u"012.5x"_s, u"01?.5x"_s); // an unread H alerts at once
+    const auto send = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            station.queue().append(u"\x02"_s + u"127.0.0.1\t"_s + line);
+    };
+
+    send(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.metrics().alertsSent == 1; }, kWaitMs));
+    EXPECT_TRUE(station.alerts().last().sent);
+    EXPECT_TRUE(station.alerts().last().at.isValid());
+    // Two failures in a row: the report speaks once, the count moves twice.
+    station.settings().setText(SettingId::EdMailport, QString::number(freePort(QHostAddress::LocalHost)));
+    send(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.metrics().alertsFailed == 1; }, kWaitMs));
+    send(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.metrics().alertsFailed == 2; }, kWaitMs));
+    EXPECT_EQ(station.metrics().alertsSent, 1u);
+    EXPECT_FALSE(station.alerts().last().sent);
+    EXPECT_EQ(station.metrics().readsBad, 3u);
+    EXPECT_EQ(station.metrics().qualityPercent, 75.0);
+}
+
 TEST_F(CoreStationTest, AStoredTotalThatIsNoCountIsReportedAtTheStartAndCountsFromZero) {
     {
         config::SettingsStore store(settingsFile());
