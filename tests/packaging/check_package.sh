@@ -64,8 +64,12 @@ for line in 'User=orvanedb' 'WorkingDirectory=/var/lib/orvanedb' 'Restart=on-fai
     grep -qxF "$line" "$unit" || fail "unit lacks $line"
 done
 grep -qE '^ExecStart=/usr/bin/orvanedb --console' "$unit" || fail "the service does not run headless"
-if command -v systemd-analyze >/dev/null && [[ -d /run/systemd/system ]]; then
-    systemd-analyze verify "$unit" || fail "systemd-analyze verify"
+if command -v systemd-analyze >/dev/null; then
+    # Verified as it stands, but running the unpacked program; systemd only warns about unknown keys.
+    mkdir -p "$work/unit"
+    sed "s|/usr/bin/orvanedb|$usr/bin/orvanedb|" "$unit" >"$work/unit/orvanedb.service"
+    complaints=$(systemd-analyze verify --man=no "$work/unit/orvanedb.service" 2>&1 | grep -v 'sysinit.target' || true)
+    [[ -z $complaints ]] || fail "systemd-analyze verify: $complaints"
 fi
 zcat "$usr/share/man/man1/orvanedb.1.gz" | grep -q '^\.SH EXIT STATUS' || fail "man page lacks its exit status"
 echo "package ok: $(basename "$deb")"
