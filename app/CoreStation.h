@@ -9,6 +9,7 @@
 #include "app/RowTally.h"
 #include "base/Clock.h"
 #include "base/ErrorReport.h"
+#include "base/SteadyClock.h"
 #include "config/SerialPortSettings.h"
 #include "config/Settings.h"
 #include "config/SettingsStore.h"
@@ -163,6 +164,7 @@ private:
     config::SettingsStore m_store;
     station::FormStorage m_formStorage;
     base::SystemClock m_clock;
+    base::SystemSteadyClock m_steadyClock;
     storage::FileCounter m_contadorArchivo;
     storage::RawLogFiles m_rawLogFiles;
     PeriodicLogSave m_periodicLogSave;

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "base/SteadyClock.h"
+
 #include <QString>
+
+#include <chrono>
+#include <optional>
 
 namespace base {
 class ErrorReport;
@@ -27,14 +32,20 @@ public:
 };
 
 // `Timer1Timer`: takes at most one line from `L1` per tick, shows it on the status bar, hands it to
-// the record processor and commits the open transaction on a fixed cadence.
+// the record processor and commits the open transaction on a fixed cadence. Rows never wait for the
+// next parcel to become durable: a transaction that a processed line left open is committed once it
+// has been open for `kCommitWithin`, by an idle tick as well.
 class ProcessingTick final {
 public:
     // Longest item that is dropped without processing.
     static constexpr qsizetype kShortestProcessed = 23;
+    // How long the rows of a processed line may stay uncommitted; a failed commit is tried again
+    // after as long.
+    static constexpr std::chrono::milliseconds kCommitWithin{500};
 
     ProcessingTick(IntakeQueue& queue, LivePanel& panel, TickTimer& timer, FrameHandler& processor,
-                   TransactionControl& transaction, base::ErrorReport& errors);
+                   TransactionControl& transaction, base::ErrorReport& errors,
+                   const base::SteadyClock& steady);
 
     void Timer1Timer();
 
@@ -46,6 +57,8 @@ public:
 
 private:
     void work();
+    // Commits a transaction a processed line left open once it has waited `kCommitWithin`.
+    void commitWhenDue();
 
     IntakeQueue& m_queue;
     LivePanel& m_panel;
@@ -53,8 +66,11 @@ private:
     FrameHandler& m_processor;
     TransactionControl& m_transaction;
     base::ErrorReport& m_errors;
+    const base::SteadyClock& m_steady;
 
     QString m_bufferTrama;
+    // Since when the transaction has held rows of a processed line without a commit.
+    std::optional<base::SteadyClock::TimePoint> m_uncommittedSince;
     qint32 m_contadorTicks = 0;
 };
 

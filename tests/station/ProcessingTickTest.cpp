@@ -47,10 +47,22 @@ public:
     bool isActive() const override { return active; }
     void commit() override {
         ++commits;
+        if (refuse)
+            throw StationError(u"commit refused"_s);
         active = false;
     }
     bool active = false;
+    bool refuse = false;
     int commits = 0;
+};
+
+class FakeSteadyClock final : public base::SteadyClock {
+public:
+    TimePoint now() const override { return m_now; }
+    void advance(std::chrono::milliseconds by) { m_now += by; }
+
+private:
+    TimePoint m_now{std::chrono::hours(1)};
 };
 
 struct TickFixture : ::testing::Test {
@@ -64,7 +76,15 @@ struct TickFixture : ::testing::Test {
     RecordingProcessor processor;
     RecordingTransaction transaction;
     base::ErrorReport errors;
-    ProcessingTick tick{queue, panel, timer, processor, transaction, errors};
+    FakeSteadyClock steady;
+    ProcessingTick tick{queue, panel, timer, processor, transaction, errors, steady};
+
+    // Works one line that leaves the transaction open, as a stored row does.
+    void workLine() {
+        queue.append(line(30));
+        tick.Timer1Timer();
+        transaction.active = true;
+    }
 };
 
 } // namespace
@@ -159,6 +179,58 @@ TEST_F(TickFixture, AFailureLosesItsLineButNotTheNext) {
     EXPECT_EQ(processor.seen.back(), line(30) + u"2"_s);
     EXPECT_EQ(tick.contadorTicks(), 1);
     EXPECT_EQ(transaction.commits, 1);
+}
+
+TEST_F(TickFixture, TheLastRowsOfAShiftAreCommittedByAnIdleTickWithinTheLimit) {
+    for (int n = 0; n < 12; ++n) // the cadence commits up to the eleventh line, not the twelfth
+        workLine();
+    const int afterCadence = transaction.commits;
+
+    steady.advance(ProcessingTick::kCommitWithin - std::chrono::milliseconds(1));
+    tick.Timer1Timer();
+    EXPECT_EQ(transaction.commits, afterCadence);
+    steady.advance(std::chrono::milliseconds(1));
+    tick.Timer1Timer();
+    EXPECT_EQ(transaction.commits, afterCadence + 1);
+    EXPECT_FALSE(transaction.active);
+
+    steady.advance(std::chrono::seconds(10));
+    tick.Timer1Timer();
+    EXPECT_EQ(transaction.commits, afterCadence + 1) << "nothing left to commit";
+}
+
+TEST_F(TickFixture, ASlowStreamBetweenCadenceCommitsIsCommittedWithinTheLimitToo) {
+    for (int n = 0; n < 12; ++n)
+        workLine();
+    // Lines 300 ms apart: the cadence would wait ten of them, three seconds.
+    const int afterCadence = transaction.commits;
+    workLine();
+    steady.advance(std::chrono::milliseconds(300));
+    workLine();
+    EXPECT_EQ(transaction.commits, afterCadence);
+    steady.advance(std::chrono::milliseconds(300));
+    workLine(); // the first uncommitted row has waited 600 ms
+    EXPECT_EQ(transaction.commits, afterCadence + 1);
+}
+
+TEST_F(TickFixture, ARefusedIdleCommitIsReportedOncePerAttemptNotPerTick) {
+    QSignalSpy reported(&errors, &base::ErrorReport::reported);
+    for (int n = 0; n < 12; ++n)
+        workLine();
+    transaction.refuse = true;
+    const int afterCadence = transaction.commits;
+
+    steady.advance(ProcessingTick::kCommitWithin);
+    for (int i = 0; i < 50; ++i)
+        tick.Timer1Timer();
+    EXPECT_EQ(transaction.commits, afterCadence + 1);
+    EXPECT_EQ(reported.count(), 1);
+
+    transaction.refuse = false;
+    steady.advance(ProcessingTick::kCommitWithin);
+    tick.Timer1Timer();
+    EXPECT_EQ(transaction.commits, afterCadence + 2);
+    EXPECT_FALSE(transaction.active);
 }
 
 TEST_F(TickFixture, DrainWorksOffTheWholeQueue) {
