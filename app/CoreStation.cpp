@@ -31,7 +31,7 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
     , m_processor(
           {m_panel, m_settings, m_timer, m_logRS232, m_rowTally, m_periodicLogSave, m_quality, m_clock})
-    , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors, m_steadyClock)
+    , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors, m_uncommittedFor)
     , m_serial(
           {m_serialPort, m_panel, m_origin, m_logRS232, m_timer, m_tick.bufferTrama(), m_clock, m_errors},
           QLocale::system(), station::SerialIntake::kReopenInterval, this)

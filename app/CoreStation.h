@@ -9,7 +9,7 @@
 #include "app/RowTally.h"
 #include "base/Clock.h"
 #include "base/ErrorReport.h"
-#include "base/SteadyClock.h"
+#include "base/Stopwatch.h"
 #include "config/SerialPortSettings.h"
 #include "config/Settings.h"
 #include "config/SettingsStore.h"
@@ -164,7 +164,7 @@ private:
     config::SettingsStore m_store;
     station::FormStorage m_formStorage;
     base::SystemClock m_clock;
-    base::SystemSteadyClock m_steadyClock;
+    base::SteadyStopwatch m_uncommittedFor;
     storage::FileCounter m_contadorArchivo;
     storage::RawLogFiles m_rawLogFiles;
     PeriodicLogSave m_periodicLogSave;

@@ -5,8 +5,9 @@
 
 namespace station {
 
-// `origen_actual`: the last origin tag, written by every connection and by the serial intake,
-// read by the record processor. Exchanged whole under a lock; the last writer wins.
+// `origen_actual`: the last origin tag, written by every connection and by the serial intake.
+// Exchanged whole under a lock; the last writer wins. The record processor goes by each queued
+// line's own origin instead, so a serial line can never divert a network record.
 class OriginTag final {
 public:
     void set(const QString& origin) {

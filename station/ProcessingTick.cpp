@@ -11,33 +11,41 @@ namespace station {
 
 ProcessingTick::ProcessingTick(IntakeQueue& queue, LivePanel& panel, TickTimer& timer,
                                FrameHandler& processor, TransactionControl& transaction,
-                               base::ErrorReport& errors, const base::SteadyClock& steady)
+                               base::ErrorReport& errors, base::Stopwatch& uncommitted)
     : m_queue(queue)
     , m_panel(panel)
     , m_timer(timer)
     , m_processor(processor)
     , m_transaction(transaction)
     , m_errors(errors)
-    , m_steady(steady) {}
+    , m_uncommittedFor(uncommitted) {}
 
 void ProcessingTick::Timer1Timer() {
-    if (m_queue.isEmpty()) {
+    serveOne();
+}
+
+bool ProcessingTick::serveOne() {
+    // One look at the queue per tick: its lock is shared with the intake threads.
+    std::optional<QString> line = m_queue.takeFront();
+    if (!line) {
         commitWhenDue();
-        return;
+        return false;
     }
     m_timer.setEnabled(false);
     if (m_contadorTicks > 100)
         m_contadorTicks = 0;
-    // Only the tick removes items, so the item is still there.
-    m_bufferTrama = *m_queue.takeFront();
+    m_bufferTrama = std::move(*line);
     // A failure loses this line, keeps the counter and leaves the commit to the next working tick.
     m_errors.guard([this] { work(); });
-    if (!m_transaction.isActive())
-        m_uncommittedSince.reset();
-    else if (!m_uncommittedSince)
-        m_uncommittedSince = m_steady.now();
+    if (!m_transaction.isActive()) {
+        m_uncommitted = false;
+    } else if (!m_uncommitted) {
+        m_uncommitted = true;
+        m_uncommittedFor.restart();
+    }
     commitWhenDue();
     m_timer.setEnabled(true);
+    return true;
 }
 
 void ProcessingTick::work() {
@@ -49,29 +57,29 @@ void ProcessingTick::work() {
     }
     const qint32 c = m_contadorTicks;
     if ((c % 10 == 0 || c < 10) && m_transaction.isActive()) {
-        m_uncommittedSince.reset();
+        m_uncommitted = false;
         m_transaction.commit();
     }
     m_contadorTicks = c + 1;
 }
 
 void ProcessingTick::commitWhenDue() {
-    if (!m_uncommittedSince || m_steady.now() - *m_uncommittedSince < kCommitWithin)
+    if (!m_uncommitted || m_uncommittedFor.elapsedMs() < kCommitWithin.count())
         return;
     if (!m_transaction.isActive()) {
-        m_uncommittedSince.reset();
+        m_uncommitted = false;
         return;
     }
     // A commit the database refuses is reported once per attempt, not once per idle tick.
-    m_uncommittedSince = m_steady.now();
+    m_uncommittedFor.restart();
     if (m_errors.guard([this] { m_transaction.commit(); }))
-        m_uncommittedSince.reset();
+        m_uncommitted = false;
 }
 
 void ProcessingTick::drain() {
     const bool wasOn = m_timer.isEnabled();
-    while (!m_queue.isEmpty())
-        Timer1Timer();
+    while (serveOne()) {
+    }
     m_timer.setEnabled(wasOn);
 }
 

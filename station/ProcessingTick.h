@@ -1,11 +1,10 @@
 #pragma once
 
-#include "base/SteadyClock.h"
+#include "base/Stopwatch.h"
 
 #include <QString>
 
 #include <chrono>
-#include <optional>
 
 namespace base {
 class ErrorReport;
@@ -44,8 +43,7 @@ public:
     static constexpr std::chrono::milliseconds kCommitWithin{500};
 
     ProcessingTick(IntakeQueue& queue, LivePanel& panel, TickTimer& timer, FrameHandler& processor,
-                   TransactionControl& transaction, base::ErrorReport& errors,
-                   const base::SteadyClock& steady);
+                   TransactionControl& transaction, base::ErrorReport& errors, base::Stopwatch& uncommitted);
 
     void Timer1Timer();
 
@@ -56,6 +54,8 @@ public:
     QString& bufferTrama() { return m_bufferTrama; }
 
 private:
+    // Takes one line from `L1` and works it; false when there was none.
+    bool serveOne();
     void work();
     // Commits a transaction a processed line left open once it has waited `kCommitWithin`.
     void commitWhenDue();
@@ -66,11 +66,12 @@ private:
     FrameHandler& m_processor;
     TransactionControl& m_transaction;
     base::ErrorReport& m_errors;
-    const base::SteadyClock& m_steady;
+    base::Stopwatch& m_uncommittedFor;
 
     QString m_bufferTrama;
-    // Since when the transaction has held rows of a processed line without a commit.
-    std::optional<base::SteadyClock::TimePoint> m_uncommittedSince;
+    // Whether the transaction holds rows of a processed line without a commit; since when is
+    // what `m_uncommittedFor` measures.
+    bool m_uncommitted = false;
     qint32 m_contadorTicks = 0;
 };
 

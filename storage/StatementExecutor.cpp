@@ -193,8 +193,6 @@ std::optional<QString> lastRowFirstColumn(IStatement* statement, ITransaction* t
     return firstIsNull ? QString() : base::codepage::widen(first);
 }
 
-} // namespace
-
 // Which file a path names now: device and inode, none when there is no such file.
 std::optional<std::pair<dev_t, ino_t>> fileIdentity(const QString& path) {
     struct stat st {};
@@ -208,6 +206,8 @@ struct LocalFile {
     QString path;
     std::optional<std::pair<dev_t, ino_t>> identity;
 };
+
+} // namespace
 
 // `DBD` with its transaction `TR`. Its members are declared in the order they are set up, so that
 // leaving it frees the statements, then commits (or abandons) the transaction, then detaches.
@@ -240,7 +240,7 @@ struct StatementExecutor::Connection {
 StatementExecutor::StatementExecutor()
     : m_stopwatch(m_ownStopwatch) {}
 
-StatementExecutor::StatementExecutor(Stopwatch& stopwatch)
+StatementExecutor::StatementExecutor(base::Stopwatch& stopwatch)
     : m_stopwatch(stopwatch) {}
 
 StatementExecutor::~StatementExecutor() {
@@ -278,8 +278,9 @@ void StatementExecutor::commit() {
     if (m_db->localFile && fileIdentity(m_db->localFile->path) != m_db->localFile->identity) {
         const QString path = m_db->localFile->path;
         cerrar();
-        throw base::Error(u"El archivo de la base de datos \"%1\" desapareci\u00f3 o fue reemplazado mientras "
-                          u"estaba abierto; la pr\u00f3xima fila abre el que haya ahora o lo crea."_s.arg(path));
+        throw base::Error(
+            u"El archivo de la base de datos \"%1\" desapareci\u00f3 o fue reemplazado mientras "
+            u"estaba abierto; la pr\u00f3xima fila abre el que haya ahora o lo crea."_s.arg(path));
     }
 }
 

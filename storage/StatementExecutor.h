@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/Stopwatch.h"
 #include "station/ProcessingTick.h"
 #include "storage/StatementValue.h"
-#include "storage/Stopwatch.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,7 +28,7 @@ public:
     static constexpr int kDialecto = 3;
 
     StatementExecutor();
-    explicit StatementExecutor(Stopwatch& stopwatch);
+    explicit StatementExecutor(base::Stopwatch& stopwatch);
     ~StatementExecutor() override; // the shutdown: commits an open transaction, then detaches
 
     StatementExecutor(const StatementExecutor&) = delete;
@@ -91,8 +91,8 @@ private:
     void ensureTransaction();
     void run(const QByteArray& narrowed, const StatementValues* values);
 
-    SteadyStopwatch m_ownStopwatch;
-    Stopwatch& m_stopwatch;
+    base::SteadyStopwatch m_ownStopwatch;
+    base::Stopwatch& m_stopwatch;
     std::unique_ptr<Connection> m_db;
 
     QString m_databaseName;

@@ -56,13 +56,14 @@ public:
     int commits = 0;
 };
 
-class FakeSteadyClock final : public base::SteadyClock {
+class FakeStopwatch final : public base::Stopwatch {
 public:
-    TimePoint now() const override { return m_now; }
-    void advance(std::chrono::milliseconds by) { m_now += by; }
+    void restart() override { m_elapsed = {}; }
+    qint64 elapsedMs() const override { return m_elapsed.count(); }
+    void advance(std::chrono::milliseconds by) { m_elapsed += by; }
 
 private:
-    TimePoint m_now{std::chrono::hours(1)};
+    std::chrono::milliseconds m_elapsed{};
 };
 
 struct TickFixture : ::testing::Test {
@@ -76,8 +77,8 @@ struct TickFixture : ::testing::Test {
     RecordingProcessor processor;
     RecordingTransaction transaction;
     base::ErrorReport errors;
-    FakeSteadyClock steady;
-    ProcessingTick tick{queue, panel, timer, processor, transaction, errors, steady};
+    FakeStopwatch waited;
+    ProcessingTick tick{queue, panel, timer, processor, transaction, errors, waited};
 
     // Works one line that leaves the transaction open, as a stored row does.
     void workLine() {
@@ -186,15 +187,15 @@ TEST_F(TickFixture, TheLastRowsOfAShiftAreCommittedByAnIdleTickWithinTheLimit) {
         workLine();
     const int afterCadence = transaction.commits;
 
-    steady.advance(ProcessingTick::kCommitWithin - std::chrono::milliseconds(1));
+    waited.advance(ProcessingTick::kCommitWithin - std::chrono::milliseconds(1));
     tick.Timer1Timer();
     EXPECT_EQ(transaction.commits, afterCadence);
-    steady.advance(std::chrono::milliseconds(1));
+    waited.advance(std::chrono::milliseconds(1));
     tick.Timer1Timer();
     EXPECT_EQ(transaction.commits, afterCadence + 1);
     EXPECT_FALSE(transaction.active);
 
-    steady.advance(std::chrono::seconds(10));
+    waited.advance(std::chrono::seconds(10));
     tick.Timer1Timer();
     EXPECT_EQ(transaction.commits, afterCadence + 1) << "nothing left to commit";
 }
@@ -205,10 +206,10 @@ TEST_F(TickFixture, ASlowStreamBetweenCadenceCommitsIsCommittedWithinTheLimitToo
     // Lines 300 ms apart: the cadence would wait ten of them, three seconds.
     const int afterCadence = transaction.commits;
     workLine();
-    steady.advance(std::chrono::milliseconds(300));
+    waited.advance(std::chrono::milliseconds(300));
     workLine();
     EXPECT_EQ(transaction.commits, afterCadence);
-    steady.advance(std::chrono::milliseconds(300));
+    waited.advance(std::chrono::milliseconds(300));
     workLine(); // the first uncommitted row has waited 600 ms
     EXPECT_EQ(transaction.commits, afterCadence + 1);
 }
@@ -220,14 +221,14 @@ TEST_F(TickFixture, ARefusedIdleCommitIsReportedOncePerAttemptNotPerTick) {
     transaction.refuse = true;
     const int afterCadence = transaction.commits;
 
-    steady.advance(ProcessingTick::kCommitWithin);
+    waited.advance(ProcessingTick::kCommitWithin);
     for (int i = 0; i < 50; ++i)
         tick.Timer1Timer();
     EXPECT_EQ(transaction.commits, afterCadence + 1);
     EXPECT_EQ(reported.count(), 1);
 
     transaction.refuse = false;
-    steady.advance(ProcessingTick::kCommitWithin);
+    waited.advance(ProcessingTick::kCommitWithin);
     tick.Timer1Timer();
     EXPECT_EQ(transaction.commits, afterCadence + 2);
     EXPECT_FALSE(transaction.active);

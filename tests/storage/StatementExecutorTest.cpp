@@ -22,7 +22,7 @@ using storage::StatementExecutor;
 namespace {
 
 // Hands out the durations the test scripted, one per statement.
-class ScriptedStopwatch final : public storage::Stopwatch {
+class ScriptedStopwatch final : public base::Stopwatch {
 public:
     explicit ScriptedStopwatch(std::deque<qint64> durations)
         : m_durations(std::move(durations)) {}

@@ -2,9 +2,10 @@
 
 #include <QElapsedTimer>
 
-namespace storage {
+namespace base {
 
-// The monotonic stopwatch that times each statement. Tests put one of their own in its place.
+// A monotonic stopwatch: how long a statement took, how long rows have waited for their commit.
+// Tests put one of their own in its place.
 class Stopwatch {
 public:
     virtual ~Stopwatch() = default;
@@ -22,4 +23,4 @@ private:
     QElapsedTimer m_timer;
 };
 
-} // namespace storage
+} // namespace base
