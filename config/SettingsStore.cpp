@@ -1,5 +1,7 @@
 #include "config/SettingsStore.h"
 
+#include "base/AsideName.h"
+
 #include "config/ConfigError.h"
 #include "config/ExtendedReal.h"
 
@@ -42,11 +44,7 @@ SettingsStore::SettingsStore(QString filePath, Now now)
     , m_now(now ? std::move(now) : Now([] { return QDateTime::currentDateTime(); })) {}
 
 QString SettingsStore::asideName() const {
-    const QString stamp = m_now().toString(u"yyyyMMdd-HHmmss"_s);
-    QString name = m_path + u'.' + stamp + u".bak"_s;
-    for (int n = 2; QFileInfo::exists(name); ++n)
-        name = m_path + u'.' + stamp + u'-' + QString::number(n) + u".bak"_s;
-    return name;
+    return base::asideName(m_path, m_now());
 }
 
 std::optional<QString> SettingsStore::load() {

@@ -1,5 +1,7 @@
 #include "records/NumberText.h"
 
+#include <cmath>
+
 #include <charconv>
 
 using namespace Qt::StringLiterals;
@@ -63,6 +65,21 @@ QString averageTimeText(double milliseconds, const QLocale& locale) {
 
 double volumetricWeight(long double h, long double w, long double l) {
     return static_cast<double>(h * w * l / 5000.0L);
+}
+
+std::optional<double> decimalNumber(QStringView text) {
+    static const QLocale c = [] {
+        QLocale locale = QLocale::c();
+        locale.setNumberOptions(QLocale::RejectGroupSeparator);
+        return locale;
+    }();
+    QString dotted = text.toString();
+    dotted.replace(u',', u'.');
+    bool ok = false;
+    const double value = c.toDouble(dotted, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
 }
 
 } // namespace records

@@ -14,6 +14,10 @@ namespace records {
 // Empty when the text is not a number.
 std::optional<long double> toNumber(QStringView text, const QLocale& locale);
 
+// A number with "." or "," as its decimal separator, whatever the locale (a weight read with ","
+// is that number too); nothing when the text is no finite number.
+std::optional<double> decimalNumber(QStringView text);
+
 // The general form with at most 15 significant digits, no trailing zeros, always with ".":
 // 3.4125, 1.2, 0; exponent form (1.5E20, 2E-6) only for very large or very small values.
 QString generalForm(double value);

@@ -1,16 +1,15 @@
 #include "records/PackageRowInsert.h"
 
 #include "base/CodePage.h"
+#include "records/NumberText.h"
 #include "station/LivePanel.h"
 #include "station/StationError.h"
 #include "storage/FileStamp.h"
 #include "storage/StatementExecutor.h"
 
 #include <QFile>
-#include <QLocale>
 #include <QRegularExpression>
 
-#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -31,14 +30,7 @@ PackageRowInsert::PackageRowInsert(station::LivePanel& panel, storage::Statement
     , m_clock(clock) {}
 
 double PackageRowInsert::numero(const QString& shown) {
-    // The panel shows numbers with ".", and a weight read with "," is that number too.
-    QString text = shown;
-    text.replace(u',', u'.');
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    const double value = c.toDouble(text, &ok);
-    return ok && std::isfinite(value) ? value : 0.0;
+    return decimalNumber(shown).value_or(0.0);
 }
 
 storage::StatementValues PackageRowInsert::values(const QString& estatus_actual) const {

@@ -34,15 +34,9 @@ QStringView afterBar(QStringView text) {
 
 // A weight with "." or "," as its decimal separator, with "." in it; nothing when it is no number.
 std::optional<QString> weightText(QStringView weight) {
-    QString text = weight.toString();
-    text.replace(u',', u'.');
-    QLocale c = QLocale::c();
-    c.setNumberOptions(QLocale::RejectGroupSeparator);
-    bool ok = false;
-    const double value = c.toDouble(text, &ok);
-    if (!ok || !std::isfinite(value))
+    if (!decimalNumber(weight))
         return std::nullopt;
-    return text;
+    return weight.toString().replace(u',', u'.');
 }
 
 // The text before the first "|", empty when it holds none.

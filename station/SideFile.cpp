@@ -1,5 +1,7 @@
 #include "station/SideFile.h"
 
+#include "base/AsideName.h"
+
 #include "base/CodePage.h"
 #include "station/StationError.h"
 
@@ -112,8 +114,7 @@ std::optional<config::LineList> SideFile::readIfExists() {
 
 void SideFile::write(const config::LineList& list) {
     if (m_needsCopy && QFileInfo(m_fileName).isFile()) {
-        const QString copy =
-            m_fileName + QDateTime::currentDateTime().toString(u".yyyyMMdd-HHmmss"_s) + u".bak"_s;
+        const QString copy = base::asideName(m_fileName, QDateTime::currentDateTime());
         if (!QFile::copy(m_fileName, copy))
             throw StationError(
                 u"\"%1\" no se ley\u00f3 limpio y no se pudo guardar una copia en \"%2\": no se "

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace base {
+
+// Where a copy of a user's file is set aside before the station writes over it:
+// "<path>.yyyyMMdd-HHmmss.bak", with "-2", "-3"… added when that name is taken already.
+QString asideName(const QString& path, const QDateTime& now);
+
+} // namespace base
