@@ -2,8 +2,8 @@
 
 #include "alerts/MailError.h"
 #include "base/CodePage.h"
-
-#include <QFile>
+#include "station/SideFile.h"
+#include "station/StationError.h"
 
 using namespace Qt::StringLiterals;
 
@@ -79,10 +79,14 @@ Artículos #: ####, Usted solo recibirá este correo una sola vez.Tarvenix
 }
 
 QString MessageTemplate::readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw MailError(u"No se pudo leer la plantilla %1: %2"_s.arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
+    // Read at each alert, on the core's thread: a pipe must not hold it up nor a huge file fill
+    // its memory.
+    QByteArray bytes;
+    try {
+        bytes = station::SideFile::readBounded(path);
+    } catch (const station::StationError& e) {
+        throw MailError(u"No se pudo leer la plantilla: %1"_s.arg(e.message()));
+    }
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.sliced(3));
     const auto utf16 = [&bytes](bool littleEndian) {

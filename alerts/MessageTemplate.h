@@ -24,7 +24,8 @@ public:
     static QString defaultText();
 
     // "Template_fallas.txt" and the like: a byte-order mark selects UTF-8 or UTF-16, without one
-    // the file is in the station's code page. Fails when the file cannot be read.
+    // the file is in the station's code page. Fails when the file cannot be read, is not a regular
+    // file or is larger than station::SideFile::kMaxBytes.
     static QString readFile(const QString& path);
 
     // The mail body as lines: the replacements in their order, and every line after the first

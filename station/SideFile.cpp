@@ -81,35 +81,39 @@ QByteArray SideFile::encode(QStringView text, SideFileEncoding encoding) {
 }
 
 std::optional<config::LineList> SideFile::readIfExists() {
-    const QFileInfo info(m_fileName);
-    if (!info.exists())
+    if (!QFileInfo::exists(m_fileName))
         return std::nullopt;
-    // A pipe or a device would hold the start up for as long as its writer likes, and a file of
-    // any size would be taken into memory whole: a camera list is neither.
-    if (!info.isFile())
-        throw StationError(u"\"%1\" no es un archivo com\u00fan: no se lee."_s.arg(m_fileName));
-    if (info.size() > kMaxBytes)
-        throw StationError(
-            u"El archivo \"%1\" tiene %2 bytes, m\u00e1s de los %3 que puede tener una lista: no se lee."_s
-                .arg(m_fileName)
-                .arg(info.size())
-                .arg(kMaxBytes));
-    QFile file(m_fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw StationError(u"Cannot open file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
-    // Bounded again in case it grew since.
-    const QByteArray bytes = file.read(kMaxBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw StationError(u"Cannot read file \"%1\". %2"_s.arg(m_fileName, file.errorString()));
-    if (bytes.size() > kMaxBytes)
-        throw StationError(
-            u"El archivo \"%1\" tiene m\u00e1s de %2 bytes, los que puede tener una lista: no se lee."_s
-                .arg(m_fileName)
-                .arg(kMaxBytes));
-    Decoded read = decode(bytes);
+    Decoded read = decode(readBounded(m_fileName));
     m_encoding = read.encoding;
     m_needsCopy = !read.clean;
     return std::move(read.list);
+}
+
+QByteArray SideFile::readBounded(const QString& fileName) {
+    const QFileInfo info(fileName);
+    // A pipe or a device would hold the reader up for as long as its writer likes, and a file of
+    // any size would be taken into memory whole: a file read as text is neither.
+    if (info.exists() && !info.isFile())
+        throw StationError(u"\"%1\" no es un archivo com\u00fan: no se lee."_s.arg(fileName));
+    if (info.size() > kMaxBytes)
+        throw StationError(
+            u"El archivo \"%1\" tiene %2 bytes, m\u00e1s de los %3 que puede tener una lista: no se lee."_s
+                .arg(fileName)
+                .arg(info.size())
+                .arg(kMaxBytes));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw StationError(u"Cannot open file \"%1\". %2"_s.arg(fileName, file.errorString()));
+    // Bounded again in case it grew since.
+    QByteArray bytes = file.read(kMaxBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw StationError(u"Cannot read file \"%1\". %2"_s.arg(fileName, file.errorString()));
+    if (bytes.size() > kMaxBytes)
+        throw StationError(
+            u"El archivo \"%1\" tiene m\u00e1s de %2 bytes, los que puede tener una lista: no se lee."_s
+                .arg(fileName)
+                .arg(kMaxBytes));
+    return bytes;
 }
 
 void SideFile::write(const config::LineList& list) {

@@ -33,6 +33,10 @@ public:
     // the file exists but cannot be read, is not a regular file or is larger than kMaxBytes.
     std::optional<config::LineList> readIfExists();
 
+    // The bytes of a file that is read whole. Raises StationError when the file is not a regular
+    // file, is larger than kMaxBytes, or cannot be opened or read.
+    static QByteArray readBounded(const QString& fileName);
+
     // Creates or overwrites the file with the list's text, unchanged. Raises StationError on failure,
     // and when a copy of a file that did not decode cleanly cannot be made.
     void write(const config::LineList& list);

@@ -19,6 +19,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using config::SettingId;
 using station::Field;
@@ -248,6 +250,25 @@ TEST_F(QualityFixture, TheAlertCarriesTheRecordAndClearsTheFailureBlock) {
             << qPrintable(message[u"data"_s].toString());
     EXPECT_TRUE(messages.last(2)[0][u"data"_s].toString().endsWith(u"|bloque\r\n<br>\r\n"_s));
     EXPECT_EQ(report.last(), u"Alerta de calidad enviada"_s);
+}
+
+TEST_F(QualityFixture, AFifoTemplateFailsTheAlertAndTheRecordIsStillCounted) {
+    QTemporaryDir work;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work.path()));
+    // Opening a pipe without a writer would wait for one forever.
+    const bool made = ::mkfifo("Template_fallas.txt", 0600) == 0;
+    if (made)
+        evaluate(kNoDimensions);
+    QDir::setCurrent(previous);
+    if (!made)
+        GTEST_SKIP() << "no named pipe here";
+
+    EXPECT_EQ(panel.text(Field::Lmalos), u"3"_s);
+    EXPECT_EQ(panel.text(Field::Lcalidad), u"25.00"_s);
+    EXPECT_EQ(alertsReceived(), 0);
+    EXPECT_TRUE(report.last().startsWith(u"Alerta de calidad no enviada: No se pudo leer la plantilla"_s))
+        << qPrintable(report.last());
 }
 
 TEST_F(QualityFixture, WithoutAMailServerTheCountersStillMoveAndNothingIsShown) {
