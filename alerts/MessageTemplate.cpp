@@ -2,6 +2,7 @@
 
 #include "alerts/MailError.h"
 #include "base/CodePage.h"
+#include "config/LineList.h"
 #include "station/SideFile.h"
 #include "station/StationError.h"
 
@@ -12,15 +13,8 @@ namespace alerts {
 namespace {
 
 // Every line followed by CR LF, as a memo hands out its text.
-QString joinLines(const QStringList& lines) {
-    QString text;
-    for (const QString& line : lines)
-        text += line + u"\r\n"_s;
-    return text;
-}
-
-QString normalised(const QString& text) {
-    return joinLines(MessageTemplate::splitLines(text));
+QString normalised(QStringView text) {
+    return config::LineList::fromLines(config::LineList::fromFileText(text).lines()).text();
 }
 
 } // namespace
@@ -105,23 +99,6 @@ QString MessageTemplate::readFile(const QString& path) {
     return base::codepage::widen(bytes);
 }
 
-QStringList MessageTemplate::splitLines(QStringView text) {
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\r' && c != u'\n')
-            continue;
-        lines.append(text.sliced(start, i - start).toString());
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.append(text.sliced(start).toString());
-    return lines;
-}
-
 QStringList MessageTemplate::fill(const QString& plantilla, const Values& values) {
     QString body = normalised(plantilla);
     body.replace(u"@GUIA"_s, escapeHtml(values.aplicacion));
@@ -131,7 +108,7 @@ QStringList MessageTemplate::fill(const QString& plantilla, const Values& values
     body.replace(u"@ORIGEN"_s, escapeHtml(values.estacion));
     body.replace(u"@DESTINO"_s, escapeHtml(values.usuario));
     body.replace(u"@FECHA"_s, values.fecha);
-    return splitLines(body);
+    return config::LineList::fromFileText(body).lines();
 }
 
 QString MessageTemplate::fechaText(const QDateTime& now, const QLocale& locale) {

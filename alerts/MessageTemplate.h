@@ -39,9 +39,6 @@ public:
 
     // &, < and > as HTML character entities.
     static QString escapeHtml(QStringView text);
-
-    // Splits at CR LF, a lone CR or a lone LF; a line end after the last line adds no empty line.
-    static QStringList splitLines(QStringView text);
 };
 
 } // namespace alerts
