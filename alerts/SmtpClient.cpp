@@ -85,7 +85,6 @@ void SmtpClient::send(const SmtpServer& server, const MailMessage& message) {
     m_server = server;
     m_message = message;
     m_nextRecipient = 0;
-    m_loginOffered = false;
     m_replies.clear();
     m_outcome.clear();
     m_shownCommand = u"la conexión"_s;
@@ -183,8 +182,7 @@ void SmtpClient::onReply(int code, const QStringList& lines) {
             m_step = Step::Helo;
             return command("HELO " + m_localName, u"HELO"_s);
         }
-        m_loginOffered = offersLogin(lines);
-        if (!m_server.user.isEmpty() && m_loginOffered) {
+        if (!m_server.user.isEmpty() && offersLogin(lines)) {
             m_step = Step::AuthLogin;
             return command("AUTH LOGIN", u"AUTH LOGIN"_s);
         }

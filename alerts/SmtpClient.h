@@ -94,7 +94,6 @@ private:
     SmtpServer m_server;
     MailMessage m_message;
     qsizetype m_nextRecipient = 0;
-    bool m_loginOffered = false;
     SmtpReplyReader m_replies;
     QString m_shownCommand;
     QString m_outcome;
