@@ -174,7 +174,7 @@ void SmtpClient::onReply(int code, const QStringList& lines) {
     switch (m_step) {
     case Step::Greeting:
         if (code != 220)
-            return refused(code, lines);
+            return refused(lines);
         m_step = Step::Ehlo;
         return command("EHLO " + m_localName, u"EHLO"_s);
     case Step::Ehlo:
@@ -189,26 +189,26 @@ void SmtpClient::onReply(int code, const QStringList& lines) {
         return mailFrom();
     case Step::Helo:
         if (code != 250)
-            return refused(code, lines);
+            return refused(lines);
         return mailFrom();
     case Step::AuthLogin:
         if (code != 334)
-            return refused(code, lines);
+            return refused(lines);
         m_step = Step::AuthUser;
         return command(m_server.user.toUtf8().toBase64(), u"el usuario"_s);
     case Step::AuthUser:
         if (code != 334)
-            return refused(code, lines);
+            return refused(lines);
         m_step = Step::AuthPassword;
         return command(m_server.password.toUtf8().toBase64(), u"la clave"_s);
     case Step::AuthPassword:
         if (code != 235)
-            return refused(code, lines);
+            return refused(lines);
         return mailFrom();
     case Step::MailFrom:
     case Step::RcptTo:
         if (code != 250 && !(m_step == Step::RcptTo && code == 251))
-            return refused(code, lines);
+            return refused(lines);
         if (m_nextRecipient < m_message.recipients().size()) {
             m_step = Step::RcptTo;
             const QByteArray rcpt = "RCPT TO:<" + m_message.recipients()[m_nextRecipient++].toLatin1() + ">";
@@ -218,11 +218,11 @@ void SmtpClient::onReply(int code, const QStringList& lines) {
         return command("DATA", u"DATA"_s);
     case Step::Data:
         if (code != 354)
-            return refused(code, lines);
+            return refused(lines);
         return sendContent();
     case Step::Content:
         if (code != 250)
-            return refused(code, lines);
+            return refused(lines);
         return finish({});
     case Step::Idle:
     case Step::Connecting:
@@ -260,8 +260,7 @@ void SmtpClient::sendContent() {
     command(data, u"el fin del mensaje"_s);
 }
 
-void SmtpClient::refused(int code, const QStringList& lines) {
-    Q_UNUSED(code)
+void SmtpClient::refused(const QStringList& lines) {
     finish(u"El servidor de correo rechazó %1: %2"_s.arg(m_shownCommand, lines.join(u' ')));
 }
 

@@ -77,7 +77,8 @@ private:
     void command(const QByteArray& line, const QString& shown);
     void mailFrom();
     void sendContent();
-    void refused(int code, const QStringList& lines);
+    // Ends the exchange on a reply it cannot go on from; the reply's lines carry its code.
+    void refused(const QStringList& lines);
     // Ends the exchange: QUIT when the connection is still up, then the outcome.
     void finish(const QString& error);
     void report();
