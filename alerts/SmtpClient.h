@@ -34,7 +34,6 @@ public:
     ~SmtpClient() override;
 
     void setTimeouts(const SmtpTimeouts& timeouts) { m_timeouts = timeouts; }
-    const SmtpTimeouts& timeouts() const { return m_timeouts; }
 
     // From `send` until `finished` has been emitted.
     bool busy() const { return m_step != Step::Idle; }
