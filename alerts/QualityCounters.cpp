@@ -10,7 +10,6 @@
 #include <QFileInfo>
 
 #include <cstdio>
-#include <limits>
 
 using namespace Qt::StringLiterals;
 using config::SettingId;
@@ -122,8 +121,7 @@ void QualityCounters::checkStoredTotals(base::ErrorReport& errors) {
         const QString text = m_panel.text(total);
         bool usable = false;
         try {
-            const qint64 value = base::toInteger(text);
-            usable = value >= 0 && value <= std::numeric_limits<qint32>::max();
+            usable = base::toInteger(text) >= 0;
         } catch (const std::exception&) {
         }
         if (usable)
