@@ -13,9 +13,9 @@ MessageEditor::MessageEditor(const base::Clock& clock, QLocale locale, QObject* 
     : QObject(parent)
     , m_clock(clock)
     , m_locale(std::move(locale))
-    , m_state{MessageTemplate::defaultText(), MailPriority::High, false, {}}
     , m_testRequest(builtInTestRequest())
     , m_outbox(this) {
+    m_state.Memo1 = MessageTemplate::defaultText();
     connect(&m_outbox, &MailOutbox::finished, this, &MessageEditor::sendFinished);
     connect(&m_outbox, &MailOutbox::drained, this, &MessageEditor::drained);
 }
