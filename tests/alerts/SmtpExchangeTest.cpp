@@ -174,7 +174,15 @@ INSTANTIATE_TEST_SUITE_P(
                     u"a@example.test\r\nrechazo@example.test",
                     {},
                     u"rechazó RCPT TO:<rechazo@example.test>: 550",
-                    true}),
+                    true},
+        FailureCase{"GreetsWithNoSmtpReply",
+                    u"garbage",
+                    u"a@example.test",
+                    {},
+                    u"Respuesta no válida del servidor de correo: HTTP/1.1 400",
+                    true},
+        FailureCase{
+            "RefusesTheLogin", u"auth-refused", u"a@example.test", {}, u"rechazó la clave: 535", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SmtpExchange, NoServerOnThePortIsAnErrorToo) {

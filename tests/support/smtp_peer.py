@@ -9,6 +9,8 @@ Modes:
   plain-only     accepts mail, offers only AUTH PLAIN
   no-ehlo        refuses EHLO, accepts HELO
   silent         accepts connections and never says a word
+  garbage        greets with a line that is no SMTP reply
+  auth-refused   offers AUTH LOGIN PLAIN and refuses every login
   drop-at-mail   drops the connection when MAIL FROM comes
   reject-rcpt    refuses every recipient whose address holds "rechazo"
 """
@@ -72,10 +74,14 @@ class Handler:
         return "221 2.0.0 adios"
 
 
-def authenticator(server, session, envelope, mechanism, auth_data):
-    emit(event="auth", mechanism=mechanism, login=auth_data.login.decode(),
-         password=auth_data.password.decode())
-    return AuthResult(success=True, auth_data=auth_data)
+def authenticator_for(mode):
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        emit(event="auth", mechanism=mechanism, login=auth_data.login.decode(),
+             password=auth_data.password.decode())
+        if mode == "auth-refused":
+            return AuthResult(success=False, handled=False)
+        return AuthResult(success=True, auth_data=auth_data)
+    return authenticator
 
 
 async def main(mode):
@@ -86,15 +92,25 @@ async def main(mode):
             await reader.read()  # until the client gives up
             writer.close()
         server = await asyncio.start_server(never_greet, "127.0.0.1", 0)
+    elif mode == "garbage":
+        async def greet_with_garbage(reader, writer):
+            emit(event="connect")
+            writer.write(b"HTTP/1.1 400 Bad Request\r\n")
+            await writer.drain()
+            async for line in reader:
+                if line.strip().upper() == b"QUIT":
+                    emit(event="quit")
+            writer.close()
+        server = await asyncio.start_server(greet_with_garbage, "127.0.0.1", 0)
     else:
         handler = Handler(mode)
         options = {"hostname": "peer.test", "auth_require_tls": mode not in ("auth-login", "auth-login-eq",
-                                                                             "plain-only")}
+                                                                             "plain-only", "auth-refused")}
         if mode == "plain-only":
             options["auth_exclude_mechanism"] = ["LOGIN"]
 
         def factory():
-            return SMTP(handler, authenticator=authenticator, loop=loop, **options)
+            return SMTP(handler, authenticator=authenticator_for(mode), loop=loop, **options)
         server = await loop.create_server(factory, "127.0.0.1", 0)
     emit(event="port", port=server.sockets[0].getsockname()[1])
     async with server:
