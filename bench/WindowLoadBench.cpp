@@ -8,6 +8,7 @@
 //   QT_QPA_PLATFORM=offscreen bench_window_load [seconds] [records per second] [hidden|calidad]
 #include "app/CoreStation.h"
 #include "ui/CyanDusk.h"
+#include "ui/QualityTab.h"
 #include "ui/WindowFrontEnd.h"
 
 #include <QAbstractItemModel>
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
     // "calidad" watches the quality tab instead of the operation tab: the chart's redraws on top.
     if (argc > 3 && std::strcmp(argv[3], "calidad") == 0) {
         if (auto* tabs = window.findChild<QTabWidget*>(u"PageControl1"_s))
-            tabs->setCurrentIndex(tabs->count() - 1);
+            tabs->setCurrentWidget(&window.qualityTab());
     }
 
     // The core: one record per tick of the feed, taking its line off the queue first.

@@ -68,11 +68,11 @@ QualityTab::QualityTab(const base::Clock& clock, QWidget* parent)
     layout->addWidget(m_lastAlert);
 
     m_timer.setInterval(kRedrawMs);
+    // Runs only while the tab is on screen; a minimized window draws nothing either.
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (isVisible())
+        if (!window()->isMinimized())
             redraw();
     });
-    m_timer.start();
     redraw();
 }
 
@@ -105,6 +105,12 @@ void QualityTab::showLastAlert(const QDateTime& at, bool sent, const QString& ou
 void QualityTab::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     redraw();
+    m_timer.start();
+}
+
+void QualityTab::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_timer.stop();
 }
 
 void QualityTab::redraw() {

@@ -35,9 +35,9 @@ TfrmMessageEditor::TfrmMessageEditor(const alerts::EditorState& state, QWidget* 
     m_bcc = new QLineEdit(this);
     m_bcc->setObjectName(u"edtBCC"_s);
 
-    m_send = new QPushButton(u"Sen&d"_s, this);
-    m_send->setObjectName(u"btnSend"_s);
-    connect(m_send, &QPushButton::clicked, this, [this] {
+    auto* send = new QPushButton(u"Sen&d"_s, this);
+    send->setObjectName(u"btnSend"_s);
+    connect(send, &QPushButton::clicked, this, [this] {
         m_sendRequested = true;
         accept();
     });
@@ -48,7 +48,7 @@ TfrmMessageEditor::TfrmMessageEditor(const alerts::EditorState& state, QWidget* 
     options->addRow(u"BCC:"_s, m_bcc);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(m_send);
+    buttons->addWidget(send);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_memo, 1);
     layout->addLayout(options);

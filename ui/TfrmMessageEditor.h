@@ -44,7 +44,6 @@ private:
     QComboBox* m_priority = nullptr;
     QCheckBox* m_receipt = nullptr;
     QLineEdit* m_bcc = nullptr;
-    QPushButton* m_send = nullptr;
     bool m_sendRequested = false;
 };
 
