@@ -9,6 +9,7 @@
 #include "app/CoreStation.h"
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
+#include "tests/support/FreePort.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -131,11 +132,9 @@ int main(int argc, char** argv) {
     QDir::setCurrent(work.path());
     const QString settingsFile = work.filePath(u"OrvaneDB.reg"_s);
     {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
         config::SettingsStore store(settingsFile);
         store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s,
-                          QString::number(probe.serverPort()));
+                          QString::number(testsupport::freePort(QHostAddress::LocalHost)));
         store.save();
     }
 
