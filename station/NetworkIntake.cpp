@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <atomic>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -84,9 +85,11 @@ public:
             socket->abort();
         }
         m_connections.clear();
+        countConnections();
     }
 
-    qsizetype connectionCount() const { return qsizetype(m_connections.size()); }
+    // The one member the core's thread reads, so that it never waits on this thread for it.
+    qsizetype connectionCount() const { return m_connectionCount.load(); }
 
 private:
     struct Connection {
@@ -124,6 +127,7 @@ private:
             QObject::connect(accepted, &QTcpSocket::disconnected, this,
                              [this, accepted] { peerClosed(accepted); });
             m_connections.emplace(accepted, std::move(connection));
+            countConnections();
             // The connection starts waiting for its first line.
             m_origin.set(m_connections[accepted]->origin);
             readFrom(accepted);
@@ -180,11 +184,14 @@ private:
             return;
         std::unique_ptr<QTcpSocket> owned = std::move(found->second->socket);
         m_connections.erase(found);
+        countConnections();
         QObject::disconnect(owned.get(), nullptr, this, nullptr);
         owned->abort();
         // We may be inside one of its signals.
         owned.release()->deleteLater();
     }
+
+    void countConnections() { m_connectionCount.store(qsizetype(m_connections.size())); }
 
     void resume() {
         // The rest of a read that went past the mark may have filled the queue again since it
@@ -208,6 +215,7 @@ private:
     std::unique_ptr<QTcpServer> m_v4;
     std::unique_ptr<QTcpServer> m_v6;
     std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
+    std::atomic<qsizetype> m_connectionCount = 0;
     QByteArray m_scratch;
     quint64 m_lastSource = 0;
     bool m_paused = false;
@@ -250,10 +258,7 @@ void NetworkIntake::stop() {
 }
 
 qsizetype NetworkIntake::connectionCount() const {
-    qsizetype count = 0;
-    QMetaObject::invokeMethod(
-        m_io.get(), [this, &count] { count = m_io->connectionCount(); }, Qt::BlockingQueuedConnection);
-    return count;
+    return m_io->connectionCount();
 }
 
 } // namespace station

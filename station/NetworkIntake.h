@@ -54,7 +54,8 @@ public:
     quint16 port() const { return m_port; }
 
     // Connections open at this moment, including one whose peer closed while it still has
-    // complete lines to deliver.
+    // complete lines to deliver. Read without waiting on the I/O thread, so a metrics scrape
+    // never holds the core up.
     qsizetype connectionCount() const;
 
 private:
