@@ -22,8 +22,12 @@ public:
 
     using QObject::QObject;
 
-    void sent(const QDateTime& at, const QString& outcome) { note(at, true, outcome); }
-    void failed(const QDateTime& at, const QString& outcome) { note(at, false, outcome); }
+    // One alert mail's outcome: sent, or failed for the reason given.
+    void note(const QDateTime& at, bool sent, const QString& outcome) {
+        ++(sent ? m_sent : m_failed);
+        m_last = {at, sent, outcome};
+        Q_EMIT changed(at, sent, outcome);
+    }
 
     quint64 sentCount() const { return m_sent; }
     quint64 failedCount() const { return m_failed; }
@@ -35,12 +39,6 @@ Q_SIGNALS:
     void changed(const QDateTime& at, bool sent, const QString& outcome);
 
 private:
-    void note(const QDateTime& at, bool sent, const QString& outcome) {
-        ++(sent ? m_sent : m_failed);
-        m_last = {at, sent, outcome};
-        Q_EMIT changed(at, sent, outcome);
-    }
-
     quint64 m_sent = 0;
     quint64 m_failed = 0;
     Last m_last;

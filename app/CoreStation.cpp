@@ -43,12 +43,8 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     // The window's creation: the database name still holds its built-in default here.
     m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
 
-    connect(&m_alertReport, &alerts::AlertReport::noted, this, [this](bool sent, const QString& text) {
-        if (sent)
-            m_alerts.sent(m_clock.now(), text);
-        else
-            m_alerts.failed(m_clock.now(), text);
-    });
+    connect(&m_alertReport, &alerts::AlertReport::noted, this,
+            [this](bool sent, const QString& text) { m_alerts.note(m_clock.now(), sent, text); });
     m_closeWait.setSingleShot(true);
     connect(&m_editor, &alerts::MessageEditor::drained, this, [this] {
         if (m_closeWait.isActive()) {

@@ -124,7 +124,7 @@ TEST_F(WindowTest, StoredRecordsTheQualityAndAlertsReachTheCalidadTab) {
         for (int i = 1; i <= 3; ++i)
             core().panel().setText(Field::lProcesados, QString::number(i));
         core().panel().setText(Field::Lcalidad, u"75.00"_s);
-        core().alerts().failed(QDateTime(QDate(2024, 3, 14), QTime(10, 42)), u"sin servidor"_s);
+        core().alerts().note(QDateTime(QDate(2024, 3, 14), QTime(10, 42)), false, u"sin servidor"_s);
     });
     auto* view = child<QChartView>(u"GraficaCalidad");
     ASSERT_NE(view, nullptr);
