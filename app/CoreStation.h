@@ -131,27 +131,6 @@ private:
     private:
         storage::RawLogFiles& m_files;
     };
-    // The row insert as the record processor sees it; a refused row is told to the front ends.
-    class ReportedRows final : public records::RowStore {
-    public:
-        ReportedRows(records::PackageRowInsert& rows, const storage::StatementExecutor& executor,
-                     CoreStation& core)
-            : m_rows(rows)
-            , m_executor(executor)
-            , m_core(core) {}
-        bool insertar(const QString& estatus_actual) override {
-            if (m_rows.insertar(estatus_actual))
-                return true;
-            Q_EMIT m_core.recordRefused(m_executor.lastFailure());
-            return false;
-        }
-        double tiempoPromedio() const override { return m_rows.tiempoPromedio(); }
-
-    private:
-        records::PackageRowInsert& m_rows;
-        const storage::StatementExecutor& m_executor;
-        CoreStation& m_core;
-    };
 
     config::Settings m_settings;
     config::SerialPortSettings m_serialPort;
@@ -170,7 +149,6 @@ private:
     PeriodicLogSave m_periodicLogSave;
     storage::StatementExecutor m_executor;
     records::PackageRowInsert m_rows;
-    ReportedRows m_reportedRows;
     RowTally m_rowTally;
     AlertTally m_alerts;
     alerts::AlertReport m_alertReport;

@@ -4,16 +4,18 @@
 
 #include <QElapsedTimer>
 
-#include <optional>
+#include <functional>
+#include <utility>
 
 namespace app {
 
-// Counts what the database did with the rows handed to it, for the metrics, and otherwise passes
-// every row straight on to the real row store.
+// Counts what the database did with the rows handed to it, for the metrics, tells `refused` of
+// every row it refused, and otherwise passes every row straight on to the real row store.
 class RowTally final : public records::RowStore {
 public:
-    explicit RowTally(records::RowStore& rows)
-        : m_rows(rows) {
+    RowTally(records::RowStore& rows, std::function<void()> refused)
+        : m_rows(rows)
+        , m_onRefused(std::move(refused)) {
         m_sinceStart.start();
     }
 
@@ -24,6 +26,7 @@ public:
             m_sinceLastRow.start();
         } else {
             ++m_refused;
+            m_onRefused();
         }
         return stored;
     }
@@ -40,6 +43,7 @@ public:
 
 private:
     records::RowStore& m_rows;
+    std::function<void()> m_onRefused;
     quint64 m_stored = 0;
     quint64 m_refused = 0;
     QElapsedTimer m_sinceStart;
