@@ -1,9 +1,9 @@
 #include "app/ConsoleFrontEnd.h"
 #include "app/CoreStation.h"
+#include "app/CoreThread.h"
 #include "app/FrontEndMains.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <cstdio>
 #include <unistd.h>
@@ -28,28 +28,22 @@ bool startOptions(CoreStation& core, const StationOptions& options) {
 int runConsole(int argc, char** argv, const StationOptions& options) {
     QCoreApplication application(argc, argv);
 
-    QThread coreThread;
-    coreThread.setObjectName(u"core"_s);
-    auto core = std::make_unique<CoreStation>();
-    core->moveToThread(&coreThread);
-
-    ConsoleFrontEnd console(*core, STDOUT_FILENO, STDERR_FILENO);
+    CoreThread coreThread;
+    CoreStation& core = coreThread.core();
+    ConsoleFrontEnd console(core, STDOUT_FILENO, STDERR_FILENO);
     QObject::connect(&console, &ConsoleFrontEnd::finished, &application, &QCoreApplication::quit);
     console.attach();
 
     coreThread.start();
-    if (!startOptions(*core, options)) {
-        coreThread.quit();
-        coreThread.wait();
+    // The core's thread ends before the console goes, and the core after it.
+    if (!startOptions(core, options)) {
+        coreThread.stop();
         return kStatusBadOptions;
     }
     QMetaObject::invokeMethod(
-        core.get(), [&core] { core->startUp(); }, Qt::QueuedConnection);
+        &core, [&core] { core.startUp(); }, Qt::QueuedConnection);
     const int status = application.exec();
-
-    coreThread.quit();
-    coreThread.wait();
-    core.reset();
+    coreThread.stop();
     return status;
 }
 

@@ -1,10 +1,9 @@
-#include "app/CoreStation.h"
+#include "app/CoreThread.h"
 #include "app/FrontEndMains.h"
 #include "ui/CyanDusk.h"
 #include "ui/WindowFrontEnd.h"
 
 #include <QApplication>
-#include <QThread>
 
 #include <cstdio>
 
@@ -22,30 +21,22 @@ int runWindow(int argc, char** argv, const StationOptions& options) {
     QApplication application(argc, argv);
     const QString styleProblem = ui::applyCyanDusk(application);
 
-    QThread coreThread;
-    coreThread.setObjectName(u"core"_s);
-    auto core = std::make_unique<CoreStation>();
-    auto front = std::make_unique<ui::WindowFrontEnd>(*core);
+    CoreThread coreThread;
+    ui::WindowFrontEnd front(coreThread.core());
     if (!styleProblem.isEmpty()) {
         std::fprintf(stderr, "%s\n", qUtf8Printable(styleProblem));
-        front->window().showError(styleProblem);
+        front.window().showError(styleProblem);
     }
-    core->moveToThread(&coreThread);
-
     coreThread.start();
-    if (!startOptions(*core, options)) {
-        coreThread.quit();
-        coreThread.wait();
+    // The core's thread ends before the window goes, and the core after it.
+    if (!startOptions(coreThread.core(), options)) {
+        coreThread.stop();
         return kStatusBadOptions;
     }
-    front->window().show();
-    front->startUp();
+    front.window().show();
+    front.startUp();
     const int status = application.exec();
-
-    coreThread.quit();
-    coreThread.wait();
-    front.reset();
-    core.reset();
+    coreThread.stop();
     return status;
 }
 
