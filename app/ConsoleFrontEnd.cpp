@@ -2,8 +2,8 @@
 
 #include "app/CoreStation.h"
 
-#include <array>
 #include <csignal>
+#include <cstddef>
 #include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,24 +20,9 @@ constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 int g_signalPipe[2] = {-1, -1};
 
-// The parity words of the port dialog.
-constexpr std::array<std::pair<QStringView, config::Parity>, 5> kParities{{
-    {u"ninguno", config::Parity::None},
-    {u"impar", config::Parity::Odd},
-    {u"par", config::Parity::Even},
-    {u"marca", config::Parity::Mark},
-    {u"espacio", config::Parity::Space},
-}};
-
-QString parityWord(config::Parity parity) {
-    for (const auto& [word, value] : kParities) {
-        if (value == parity) {
-            QString text = word.toString();
-            text[0] = text[0].toUpper();
-            return text;
-        }
-    }
-    return {};
+// The parity word of the console: the name in lower case.
+QString parityWord(std::size_t index) {
+    return config::kParityNames[index].toString().toLower();
 }
 
 std::optional<int> number(QStringView text) {
@@ -243,7 +228,7 @@ void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
         printStatus(u"Puerto serial: "_s + (s.ComNumber > 0 ? u"COM%1"_s.arg(s.ComNumber) : u"Ninguno"_s) +
                     u", Baudios: "_s + QString::number(s.Baud) + u", Data bits: "_s +
                     QString::number(s.DataBits) + u", Bits de parada: "_s + QString::number(s.StopBits) +
-                    u", Paridad: "_s + parityWord(s.parity));
+                    u", Paridad: "_s + config::parityLabel(s.parity).toString());
         return;
     }
     std::optional<config::Parity> parity;
@@ -253,9 +238,9 @@ void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
         baud = number(arguments[1]);
         dataBits = number(arguments[2]);
         stopBits = number(arguments[3]);
-        for (const auto& [word, value] : kParities) {
-            if (arguments[4] == word)
-                parity = value;
+        for (std::size_t i = 0; i < config::kParityNames.size(); ++i) {
+            if (arguments[4] == parityWord(i))
+                parity = config::Parity(i);
         }
     }
     if (!com || !baud || !dataBits || !stopBits || !parity) {

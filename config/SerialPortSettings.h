@@ -1,10 +1,21 @@
 #pragma once
 
 #include <QMetaType>
+#include <QStringView>
+
+#include <array>
+#include <cstddef>
 
 namespace config {
 
 enum class Parity { None, Odd, Even, Mark, Space };
+
+// The parities' names as the operator reads them, in the order of Parity.
+inline constexpr std::array<QStringView, 5> kParityNames{u"Ninguno", u"Impar", u"Par", u"Marca", u"Espacio"};
+
+constexpr QStringView parityLabel(Parity parity) {
+    return kParityNames[static_cast<std::size_t>(parity)];
+}
 enum class SoftwareFlow { None, Receive, Transmit, Both };
 
 // Hardware flow options, a set.

@@ -16,13 +16,8 @@ namespace ui {
 namespace {
 
 // The parity group's items, in the order the dialog lists them.
-constexpr std::array<std::pair<const char16_t*, config::Parity>, 5> kParities{{
-    {u"Marca", config::Parity::Mark},
-    {u"Par", config::Parity::Even},
-    {u"Ninguno", config::Parity::None},
-    {u"Impar", config::Parity::Odd},
-    {u"Espacio", config::Parity::Space},
-}};
+constexpr std::array kParities{config::Parity::Mark, config::Parity::Even, config::Parity::None,
+                               config::Parity::Odd, config::Parity::Space};
 
 QStringList portItems() {
     QStringList items{u"Ninguno"_s};
@@ -62,8 +57,8 @@ TFportselector::TFportselector(const config::SerialPortSettings& current, QWidge
     setModal(true);
 
     QStringList parityItems;
-    for (const auto& [text, parity] : kParities)
-        parityItems << QString::fromUtf16(text);
+    for (const config::Parity parity : kParities)
+        parityItems << config::parityLabel(parity).toString();
 
     auto* layout = new QGridLayout(this);
     layout->setSizeConstraint(QLayout::SetFixedSize); // a fixed border
@@ -85,7 +80,7 @@ TFportselector::TFportselector(const config::SerialPortSettings& current, QWidge
     check(m_dataBits, current.DataBits - 7);
     check(m_parada, indexOfText(m_parada, QString::number(current.StopBits)));
     for (std::size_t i = 0; i < kParities.size(); ++i) {
-        if (kParities[i].second == current.parity)
+        if (kParities[i] == current.parity)
             check(m_paridad, static_cast<int>(i));
     }
 }
@@ -121,7 +116,7 @@ config::SerialPortSettings TFportselector::selection() const {
     if (m_parada->checkedId() >= 0)
         chosen.StopBits = checkedNumber(m_parada);
     if (m_paridad->checkedId() >= 0)
-        chosen.parity = kParities[static_cast<std::size_t>(m_paridad->checkedId())].second;
+        chosen.parity = kParities[static_cast<std::size_t>(m_paridad->checkedId())];
     return chosen;
 }
 
