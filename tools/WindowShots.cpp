@@ -60,7 +60,7 @@ void showSampleHistory(app::CoreStation& core, ui::QualityTab& tab) {
         quality += dirty ? -0.35 : (99.2 - quality) * 0.08;
         tab.record(at, rows, quality);
     }
-    core.alerts().sent(now.addSecs(-60 * 155), u"Alerta de calidad enviada"_s);
+    core.alerts().note(now.addSecs(-60 * 155), true, u"Alerta de calidad enviada"_s);
 }
 
 } // namespace
