@@ -294,7 +294,11 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     u"El puerto serial COM3 est\u00e1 en uso (%1/Tarvenix/dosdevices/com3)"_s},
         OpenFailure{"SettingsTheLineCannotTake", [](PortThatCannotOpen& t) { t.settings.DataBits = 9; },
-                    u"El puerto serial COM3 no acepta Data bits: 9"_s}),
+                    u"El puerto serial COM3 no acepta Data bits: 9"_s},
+        OpenFailure{"NoSpeed", [](PortThatCannotOpen& t) { t.settings.Baud = 0; },
+                    u"El puerto serial COM3 no acepta Baudios: 0"_s},
+        OpenFailure{"ThreeStopBits", [](PortThatCannotOpen& t) { t.settings.StopBits = 3; },
+                    u"El puerto serial COM3 no acepta Bits de Parada: 3"_s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SerialIntakeTest, SendOnAClosedPortOpensItFirst) {
