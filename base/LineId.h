@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <compare>
+
+namespace base {
+
+// The identity of one line read from a device: the run that read it (drawn at random when a station
+// starts) and its place in that run. A line worked again after a crash keeps its identity, and so
+// does the row it becomes, which is how the database tells a resent row from a new one.
+struct LineId {
+    quint64 run = 0;
+    quint64 sequence = 0;
+
+    friend auto operator<=>(const LineId&, const LineId&) = default;
+
+    // 32 hexadecimal digits.
+    QString text() const {
+        return QString::number(run, 16).rightJustified(16, u'0') +
+               QString::number(sequence, 16).rightJustified(16, u'0');
+    }
+};
+
+} // namespace base
