@@ -17,8 +17,7 @@ public:
         : m_out(out) {}
 
     template <typename T>
-        requires std::is_arithmetic_v<T>
-    ByteWriter& put(T value) {
+    requires std::is_arithmetic_v<T> ByteWriter& put(T value) {
         m_out.append(reinterpret_cast<const char*>(&value), sizeof value);
         return *this;
     }
@@ -40,7 +39,7 @@ public:
         : m_in(in) {}
 
     template <typename T>
-        requires std::is_arithmetic_v<T>
+    requires std::is_arithmetic_v<T>
     bool get(T& value) {
         if (!take(sizeof value))
             return false;

@@ -95,8 +95,9 @@ void JournalFile::append(const QList<QByteArray>& records) {
     }
     qint64 written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::pwrite(m_fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written),
-                                   static_cast<off_t>(m_size + written));
+        const ssize_t n =
+            ::pwrite(m_fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written),
+                     static_cast<off_t>(m_size + written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

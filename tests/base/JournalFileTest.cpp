@@ -1,6 +1,6 @@
+#include "base/JournalFile.h"
 #include "base/ByteCodec.h"
 #include "base/Error.h"
-#include "base/JournalFile.h"
 #include "tests/support/QtPrinters.h"
 
 #include <QTemporaryDir>
