@@ -3,9 +3,13 @@
 #include "base/JournalFile.h"
 #include "base/LineId.h"
 
+#include <QByteArray>
 #include <QMutex>
 #include <QString>
 
+#include <deque>
+#include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace station {
@@ -25,6 +29,10 @@ struct JournaledLine {
 // and written by the group commit after the row outbox is on the disk, so that a power cut never
 // leaves a line marked done whose row is lost.
 //
+// A file that cannot be opened at all makes the constructor raise; the station reports it and works
+// on without a journal (the queue takes lines as before): only a crash or a kill can then lose the
+// lines waiting in `L1`.
+//
 // Thread-safe: the intake appends, the tick marks lines done, the group commit writes the marks.
 class IntakeJournal final {
 public:
@@ -37,8 +45,12 @@ public:
 
     // Opens (or creates) the file; raises base::Error when it cannot.
     explicit IntakeJournal(const QString& path);
+    ~IntakeJournal();
+    Q_DISABLE_COPY_MOVE(IntakeJournal)
 
-    // Reads what an earlier run left: called once, before the first append.
+    // Reads what an earlier run left: called once, before the first append. Until it has been
+    // called, the file is never cut back. Raises base::Error when a damaged tail cannot be cut off
+    // (the file then stays as it is, for a later start).
     Recovered recover();
 
     // The lines of one read, in one write (any thread). When the disk refuses it (full) the lines
@@ -55,12 +67,37 @@ public:
 
     // The group commit, in its two halves: the marks collected so far are taken before the row
     // outbox is synced, and written and synced after. When no line is left undone the file is
-    // cut back.
+    // cut back. Never raises: marks the disk refuses are written at the next call, and a sync the
+    // disk refuses blocks the journal like a refused append until a retry succeeds.
     std::vector<base::LineId> takeDoneMarks();
     void writeDoneMarks(const std::vector<base::LineId>& marks);
 
+    // What the file's writes meet instead of the disk (tests of a full disk).
+    void setWriteFault(base::JournalFile::WriteFault fault);
+
 private:
-    // ... implementation's own members
+    struct IdHash {
+        std::size_t operator()(const base::LineId& id) const noexcept {
+            return std::size_t(id.run ^ (id.sequence * 0x9E3779B97F4A7C15ull));
+        }
+    };
+    // A line the disk refused, ready to be written.
+    struct Kept {
+        base::LineId id;
+        QByteArray record;
+    };
+
+    mutable QMutex m_mutex;
+    std::unique_ptr<base::JournalFile> m_file;
+    // Lines in the file or kept in memory whose mark the group commit has not been given yet.
+    std::unordered_set<base::LineId, IdHash> m_undone;
+    std::deque<Kept> m_kept;
+    std::vector<base::LineId> m_collected; // marked by the tick, not yet taken
+    std::vector<base::LineId> m_unwritten; // taken, not yet in the file
+    QString m_blockedReason;
+    bool m_syncOwed = false;
+    // What an earlier run left has not been read yet: its lines are not in m_undone.
+    bool m_unread = false;
 };
 
 } // namespace station
