@@ -124,14 +124,14 @@ int main(int argc, char** argv) {
         ++received;
         if (tickUs > 0)
             QThread::usleep(tickUs);
-        const int device = tools::ReadingGenerator::deviceOf(*item);
+        const int device = tools::ReadingGenerator::deviceOf(item->text);
         if (device < 0 || device >= devices) {
             ++wrong;
             continue;
         }
         const QByteArray line = expected[std::size_t(device)].next();
         const QString want = prefix + station::LineSplitter::decode(QByteArrayView(line).chopped(1)) + u'\n';
-        if (*item != want)
+        if (item->text != want)
             ++wrong;
     }
     const double consumedSeconds = clock.nsecsElapsed() / 1e9;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/LineId.h"
+#include "station/IntakeJournal.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -7,8 +10,15 @@
 #include <deque>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace station {
+
+// An item as the tick takes it from `L1`: its text and the identity it keeps from its read to its row.
+struct QueuedLine {
+    QString text;
+    base::LineId id;
+};
 
 // `L1`: the queue of received lines. Connection threads append; only the processing tick takes
 // items out. Each device (each source an appender names) keeps its own first-in, first-out order,
@@ -21,6 +31,11 @@ namespace station {
 // `drained` says the tick has worked the queue down. The mark counts lines and bytes, whichever is
 // reached first: long lines must not take the station's memory while the line count still looks
 // small.
+//
+// Every line gets an identity: the queue's run, drawn at random when it is made, and its append
+// sequence. With a journal, each batch of lines is in the journal before it is in the queue, the
+// tick marks lines done through the queue, and a journal that the disk refuses holds the appenders
+// back as the high-water mark does, until a retry writes what it kept.
 class IntakeQueue final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(IntakeQueue)
@@ -32,10 +47,19 @@ public:
     explicit IntakeQueue(qsizetype highWaterMark = kDefaultHighWaterMark,
                          qsizetype highWaterBytes = kDefaultHighWaterBytes, QObject* parent = nullptr);
 
+    // Journals every line appended from now on. Set once, before the first append; the journal
+    // must outlive the queue. Without one the queue works as well, but a kill loses its lines.
+    void setJournal(IntakeJournal* journal) { m_journal = journal; }
+
     // Any thread; holds the queue's own lock only for the push, never waits on the core's thread.
-    // `source` names the device the line came from. Returns true while the queue stands at or
-    // above its high-water mark.
+    // `source` names the device the lines came from. The lines of one read go to the journal in one
+    // write, then into the queue in their order. Returns true while the appender must stop
+    // reading: the queue stands at or above its high-water mark, or the journal is blocked.
+    bool appendBatch(std::vector<QString> lines, quint64 source = 0);
     bool append(QString line, quint64 source = 0);
+    // Lines an earlier run read and did not finish, back in the queue with their own identities
+    // and without being journaled again; before any new line. Returns as appendBatch().
+    bool restore(std::vector<JournaledLine> lines);
 
     qsizetype size() const;
     bool isEmpty() const { return size() == 0; }
@@ -44,9 +68,19 @@ public:
     qsizetype bytes() const;
     // Lines appended since the queue was made.
     quint64 appendedCount() const;
+    // Whether an appender that stopped reading must still wait: the queue is above its high-water
+    // mark or the journal is blocked.
+    bool holdsBack() const;
+    quint64 run() const { return m_run; }
 
     // The tick's pair of steps, as one operation: the next item in turn, removed.
-    std::optional<QString> takeFront();
+    std::optional<QueuedLine> takeFront();
+    // The tick worked the line (any thread); its journal mark.
+    void markDone(base::LineId id);
+    // Writes what the journal kept in memory while the disk refused it (any thread; the group
+    // commit's cadence). Once it succeeds `drained` lets the appenders read again. True when the
+    // journal is not blocked (also when there is none).
+    bool retryJournal();
 
 Q_SIGNALS:
     // Front ends follow the queue through these. Sequence numbers count appends from 1, and a
@@ -55,19 +89,28 @@ Q_SIGNALS:
     // it belongs to.
     void appended(quint64 sequence, const QString& line);
     void removed(quint64 sequence);
-    // The queue fell to half its high-water mark, in lines and in bytes, after it had reached the mark.
+    // The queue fell to half its high-water mark, in lines and in bytes, after it had reached the
+    // mark; or the journal takes lines again after it was blocked.
     void drained();
 
 private:
     struct Item {
         QString line;
         quint64 sequence;
+        base::LineId id;
     };
 
     bool full() const; // with the lock held
+    // With the lock held.
+    void push(QString line, base::LineId id, quint64 source);
 
     const qsizetype m_highWaterMark;
     const qsizetype m_highWaterBytes;
+    const quint64 m_run;
+    IntakeJournal* m_journal = nullptr;
+    // Keeps the appenders' batches in one order, in the journal and in the queue alike, without
+    // the tick ever waiting for the journal's write.
+    QMutex m_appendMutex;
     mutable QMutex m_mutex;
     std::unordered_map<quint64, std::deque<Item>> m_sources; // only sources with lines waiting
     std::deque<quint64> m_turns;                             // those sources, in the order they are served

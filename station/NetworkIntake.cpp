@@ -195,8 +195,8 @@ private:
 
     void resume() {
         // The rest of a read that went past the mark may have filled the queue again since it
-        // drained; then a later drain brings us back.
-        if (!m_paused || m_queue.isAboveHighWater())
+        // drained, or the journal may still be blocked; then a later drain brings us back.
+        if (!m_paused || m_queue.holdsBack())
             return;
         m_paused = false;
         std::vector<QTcpSocket*> sockets;

@@ -26,7 +26,7 @@ void ProcessingTick::Timer1Timer() {
 
 bool ProcessingTick::serveOne() {
     // One look at the queue per tick: its lock is shared with the intake threads.
-    std::optional<QString> line = m_queue.takeFront();
+    std::optional<QueuedLine> line = m_queue.takeFront();
     if (!line) {
         commitWhenDue();
         return false;
@@ -34,9 +34,11 @@ bool ProcessingTick::serveOne() {
     m_timer.setEnabled(false);
     if (m_contadorTicks > 100)
         m_contadorTicks = 0;
-    m_bufferTrama = std::move(*line);
+    m_bufferTrama = std::move(line->text);
+    m_lineId = line->id;
     // A failure loses this line, keeps the counter and leaves the commit to the next working tick.
     m_errors.guard([this] { work(); });
+    m_queue.markDone(m_lineId);
     if (!m_transaction.isActive()) {
         m_uncommitted = false;
     } else if (!m_uncommitted) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/LineId.h"
 #include "base/Stopwatch.h"
 
 #include <QString>
@@ -33,7 +34,8 @@ public:
 // `Timer1Timer`: takes at most one line from `L1` per tick, shows it on the status bar, hands it to
 // the record processor and commits the open transaction on a fixed cadence. Rows never wait for the
 // next parcel to become durable: a transaction that a processed line left open is committed once it
-// has been open for `kCommitWithin`, by an idle tick as well.
+// has been open for `kCommitWithin`, by an idle tick as well. Every line taken is marked done once
+// worked, also when its work failed: a failing line is not worked again.
 class ProcessingTick final {
 public:
     // Longest item that is dropped without processing.
@@ -52,6 +54,8 @@ public:
 
     int contadorTicks() const { return m_contadorTicks; }
     QString& bufferTrama() { return m_bufferTrama; }
+    // The line being worked (or worked last): the row made of it carries this identity.
+    base::LineId lineId() const { return m_lineId; }
 
 private:
     // Takes one line from `L1` and works it; false when there was none.
@@ -69,6 +73,7 @@ private:
     base::Stopwatch& m_uncommittedFor;
 
     QString m_bufferTrama;
+    base::LineId m_lineId;
     // Whether the transaction holds rows of a processed line without a commit; since when is
     // what `m_uncommittedFor` measures.
     bool m_uncommitted = false;

@@ -1,17 +1,25 @@
 #include "station/IntakeQueue.h"
+#include "station/IntakeJournal.h"
+#include "tests/support/JournaledTexts.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 #include <thread>
 #include <vector>
 
 using namespace Qt::StringLiterals;
 
+using station::IntakeJournal;
 using station::IntakeQueue;
+
+using testsupport::journaledTexts;
 
 TEST(IntakeQueue, KeepsEveryLineOfConcurrentAppendersInTheirOrder) {
     IntakeQueue queue(1'000'000);
@@ -29,7 +37,7 @@ TEST(IntakeQueue, KeepsEveryLineOfConcurrentAppendersInTheirOrder) {
     int taken = 0;
     while (taken < kThreads * kLines) {
         if (auto item = queue.takeFront()) {
-            const auto parts = item->split(u':');
+            const auto parts = item->text.split(u':');
             const int thread = parts[0].toInt();
             EXPECT_EQ(parts[1].toInt(), next[thread]++);
             ++taken;
@@ -91,7 +99,7 @@ TEST(IntakeQueue, ServesDevicesInTurnAndKeepsEachOnesOrder) {
 
     QStringList taken;
     while (auto item = queue.takeFront())
-        taken << *item;
+        taken << item->text;
     EXPECT_EQ(taken, (QStringList{u"1:1"_s, u"2:1"_s, u"3:1"_s, u"1:2"_s, u"2:2"_s, u"1:3"_s, u"1:4"_s}));
     // Each removal names the item that left.
     QList<quint64> sequences;
@@ -106,10 +114,123 @@ TEST(IntakeQueue, NumbersAppendsAndRemovalsForAFollowingView) {
     QSignalSpy removed(&queue, &IntakeQueue::removed);
     queue.append(u"a"_s);
     queue.append(u"b"_s);
-    EXPECT_EQ(*queue.takeFront(), u"a"_s);
+    EXPECT_EQ(queue.takeFront()->text, u"a"_s);
     ASSERT_EQ(appended.count(), 2);
     EXPECT_EQ(appended.at(1).at(0).toULongLong(), 2u);
     EXPECT_EQ(appended.at(1).at(1).toString(), u"b"_s);
     ASSERT_EQ(removed.count(), 1);
     EXPECT_EQ(removed.at(0).at(0).toULongLong(), 1u);
+}
+
+TEST(IntakeQueue, NumbersEveryLineWithinItsRunInAppendOrder) {
+    IntakeQueue queue;
+    IntakeQueue other;
+    EXPECT_NE(queue.run(), 0u);
+    EXPECT_NE(queue.run(), other.run());
+    queue.appendBatch({u"1:1"_s, u"1:2"_s}, 1);
+    queue.append(u"2:1"_s, 2);
+    queue.appendBatch({u"1:3"_s}, 1);
+
+    std::map<QString, base::LineId> ids;
+    while (auto item = queue.takeFront())
+        ids[item->text] = item->id;
+    ASSERT_EQ(ids.size(), 4u);
+    for (const auto& [text, id] : ids)
+        EXPECT_EQ(id.run, queue.run()) << text.toStdString();
+    EXPECT_EQ(ids[u"1:1"_s].sequence, 1u);
+    EXPECT_EQ(ids[u"1:2"_s].sequence, 2u);
+    EXPECT_EQ(ids[u"2:1"_s].sequence, 3u);
+    EXPECT_EQ(ids[u"1:3"_s].sequence, 4u);
+}
+
+class JournaledQueue : public ::testing::Test {
+protected:
+    JournaledQueue() {
+        journal.recover();
+        queue.setJournal(&journal);
+    }
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(IntakeJournal::kFileName.toString());
+    IntakeJournal journal{path};
+    IntakeQueue queue{4};
+};
+
+TEST_F(JournaledQueue, OneReadIsOneWriteAndInTheJournalBeforeTheQueue) {
+    int writes = 0;
+    qsizetype queuedAtTheWrite = -1;
+    journal.setWriteFault([&](qint64) {
+        ++writes;
+        queuedAtTheWrite = queue.size();
+        return 0;
+    });
+    EXPECT_FALSE(queue.appendBatch({u"a"_s, u"b"_s, u"c"_s}, 1));
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(queuedAtTheWrite, 0);
+    EXPECT_EQ(queue.size(), 3);
+    EXPECT_EQ(journaledTexts(path), (QStringList{u"a"_s, u"b"_s, u"c"_s}));
+}
+
+// A full disk holds the intake back as the high-water mark does, without dropping what was read.
+TEST_F(JournaledQueue, PushesBackWhileTheJournalIsBlockedAndDrainsOnceARetryWrites) {
+    QSignalSpy drained(&queue, &IntakeQueue::drained);
+    bool full = true;
+    journal.setWriteFault([&](qint64) { return full ? ENOSPC : 0; });
+    EXPECT_TRUE(queue.appendBatch({u"a"_s, u"b"_s}, 1)); // below the mark of 4
+    EXPECT_EQ(queue.size(), 2);
+    EXPECT_TRUE(queue.holdsBack());
+    EXPECT_FALSE(queue.retryJournal());
+    EXPECT_EQ(drained.count(), 0);
+
+    full = false;
+    EXPECT_TRUE(queue.retryJournal());
+    EXPECT_EQ(drained.count(), 1);
+    EXPECT_FALSE(queue.holdsBack());
+    EXPECT_TRUE(queue.retryJournal());
+    EXPECT_EQ(drained.count(), 1) << "nothing was held back";
+    EXPECT_FALSE(queue.append(u"c"_s, 1));
+    EXPECT_EQ(journaledTexts(path), (QStringList{u"a"_s, u"b"_s, u"c"_s}));
+}
+
+// The whole round: a run reads lines and is killed before it worked them all; the next start puts
+// them back in the queue under their first identities, and their marks empty the journal.
+TEST(IntakeQueueRestore, RestoredLinesKeepTheirIdentitiesAndAreNotJournaledAgain) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(IntakeJournal::kFileName.toString());
+    std::map<QString, base::LineId> takenBefore;
+    {
+        IntakeJournal journal(path);
+        journal.recover();
+        IntakeQueue earlier;
+        earlier.setJournal(&journal);
+        earlier.appendBatch({u"uno"_s, u"dos"_s}, 3);
+        earlier.append(u"tres"_s, 5);
+        earlier.markDone(earlier.takeFront()->id);
+        journal.writeDoneMarks(journal.takeDoneMarks());
+        // Taken, but the kill comes before they are worked.
+        while (auto item = earlier.takeFront())
+            takenBefore[item->text] = item->id;
+    }
+    IntakeJournal journal(path);
+    IntakeQueue queue;
+    queue.setJournal(&journal);
+    EXPECT_FALSE(queue.restore(journal.recover().lines));
+    queue.append(u"cuatro"_s, 3);
+    EXPECT_EQ(journaledTexts(path), (QStringList{u"uno"_s, u"dos"_s, u"tres"_s, u"cuatro"_s}));
+
+    std::vector<station::QueuedLine> taken;
+    while (auto item = queue.takeFront())
+        taken.push_back(*item);
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].text, u"dos"_s);
+    EXPECT_EQ(taken[0].id, takenBefore[u"dos"_s]);
+    EXPECT_EQ(taken[1].text, u"tres"_s);
+    EXPECT_EQ(taken[1].id, takenBefore[u"tres"_s]);
+    EXPECT_EQ(taken[2].text, u"cuatro"_s);
+    EXPECT_EQ(taken[2].id.run, queue.run());
+
+    for (const station::QueuedLine& line : taken)
+        queue.markDone(line.id);
+    journal.writeDoneMarks(journal.takeDoneMarks());
+    EXPECT_EQ(QFile(path).size(), 0);
 }

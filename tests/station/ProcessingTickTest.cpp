@@ -1,5 +1,6 @@
 #include "station/ProcessingTick.h"
 #include "base/ErrorReport.h"
+#include "station/IntakeJournal.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
 #include "station/StationError.h"
@@ -7,6 +8,7 @@
 #include "tests/support/QtPrinters.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -33,13 +35,16 @@ public:
     void procesar_dato(QString& buffer) override {
         timerWasOn.push_back(timer->isEnabled());
         seen.push_back(buffer);
+        idsSeen.push_back(tick->lineId());
         if (fail)
             fail(buffer);
     }
     std::vector<QString> seen;
     std::vector<bool> timerWasOn;
+    std::vector<base::LineId> idsSeen; // what a stored row is stamped with
     std::function<void(const QString&)> fail;
     const TickTimer* timer = nullptr;
+    const ProcessingTick* tick = nullptr;
 };
 
 class RecordingTransaction final : public TransactionControl {
@@ -67,7 +72,10 @@ private:
 };
 
 struct TickFixture : ::testing::Test {
-    TickFixture() { processor.timer = &timer; }
+    TickFixture() {
+        processor.timer = &timer;
+        processor.tick = &tick;
+    }
 
     static QString line(int length) { return QString(length, u'a'); }
 
@@ -242,4 +250,27 @@ TEST_F(TickFixture, DrainWorksOffTheWholeQueue) {
     EXPECT_TRUE(queue.isEmpty());
     EXPECT_EQ(processor.seen.size(), 5u);
     EXPECT_FALSE(timer.isEnabled());
+}
+
+// The tick marks every line it took, processed, too short to be or failed in its work: none of them
+// is to be worked again after a restart. The row carries the line's identity.
+TEST_F(TickFixture, MarksEveryLineItTookDone) {
+    QTemporaryDir dir;
+    IntakeJournal journal(dir.filePath(IntakeJournal::kFileName.toString()));
+    journal.recover();
+    queue.setJournal(&journal);
+    processor.fail = [](const QString& buffer) {
+        if (buffer.endsWith(u'!'))
+            throw StationError(u"falla"_s);
+    };
+    queue.append(line(30));
+    queue.append(line(5));
+    queue.append(line(30) + u"!"_s);
+    for (int i = 0; i < 3; ++i)
+        tick.Timer1Timer();
+    const base::LineId first{queue.run(), 1};
+    const base::LineId third{queue.run(), 3};
+    EXPECT_EQ(processor.idsSeen, (std::vector<base::LineId>{first, third}));
+    EXPECT_EQ(tick.lineId(), third);
+    EXPECT_EQ(journal.takeDoneMarks(), (std::vector<base::LineId>{first, {queue.run(), 2}, third}));
 }
