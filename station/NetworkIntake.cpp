@@ -143,9 +143,13 @@ private:
             const qint64 read = socket->read(m_scratch.data(), m_scratch.size());
             if (read <= 0)
                 break;
+            std::vector<QString> lines;
             const auto result =
-                connection.splitter.feed(QByteArrayView(m_scratch.data(), read),
-                                         [&](QByteArrayView line) { enqueue(connection, line); });
+                connection.splitter.feed(QByteArrayView(m_scratch.data(), read), [&](QByteArrayView line) {
+                    lines.push_back(itemOf(connection, line));
+                });
+            // The lines before one too long were read all the same.
+            enqueue(connection, std::move(lines));
             if (result == LineSplitter::Result::LineTooLong) {
                 end(socket);
                 return;
@@ -155,14 +159,21 @@ private:
             end(socket);
     }
 
-    void enqueue(const Connection& connection, QByteArrayView line) {
+    static QString itemOf(const Connection& connection, QByteArrayView line) {
         const qsizetype prefixSize = connection.prefix.size();
         QString item(prefixSize + line.size() + 1, Qt::Uninitialized);
         QChar* out = item.data();
         std::copy_n(connection.prefix.constData(), prefixSize, out);
         LineSplitter::decodeInto(out + prefixSize, line);
         out[prefixSize + line.size()] = kLf;
-        if (m_queue.append(std::move(item), connection.source))
+        return item;
+    }
+
+    // The complete lines of one read, in one batch: one journal write per read, not per line.
+    void enqueue(const Connection& connection, std::vector<QString> lines) {
+        if (lines.empty())
+            return;
+        if (m_queue.appendBatch(std::move(lines), connection.source))
             m_paused = true;
         // The connection waits for its next line.
         m_origin.set(connection.origin);

@@ -20,9 +20,10 @@ class OriginTag;
 // core is the queue and the origin tag, neither of which ever waits on the core's thread, so
 // stop() can block the core until the connections are gone without a deadlock.
 //
-// When the queue stands above its high-water mark the intake stops reading from its sockets
-// (their read buffers are bounded, so TCP pushes back on the devices) and reads on when the queue
-// reports it has drained. No line is dropped and memory stays bounded.
+// The complete lines of each read go to the queue as one batch (one journal write per read). When
+// the queue stands above its high-water mark, or its journal cannot write, the intake stops
+// reading from its sockets (their read buffers are bounded, so TCP pushes back on the devices)
+// and reads on when the queue reports it has drained. No line is dropped and memory stays bounded.
 //
 // start(), stop(), isActive() and port() are called from one thread, the core's.
 class NetworkIntake final {

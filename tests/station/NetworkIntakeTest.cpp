@@ -1,14 +1,17 @@
 #include "station/NetworkIntake.h"
 
+#include "station/IntakeJournal.h"
 #include "station/IntakeQueue.h"
 #include "station/OriginTag.h"
 #include "station/StationError.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/JournaledTexts.h"
 #include "tests/support/QtPrinters.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gmock/gmock.h>
@@ -22,6 +25,7 @@ using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 
 using namespace Qt::StringLiterals;
+using station::IntakeJournal;
 using station::IntakeQueue;
 using station::NetworkIntake;
 using station::OriginTag;
@@ -211,6 +215,45 @@ TEST(NetworkIntakeBackpressure, StopsReadingAboveTheHighWaterMarkAndLosesNothing
     }
     // At most what one read of the socket held goes in after the mark is reached.
     EXPECT_LE(peak.load(), kMark + NetworkIntake::kSocketReadBuffer / lineBytes + 1);
+}
+
+// Every line a device sent is on the disk before the tick can take it, in the order sent, and the
+// lines of one read go there in one write.
+TEST(NetworkIntakeJournal, JournalsEveryLineBeforeQueueingItInOrder) {
+    constexpr int kLines = 2000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(IntakeJournal::kFileName.toString());
+    IntakeJournal journal(path);
+    journal.recover();
+    IntakeQueue queue;
+    queue.setJournal(&journal);
+    // Before each write, on the intake's thread: no line may be in the queue that is not on the disk.
+    std::atomic<int> writes = 0;
+    std::atomic<int> queuedAhead = 0;
+    journal.setWriteFault([&](qint64) {
+        ++writes;
+        if (queue.appendedCount() > quint64(testsupport::journaledTexts(path).size()))
+            ++queuedAhead;
+        return 0;
+    });
+    OriginTag origin;
+    NetworkIntake intake(queue, origin);
+    intake.start(0);
+    auto device = connectFrom({}, QHostAddress::LocalHost, intake.port());
+    QByteArray sent;
+    QStringList expected;
+    for (int i = 0; i < kLines; ++i) {
+        const QByteArray line =
+            "H00001!" + QByteArray::number(i).rightJustified(6, '0') + "!PQ12RS34TU56VW78XY90";
+        sent += line + "\r\n";
+        expected << item(u"127.0.0.1"_s, QString::fromLatin1(line));
+    }
+    device->write(sent);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return queue.size() == kLines; }, kWaitMs));
+    EXPECT_EQ(queuedAhead.load(), 0);
+    EXPECT_EQ(takeAll(queue), expected);
+    EXPECT_EQ(testsupport::journaledTexts(path), expected);
+    EXPECT_LT(writes.load(), kLines / 20) << "one write per read, not per line";
 }
 
 TEST_F(NetworkIntakeTest, StartWhileActiveKeepsThePort) {
