@@ -25,8 +25,11 @@ void ProcessingTick::Timer1Timer() {
 }
 
 bool ProcessingTick::serveOne() {
-    // One look at the queue per tick: its lock is shared with the intake threads.
-    std::optional<QueuedLine> line = m_queue.takeFront();
+    // One look at the queue per tick: its lock is shared with the intake threads. A line taken
+    // while rows cannot be kept would be lost; left queued, it survives in the journal too.
+    std::optional<QueuedLine> line;
+    if (m_transaction.acceptsRows())
+        line = m_queue.takeFront();
     if (!line) {
         commitWhenDue();
         return false;

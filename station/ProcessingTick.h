@@ -29,6 +29,9 @@ public:
     virtual ~TransactionControl() = default;
     virtual bool isActive() const = 0;
     virtual void commit() = 0;
+    // False while rows cannot be kept (the disk under the row outbox is full): the tick then
+    // leaves the lines in `L1`, and the intake pushes back once the queue is full.
+    virtual bool acceptsRows() const { return true; }
 };
 
 // `Timer1Timer`: takes at most one line from `L1` per tick, shows it on the status bar, hands it to
@@ -58,7 +61,7 @@ public:
     base::LineId lineId() const { return m_lineId; }
 
 private:
-    // Takes one line from `L1` and works it; false when there was none.
+    // Takes one line from `L1` and works it; false when there was none or rows cannot be kept.
     bool serveOne();
     void work();
     // Commits a transaction a processed line left open once it has waited `kCommitWithin`.

@@ -50,6 +50,7 @@ public:
 class RecordingTransaction final : public TransactionControl {
 public:
     bool isActive() const override { return active; }
+    bool acceptsRows() const override { return accepts; }
     void commit() override {
         ++commits;
         if (refuse)
@@ -58,6 +59,7 @@ public:
     }
     bool active = false;
     bool refuse = false;
+    bool accepts = true;
     int commits = 0;
 };
 
@@ -273,4 +275,26 @@ TEST_F(TickFixture, MarksEveryLineItTookDone) {
     EXPECT_EQ(processor.idsSeen, (std::vector<base::LineId>{first, third}));
     EXPECT_EQ(tick.lineId(), third);
     EXPECT_EQ(journal.takeDoneMarks(), (std::vector<base::LineId>{first, {queue.run(), 2}, third}));
+}
+
+// Rows that cannot be kept (the outbox's disk is full): lines stay in the queue, where the intake
+// sees it fill and pushes back; the open transaction is still committed in time.
+TEST_F(TickFixture, TakesNoLineWhileRowsCannotBeKept) {
+    for (int n = 0; n < 12; ++n) // the last rows wait for their commit
+        workLine();
+    transaction.accepts = false;
+    queue.append(line(30) + u"x"_s);
+    waited.advance(ProcessingTick::kCommitWithin);
+    const int commits = transaction.commits;
+    tick.Timer1Timer();
+    EXPECT_EQ(queue.size(), 1);
+    EXPECT_EQ(processor.seen.size(), 12u);
+    EXPECT_EQ(transaction.commits, commits + 1);
+    tick.drain(); // the close does not spin on a line it may not take
+    EXPECT_EQ(queue.size(), 1);
+
+    transaction.accepts = true;
+    tick.Timer1Timer();
+    EXPECT_TRUE(queue.isEmpty());
+    EXPECT_EQ(processor.seen.back(), line(30) + u"x"_s);
 }
