@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace storage {
@@ -48,21 +49,58 @@ public:
     bool retry();
 
     // Up to `most` rows from `from` on, in order (the writer's thread). Rows kept in memory while
-    // blocked are not readable yet.
+    // blocked are not readable yet. Raises base::Error when the file cannot be read or `from` is no
+    // row's beginning.
     std::vector<Entry> read(qint64 from, qsizetype most) const;
     qint64 confirmedPosition() const;
     qint64 endPosition() const;
     // Everything before `position` is in the database (or was refused by it for good). Kept in the
-    // header; once nothing is left unconfirmed the file is cut back to its header.
+    // header; once nothing is left unconfirmed the file is cut back to its header. Raises
+    // base::Error when `position` is no row's end.
     void confirm(qint64 position);
     // Rows appended (or found at opening) and not yet confirmed, kept-in-memory ones included.
     qint64 pendingCount() const;
 
-    // Forces what was written to the disk (the group commit).
+    // Forces what was written to the disk (the group commit). Raises base::Error.
     void sync();
 
+    // What the file's writes meet instead of the disk, for tests of a full disk.
+    void setWriteFault(base::JournalFile::WriteFault fault);
+
 private:
-    // ... implementation's own members
+    // A row handed out by read() and not yet confirmed: where it ends and how many rows end up to
+    // there, counted from the opening. Lets confirm() count what leaves without reading it again.
+    struct HandedOut {
+        qint64 end;
+        qint64 rows;
+    };
+
+    qint64 physical(qint64 position) const;
+    std::optional<qint64> knownRowsUpTo(qint64 position) const;
+    qint64 rowsUpTo(qint64 position) const;
+    void writeHeader();
+
+    base::JournalFile m_file;
+    QString m_damage;
+
+    mutable QMutex m_mutex;
+    // Positions: m_base is the one of the first byte after the header; it moves on when the file is
+    // cut back, so that positions never repeat.
+    qint64 m_base = 0;
+    qint64 m_confirmed = 0;
+    qint64 m_end = 0;
+    // Rows counted from the opening: the pending ones are the difference.
+    qint64 m_confirmedRows = 0;
+    qint64 m_writtenRows = 0;
+    quint64 m_generation = 0;
+    int m_slot = 0;
+    // The header slot could not be written: nothing is appended until it is, as the old slot may
+    // point past a file that was cut back.
+    bool m_headerStale = false;
+    QList<QByteArray> m_kept; // encoded rows the disk refused, in order
+    QString m_blockedReason;
+    mutable std::deque<HandedOut> m_handedOut;
+    mutable int m_readers = 0; // reads in progress, which the file must not be cut back under
 };
 
 } // namespace storage
