@@ -52,6 +52,8 @@ Dpb::Dpb(bool local) {
         m_builder->insertString(&st, isc_dpb_lc_ctype, "WIN1252");
         if (local)
             m_builder->insertString(&st, isc_dpb_config, "Providers=Engine12");
+        else
+            m_builder->insertInt(&st, isc_dpb_connect_timeout, StatementExecutor::kConnectTimeoutSeconds);
     } catch (...) {
         m_builder->dispose();
         throw;

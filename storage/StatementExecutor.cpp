@@ -207,6 +207,49 @@ struct LocalFile {
     std::optional<std::pair<dev_t, ino_t>> identity;
 };
 
+// One answer of the database's own catalogue, in a transaction of its own.
+bool catalogueHas(IAttachment* attachment, const char* query) {
+    fb::Status st;
+    fb::Transaction transaction(attachment->startTransaction(&st, 0, nullptr));
+    fb::FbRef<IStatement> statement(attachment->prepare(&st, transaction.get(), 0, query,
+                                                        StatementExecutor::kDialecto,
+                                                        IStatement::PREPARE_PREFETCH_METADATA));
+    const std::optional<QString> count =
+        lastRowFirstColumn(statement.get(), transaction.get(), nullptr, nullptr);
+    freeStatement(statement);
+    return count && count->toLongLong() > 0;
+}
+
+void runOnItsOwn(IAttachment* attachment, const char* sql) {
+    fb::Status st;
+    fb::Transaction transaction(attachment->startTransaction(&st, 0, nullptr));
+    attachment->execute(&st, transaction.get(), 0, sql, StatementExecutor::kDialecto, nullptr, nullptr,
+                        nullptr, nullptr);
+    transaction.commit();
+}
+
+// Gives a table made before `id_lectura` existed the column and its unique index. Several stations
+// of a hub may try at once: whatever one of them failed at is looked up again before it counts.
+void addReadingIdentity(IAttachment* attachment) {
+    static constexpr const char* kHasColumn =
+        "select count(*) from rdb$relation_fields where rdb$relation_name = 'PAQUETES' and "
+        "rdb$field_name = 'ID_LECTURA'";
+    static constexpr const char* kHasIndex =
+        "select count(*) from rdb$indices where rdb$index_name = 'PAQUETES_LECTURA'";
+    const auto ensure = [attachment](const char* lookup, const char* ddl) {
+        if (catalogueHas(attachment, lookup))
+            return;
+        try {
+            runOnItsOwn(attachment, ddl);
+        } catch (const FirebirdError&) {
+            if (!catalogueHas(attachment, lookup))
+                throw;
+        }
+    };
+    ensure(kHasColumn, "alter table paquetes add id_lectura varchar(40) character set ascii");
+    ensure(kHasIndex, "create unique index paquetes_lectura on paquetes (id_lectura)");
+}
+
 } // namespace
 
 // `DBD` with its transaction `TR`. Its members are declared in the order they are set up, so that
@@ -292,6 +335,7 @@ void StatementExecutor::cerrar() {
 // turn it into their results, each in one place.
 
 void StatementExecutor::attach() {
+    m_identityRefused.clear();
     auto db = std::make_unique<Connection>();
     fb::Status st;
     db->provider.reset(fb::master()->getDispatcher());
@@ -312,6 +356,14 @@ void StatementExecutor::attach() {
         }
     } else {
         db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+        // A database made before rows carried their reading's identity still takes rows without it.
+        try {
+            addReadingIdentity(db->attachment.get());
+        } catch (const FirebirdError& e) {
+            if (e.isLostConnection())
+                throw;
+            m_identityRefused = e.message();
+        }
     }
     db->startTransaction();
     if (local)

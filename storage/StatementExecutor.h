@@ -26,6 +26,9 @@ public:
     static constexpr QStringView kUsuario = u"SYSDBA";
     static constexpr QStringView kClave = u"mivoltakrune";
     static constexpr int kDialecto = 3;
+    // How long a connect to a server may take, answer included: a server that takes the connection
+    // and never answers costs this, not the client's three minutes.
+    static constexpr int kConnectTimeoutSeconds = 10;
 
     StatementExecutor();
     explicit StatementExecutor(base::Stopwatch& stopwatch);
@@ -77,6 +80,9 @@ public:
     double tiempo_promedio() const { return m_tiempoPromedio; }
     // Why the last connect failed; connect failures leave `ultimo_error` as it was.
     const QString& connectError() const { return m_connectError; }
+    // Why the table of the open database has no `id_lectura` with its unique index (it could not
+    // be added); empty when it has them.
+    const QString& identityRefused() const { return m_identityRefused; }
     // Why the last `consultar` failed, whether at connecting or in the statement: the text a
     // refused row is reported and dumped with.
     const QString& lastFailure() const { return m_failedToConnect ? m_connectError : m_ultimoError; }
@@ -100,6 +106,7 @@ private:
     QString m_ultimoError;
     QString m_ultimoResultado;
     QString m_connectError;
+    QString m_identityRefused;
     std::optional<QString> m_filaActual; // first column of the current row after a query
     double m_tiempoPromedio = 0.0;
     bool m_failedToConnect = false; // the last `consultar` could not connect
