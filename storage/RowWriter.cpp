@@ -1,0 +1,381 @@
+#include "storage/RowWriter.h"
+
+#include "base/Error.h"
+#include "storage/PaquetesInsert.h"
+#include "storage/RowOutbox.h"
+#include "storage/StatementExecutor.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+using namespace Qt::StringLiterals;
+
+namespace storage {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Rows read from the outbox at a time.
+constexpr qsizetype kReadBatch = 64;
+
+// The unique index that tells a row the database already has.
+constexpr QStringView kIdentityIndex = u"PAQUETES_LECTURA";
+
+} // namespace
+
+// What the core and the writer's thread share. The thread holds it to its end, so a thread still
+// stuck in the database after the close finds it intact; it tells the writer object only while
+// that is alive.
+struct RowWriter::Shared {
+    explicit Shared(std::shared_ptr<RowOutbox> box)
+        : outbox(std::move(box)) {}
+
+    const std::shared_ptr<RowOutbox> outbox;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::condition_variable ended;
+    RowWriter* owner = nullptr;
+    QString databaseName;
+    bool nameChanged = false;
+    bool woken = false;
+    bool stopping = false;
+    bool finished = false;
+    SteadyClock::time_point stopBy;
+    qint64 commitUpTo = -1;
+    std::chrono::milliseconds retryDelay = kRetryDelay;
+
+    std::atomic<double> average{0.0};
+    std::atomic<bool> connected{false};
+
+    template <typename Tell> void tell(Tell&& tell) {
+        const std::lock_guard lock(mutex);
+        if (owner)
+            tell(*owner);
+    }
+};
+
+// The writer's thread: one connection, the rows in outbox order.
+class RowWriter::Loop {
+public:
+    explicit Loop(std::shared_ptr<Shared> shared)
+        : m_shared(std::move(shared))
+        , m_outbox(*m_shared->outbox)
+        , m_sent(m_outbox.confirmedPosition())
+        // What an earlier run left in the outbox is late by definition.
+        , m_resendUntil(m_outbox.endPosition()) {}
+
+    void run();
+
+private:
+    struct Flags {
+        QString newName;
+        bool nameChanged = false;
+        bool stopping = false;
+        SteadyClock::time_point stopBy;
+        qint64 commitUpTo = -1;
+    };
+
+    Flags waitForWork();
+    // One round of work; false when the thread is to end.
+    bool step(const Flags& flags);
+    std::chrono::milliseconds retryDelay() const;
+    bool uncommitted() const { return m_sent > m_outbox.confirmedPosition(); }
+    bool commitDue(const Flags& flags) const;
+    bool connect();
+    // False when the connection went.
+    bool send(const RowOutbox::Entry& entry);
+    void commit();
+    void goDown(const QString& reason);
+
+    std::shared_ptr<Shared> m_shared;
+    RowOutbox& m_outbox;
+    StatementExecutor m_executor;
+    qint64 m_sent;        // where the next row to send begins
+    qint64 m_resendUntil; // rows up to here waited for the database: they go late
+    qint64 m_stored = 0;  // since the last commit
+    qint64 m_alreadyThere = 0;
+    SteadyClock::time_point m_firstUncommitted;
+    std::set<qint64> m_refusedTold; // refused rows not yet confirmed, told once
+    bool m_down = false;
+    QString m_downReason;
+    SteadyClock::time_point m_retryAt;
+    bool m_identityTold = false;
+};
+
+RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
+    std::unique_lock lock(m_shared->mutex);
+    const auto ready = [&] {
+        if (m_shared->woken || m_shared->stopping || m_shared->nameChanged)
+            return true;
+        const auto now = SteadyClock::now();
+        if (m_down)
+            return now >= m_retryAt;
+        return m_outbox.endPosition() > m_sent ||
+               (uncommitted() && now >= m_firstUncommitted + kCommitWithin);
+    };
+    while (!ready()) {
+        SteadyClock::time_point until = SteadyClock::now() + std::chrono::seconds(1);
+        if (m_down)
+            until = std::min(until, m_retryAt);
+        else if (uncommitted())
+            until = std::min(until, m_firstUncommitted + kCommitWithin);
+        m_shared->changed.wait_until(lock, until);
+    }
+    m_shared->woken = false;
+    Flags flags;
+    flags.nameChanged = std::exchange(m_shared->nameChanged, false);
+    flags.newName = m_shared->databaseName;
+    flags.stopping = m_shared->stopping;
+    flags.stopBy = m_shared->stopBy;
+    flags.commitUpTo = m_shared->commitUpTo;
+    return flags;
+}
+
+bool RowWriter::Loop::commitDue(const Flags& flags) const {
+    if (!uncommitted())
+        return false;
+    return flags.stopping ||
+           (flags.commitUpTo > m_outbox.confirmedPosition() && m_sent >= flags.commitUpTo) ||
+           m_stored + m_alreadyThere >= kBacklogBatch ||
+           SteadyClock::now() >= m_firstUncommitted + kCommitWithin;
+}
+
+void RowWriter::Loop::run() {
+    for (;;) {
+        const Flags flags = waitForWork();
+        try {
+            if (!step(flags))
+                break;
+        } catch (const std::exception& e) {
+            // The outbox's own file failed: its rows stay where they are, and are tried again.
+            const QString reason = base::messageOf(e);
+            m_shared->tell([&](RowWriter& w) { Q_EMIT w.outboxFailed(reason); });
+            if (flags.stopping)
+                break;
+            m_down = true;
+            m_retryAt = SteadyClock::now() + retryDelay();
+        }
+    }
+    m_executor.release();
+    m_shared->connected = false;
+}
+
+bool RowWriter::Loop::step(const Flags& flags) {
+    if (flags.nameChanged) {
+        // What the old database holds is committed there first; whatever that commit's outcome, an
+        // unconfirmed row goes again to the new one.
+        if (uncommitted() && !m_down)
+            commit();
+        m_executor.reconnect(flags.newName);
+        m_shared->connected = false;
+        m_down = false;
+    }
+    if (flags.stopping) {
+        const bool done = m_outbox.endPosition() <= m_sent;
+        if (m_down || done || SteadyClock::now() >= flags.stopBy) {
+            if (!m_down && uncommitted())
+                commit();
+            return false;
+        }
+    }
+    if (m_down && SteadyClock::now() < m_retryAt && !flags.stopping)
+        return true;
+    if (m_outbox.endPosition() > m_sent && connect()) {
+        for (const RowOutbox::Entry& entry : m_outbox.read(m_sent, kReadBatch)) {
+            if (!send(entry))
+                break;
+            if (commitDue(flags))
+                commit();
+            if (m_down)
+                break;
+        }
+    }
+    if (!m_down && commitDue(flags))
+        commit();
+    return true;
+}
+
+std::chrono::milliseconds RowWriter::Loop::retryDelay() const {
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->retryDelay;
+}
+
+bool RowWriter::Loop::connect() {
+    if (m_executor.isOpen())
+        return true;
+    if (!m_executor.Abrir_BD()) {
+        goDown(m_executor.connectError());
+        return false;
+    }
+    // Rows that came while the database was away are late, however soon they go now.
+    if (m_down)
+        m_resendUntil = std::max(m_resendUntil, m_outbox.endPosition());
+    if (!m_executor.identityRefused().isEmpty() && !m_identityTold) {
+        m_identityTold = true;
+        const QString why = m_executor.identityRefused();
+        m_shared->tell([&](RowWriter& w) { Q_EMIT w.identityUnavailable(why); });
+    }
+    return true;
+}
+
+bool RowWriter::Loop::send(const RowOutbox::Entry& entry) {
+    const PendingRow& row = entry.row;
+    const bool late = entry.end <= m_resendUntil;
+    const bool withIdentity = m_executor.identityRefused().isEmpty();
+    const PaquetesInsert insert = PaquetesInsert::of(row, late, withIdentity);
+    const bool ok = m_executor.consultar(insert.sql, insert.values);
+    m_shared->average = m_executor.tiempo_promedio();
+    if (!ok && !m_executor.isOpen()) {
+        goDown(m_executor.lastFailure());
+        return false;
+    }
+    if (m_down) {
+        m_down = false;
+        m_shared->tell([](RowWriter& w) { Q_EMIT w.connectionBack(); });
+    }
+    m_shared->connected = true;
+    if (!uncommitted())
+        m_firstUncommitted = SteadyClock::now();
+    m_sent = entry.end;
+    if (ok) {
+        ++m_stored;
+    } else if (withIdentity && m_executor.ultimo_error().contains(kIdentityIndex, Qt::CaseInsensitive)) {
+        ++m_alreadyThere;
+    } else if (m_refusedTold.insert(entry.end).second) {
+        const QString statement = statementWithValues(insert.sql, insert.values);
+        const QString error = m_executor.ultimo_error();
+        m_shared->tell([&](RowWriter& w) { Q_EMIT w.rowRefused(row, statement, error); });
+    }
+    return true;
+}
+
+void RowWriter::Loop::commit() {
+    try {
+        m_executor.commit();
+    } catch (const std::exception& e) {
+        goDown(base::messageOf(e));
+        return;
+    }
+    m_outbox.confirm(m_sent);
+    m_refusedTold.erase(m_refusedTold.begin(), m_refusedTold.upper_bound(m_sent));
+    const qint64 stored = std::exchange(m_stored, 0) + m_alreadyThere;
+    const qint64 alreadyThere = std::exchange(m_alreadyThere, 0);
+    if (stored > 0)
+        m_shared->tell([&](RowWriter& w) { Q_EMIT w.rowsStored(stored, alreadyThere); });
+}
+
+void RowWriter::Loop::goDown(const QString& reason) {
+    m_executor.cerrar();
+    m_shared->connected = false;
+    // Whatever was sent since the last confirmed commit goes again, in order, and late.
+    m_resendUntil = std::max(m_resendUntil, m_sent);
+    m_sent = m_outbox.confirmedPosition();
+    m_stored = 0;
+    m_alreadyThere = 0;
+    m_retryAt = SteadyClock::now() + retryDelay();
+    if (!m_down || reason != m_downReason)
+        m_shared->tell([&](RowWriter& w) { Q_EMIT w.connectionLost(reason); });
+    m_down = true;
+    m_downReason = reason;
+}
+
+RowWriter::RowWriter(std::shared_ptr<RowOutbox> outbox, QObject* parent)
+    : QObject(parent)
+    , m_shared(std::make_shared<Shared>(std::move(outbox))) {
+    m_shared->owner = this;
+}
+
+RowWriter::~RowWriter() {
+    if (m_running)
+        stop();
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->owner = nullptr;
+}
+
+void RowWriter::setDatabaseName(const QString& eddb) {
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->databaseName = eddb;
+        m_shared->nameChanged = true;
+    }
+    m_shared->changed.notify_one();
+}
+
+void RowWriter::setRetryDelay(std::chrono::milliseconds delay) {
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->retryDelay = delay;
+}
+
+void RowWriter::start() {
+    if (m_running)
+        return;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->stopping = false;
+        m_shared->finished = false;
+    }
+    m_running = true;
+    // Detached: the close may have to leave a thread stuck in a connect behind, and it holds all
+    // it touches.
+    std::thread([shared = m_shared] {
+        {
+            Loop loop(shared);
+            loop.run();
+        }
+        const std::lock_guard lock(shared->mutex);
+        shared->finished = true;
+        shared->ended.notify_all();
+    }).detach();
+}
+
+void RowWriter::wake() {
+    m_uncommitted = true;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->woken = true;
+    }
+    m_shared->changed.notify_one();
+}
+
+void RowWriter::requestCommit() {
+    m_uncommitted = false;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->commitUpTo = m_shared->outbox->endPosition();
+        m_shared->woken = true;
+    }
+    m_shared->changed.notify_one();
+}
+
+bool RowWriter::hasUncommitted() const {
+    return m_uncommitted;
+}
+
+bool RowWriter::stop(std::chrono::milliseconds limit) {
+    if (!m_running)
+        return true;
+    m_running = false;
+    std::unique_lock lock(m_shared->mutex);
+    const auto now = SteadyClock::now();
+    m_shared->stopping = true;
+    // The last commit needs its moment within the limit.
+    m_shared->stopBy = now + limit - std::min<std::chrono::milliseconds>(limit / 5, std::chrono::seconds(1));
+    m_shared->changed.notify_one();
+    const bool ended = m_shared->ended.wait_until(lock, now + limit, [this] { return m_shared->finished; });
+    return ended && m_shared->outbox->pendingCount() == 0;
+}
+
+double RowWriter::tiempoPromedio() const {
+    return m_shared->average;
+}
+
+bool RowWriter::isConnected() const {
+    return m_shared->connected;
+}
+
+} // namespace storage
