@@ -67,7 +67,14 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype 
         else if (field == Field::lProcesados)
             printRecord();
     });
-    connect(&core, &CoreStation::recordRefused, this, [this](const QString& error) { m_refusal = error; });
+    // Not stored: said on the error output with the database's reason.
+    connect(&core, &CoreStation::recordRefused, this, [this](const QString& row, const QString& error) {
+        m_err.writeLine(u"Registro rechazado por la base de datos: "_s + visible(row) + u" ("_s +
+                            visible(error.simplified()) + u')',
+                        2);
+    });
+    connect(&core.databaseBacklog(), &DatabaseBacklog::notice, this,
+            [this](const QString& line) { m_err.writeLine(line, 2); });
     connect(&core.errors(), &base::ErrorReport::reported, this,
             [this](const QString& message) { m_err.writeLine(message, 2); });
     connect(&core, &CoreStation::closed, this, [this] {
@@ -137,16 +144,6 @@ void ConsoleFrontEnd::printRecord() {
                          u' ' + shown(Field::Lhhh) + u'x' + shown(Field::llll) + u'x' + shown(Field::lwww) +
                          u' ' + shown(Field::lpeso) + u' ' + shown(Field::lpesov) + u' ' +
                          shown(Field::lStatus);
-    if (m_refusal) {
-        // Not stored: said on the error output with the database's reason, never as a stored record.
-        QString reason = *m_refusal;
-        reason.replace(u'\n', u' ');
-        m_err.writeLine(u"Registro rechazado por la base de datos: "_s + line + u" ("_s +
-                            visible(reason.trimmed()) + u')',
-                        2);
-        m_refusal.reset();
-        return;
-    }
     // After lines were left out, the count goes first, in the place where they are missing.
     QStringList lines;
     if (m_hidden > 0)

@@ -59,8 +59,7 @@ private:
     CoreStation& m_core;
     ConsoleOutput m_out;
     ConsoleOutput m_err;
-    qint64 m_hidden = 0;              // lines left out since the last that was printed
-    std::optional<QString> m_refusal; // why the row of the record about to be counted was refused
+    qint64 m_hidden = 0; // lines left out since the last that was printed
     std::unique_ptr<QSocketNotifier> m_input;
     std::unique_ptr<QSocketNotifier> m_signals;
     int m_inputFd = -1;

@@ -2,11 +2,53 @@
 
 #include "base/IntegerText.h"
 
+#include <QCoreApplication>
+#include <QDir>
+
 using namespace Qt::StringLiterals;
 using config::SettingId;
 using station::Field;
 
 namespace app {
+
+namespace {
+
+// The outbox lives in the working folder. Where it cannot, the station still runs: its rows then
+// wait in a file of the temporary folder, and the operator is told.
+std::shared_ptr<storage::RowOutbox> openOutbox(QStringList& problems) {
+    const QString path = storage::RowOutbox::kFileName.toString();
+    try {
+        return std::make_shared<storage::RowOutbox>(path);
+    } catch (const std::exception& e) {
+        const QString fallback =
+            QDir::temp().filePath(u"orvanedb-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(path));
+        problems << base::messageOf(e) + u"; las filas esperan en \"%1\""_s.arg(fallback);
+        return std::make_shared<storage::RowOutbox>(fallback);
+    }
+}
+
+std::unique_ptr<station::IntakeJournal> openIntakeJournal(QStringList& problems) {
+    try {
+        return std::make_unique<station::IntakeJournal>(station::IntakeJournal::kFileName.toString());
+    } catch (const std::exception& e) {
+        problems << base::messageOf(e) + u"; las l\u00edneas le\u00eddas no sobreviven a un corte"_s;
+        return nullptr;
+    }
+}
+
+// A refused row as the operator saw its record.
+QString describe(const storage::PendingRow& row) {
+    QStringList parts{row.processedAt.toString(u"dd/MM/yyyy HH:mm:ss")};
+    for (const storage::StatementValue& v : row.values) {
+        if (const auto* text = std::get_if<QString>(&v))
+            parts << *text;
+        else if (const auto* number = std::get_if<double>(&v))
+            parts << QString::number(*number);
+    }
+    return parts.join(u' ');
+}
+
+} // namespace
 
 CoreStation::CoreStation(QString settingsFile, QObject* parent)
     : QObject(parent)
@@ -21,17 +63,21 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_rawLogFiles(m_logRS232, m_logEthernet, m_settings, m_panel, m_clock, m_contadorArchivo, m_errors,
                     this)
     , m_periodicLogSave(m_rawLogFiles)
-    , m_rows(m_panel, m_executor, m_contadorArchivo, m_clock)
-    // A refused row is told to the front ends.
-    , m_rowTally(m_rows, [this] { Q_EMIT recordRefused(m_executor.lastFailure()); })
+    , m_intakeJournal(openIntakeJournal(m_startProblems))
+    , m_outbox(openOutbox(m_startProblems))
+    , m_writer(m_outbox, this)
+    , m_groupCommit(*m_outbox, m_intakeJournal.get(), m_queue)
+    , m_writerTransaction(m_writer, *m_outbox)
+    , m_rows(
+          m_panel, *m_outbox, m_writer, [this] { return m_tick.lineId(); }, m_contadorArchivo, m_clock)
+    , m_backlog([this] { return m_outbox->pendingCount(); }, m_clock, this)
     , m_alerts(this)
     , m_alertReport(this)
     , m_editor(m_clock, QLocale::system(), this)
     , m_quality(m_panel, m_settings, m_editor, m_alertReport)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
-    , m_processor(
-          {m_panel, m_settings, m_timer, m_logRS232, m_rowTally, m_periodicLogSave, m_quality, m_clock})
-    , m_tick(m_queue, m_panel, m_timer, m_processor, m_executor, m_errors, m_uncommittedFor)
+    , m_processor({m_panel, m_settings, m_timer, m_logRS232, m_rows, m_periodicLogSave, m_quality, m_clock})
+    , m_tick(m_queue, m_panel, m_timer, m_processor, m_writerTransaction, m_errors, m_uncommittedFor)
     , m_serial(
           {m_serialPort, m_panel, m_origin, m_logRS232, m_timer, m_tick.bufferTrama(), m_clock, m_errors},
           QLocale::system(), station::SerialIntake::kReopenInterval, this)
@@ -39,9 +85,32 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_camaras(u"camaras.txc"_s)
     , m_nombreCamaras(u"NombreCamaras.txt"_s)
     , m_turno(u"turno.txt"_s)
-    , m_closeWait(this) {
+    , m_closeWait(this)
+    , m_diskWatch(this) {
+    m_queue.setJournal(m_intakeJournal.get());
+    if (!m_outbox->damage().isEmpty())
+        m_startProblems << m_outbox->damage();
     // The window's creation: the database name still holds its built-in default here.
-    m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
+    m_writer.setDatabaseName(m_settings.text(SettingId::Eddb));
+    connect(&m_writer, &storage::RowWriter::rowsStored, this,
+            [this](qint64 stored, qint64 alreadyThere) { m_rowTally.noteStored(stored, alreadyThere); });
+    connect(&m_writer, &storage::RowWriter::rowRefused, this,
+            [this](const storage::PendingRow& row, const QString& statement, const QString& error) {
+                m_rowTally.noteRefused();
+                Q_EMIT recordRefused(describe(row), error);
+                m_errors.guard([&] { m_rows.refused(statement, error); });
+            });
+    connect(&m_writer, &storage::RowWriter::connectionLost, &m_backlog, &DatabaseBacklog::connectionLost);
+    connect(&m_writer, &storage::RowWriter::connectionBack, &m_backlog, &DatabaseBacklog::connectionBack);
+    connect(&m_writer, &storage::RowWriter::outboxFailed, this, [this](const QString& error) {
+        if (error != std::exchange(m_lastOutboxFailure, error))
+            m_errors.report(error);
+    });
+    connect(&m_writer, &storage::RowWriter::identityUnavailable, this, [this](const QString& error) {
+        m_errors.report(
+            u"La tabla paquetes no tiene id_lectura y no se le pudo agregar (%1); una fila que se "
+            u"reenv\u00ede tras perder la conexi\u00f3n podr\u00eda guardarse dos veces"_s.arg(error));
+    });
 
     connect(&m_alertReport, &alerts::AlertReport::noted, this,
             [this](bool sent, const QString& text) { m_alerts.note(m_clock.now(), sent, text); });
@@ -52,6 +121,7 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
             finishClose();
         }
     });
+    connect(&m_diskWatch, &QTimer::timeout, this, &CoreStation::watchDisk);
     connect(&m_closeWait, &QTimer::timeout, this, [this] {
         m_editor.abortAll(u"La estación se cerró antes de terminar el envío del correo"_s);
         finishClose();
@@ -61,6 +131,23 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
 CoreStation::~CoreStation() = default;
 
 void CoreStation::startUp(const station::ScreenLayout& screen) {
+    // Lines an earlier run read and never worked come first, in their order, before the station
+    // listens again.
+    if (m_intakeJournal) {
+        try {
+            station::IntakeJournal::Recovered recovered = m_intakeJournal->recover();
+            if (!recovered.damage.isEmpty())
+                m_startProblems << recovered.damage;
+            m_queue.restore(std::move(recovered.lines));
+        } catch (const std::exception& e) {
+            m_startProblems << base::messageOf(e);
+        }
+    }
+    for (const QString& problem : std::exchange(m_startProblems, {}))
+        m_errors.report(problem);
+    m_diskWatch.start(1000);
+    // Rows an earlier run left unconfirmed go first, before any new one.
+    m_writer.start();
     // The tick runs from the window's creation; its first chance to fire is after this call.
     m_timer.setEnabled(true);
     Q_EMIT placementRestored(m_formStorage.restore(screen));
@@ -70,7 +157,7 @@ void CoreStation::startUp(const station::ScreenLayout& screen) {
 }
 
 void CoreStation::formShow() {
-    m_executor.setDatabaseName(m_settings.text(SettingId::Eddb));
+    m_writer.setDatabaseName(m_settings.text(SettingId::Eddb));
     // The files win over the stored copies; one that exists but cannot be read ends the show
     // before the start, and the operator can press "Iniciar".
     if (std::optional<config::LineList> list = m_camaras.readIfExists())
@@ -92,6 +179,22 @@ void CoreStation::start() {
     const qint32 port = base::toInteger(m_settings.text(SettingId::Edpuerto));
     m_server.start(static_cast<quint16>(port & 0xFFFF));
     m_panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :"_s + QString::number(m_server.port()));
+}
+
+void CoreStation::watchDisk() {
+    QString refusal;
+    if (m_outbox->blocked())
+        refusal = m_outbox->blockedReason();
+    else if (m_intakeJournal && m_intakeJournal->blocked())
+        refusal = m_intakeJournal->blockedReason();
+    if (refusal.isEmpty() == !m_diskRefused)
+        return;
+    m_diskRefused = !refusal.isEmpty();
+    if (m_diskRefused)
+        m_errors.report(refusal + u"; la lectura de las c\u00e1maras se detiene hasta que haya espacio en el "
+                                  u"disco, y nada de lo le\u00eddo se pierde"_s);
+    else
+        m_errors.report(u"Hay espacio en el disco otra vez; la lectura de las c\u00e1maras sigue"_s);
 }
 
 void CoreStation::iniciar() {
@@ -118,7 +221,7 @@ void CoreStation::reset() {
 }
 
 void CoreStation::conectar() {
-    m_errors.guard([this] { m_executor.reconnect(m_settings.text(SettingId::Eddb)); });
+    m_errors.guard([this] { m_writer.setDatabaseName(m_settings.text(SettingId::Eddb)); });
 }
 
 void CoreStation::correo() {
@@ -135,6 +238,7 @@ MetricsValues CoreStation::metrics() const {
     values.linesReceived = m_queue.appendedCount();
     values.rowsStored = m_rowTally.stored();
     values.rowsRefused = m_rowTally.refused();
+    values.rowsWaiting = m_outbox->pendingCount();
     values.queueLength = m_queue.size();
     values.deviceConnections = m_server.connectionCount();
     // Shown with the system's decimal separator; "100" right after a reset.
@@ -146,7 +250,7 @@ MetricsValues CoreStation::metrics() const {
     values.alertsSent = m_alerts.sentCount();
     values.alertsFailed = m_alerts.failedCount();
     values.secondsSinceLastRow = m_rowTally.secondsSinceLastRow();
-    values.databaseConnected = m_executor.isOpen();
+    values.databaseConnected = m_writer.isConnected();
     return values;
 }
 
@@ -184,7 +288,7 @@ void CoreStation::close(const station::WindowPlacement& placement) {
         m_errors.report(message);
         // The station may stay open for a long while, or be killed, before the operator tries
         // again: the rows stored so far must not wait for that.
-        m_errors.guard([this] { m_executor.commit(); });
+        m_writer.requestCommit();
         Q_EMIT closeFailed(message);
         return;
     }
@@ -200,8 +304,11 @@ void CoreStation::close(const station::WindowPlacement& placement) {
 }
 
 void CoreStation::finishClose() {
-    // Releasing the connection commits the rows stored since the tick's last commit.
-    m_executor.release();
+    // The rows still on their way get their time; whatever the database did not confirm by then
+    // stays in the outbox for the next start.
+    m_writer.requestCommit();
+    m_writer.stop();
+    m_groupCommit.round();
     // Its sockets belong to this thread, which ends after the close.
     m_metrics.reset();
     Q_EMIT closed();

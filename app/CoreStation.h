@@ -4,6 +4,8 @@
 #include "alerts/MessageEditor.h"
 #include "alerts/QualityCounters.h"
 #include "app/AlertTally.h"
+#include "app/DatabaseBacklog.h"
+#include "app/GroupCommit.h"
 #include "app/MetricsEndpoint.h"
 #include "app/MetricsValues.h"
 #include "app/RowTally.h"
@@ -16,6 +18,7 @@
 #include "records/PackageRowInsert.h"
 #include "records/RecordProcessor.h"
 #include "station/FormStorage.h"
+#include "station/IntakeJournal.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
 #include "station/NetworkIntake.h"
@@ -27,7 +30,8 @@
 #include "station/SideFile.h"
 #include "storage/FileStamp.h"
 #include "storage/RawLogFiles.h"
-#include "storage/StatementExecutor.h"
+#include "storage/RowOutbox.h"
+#include "storage/RowWriter.h"
 
 #include <QObject>
 #include <QTimer>
@@ -61,6 +65,9 @@ public:
     alerts::MessageEditor& alertMail() { return m_editor; }
     // How the last alert mail went, once per change.
     alerts::AlertReport& alertReport() { return m_alertReport; }
+    // Rows waiting for the database, as the operator is told of them.
+    DatabaseBacklog& databaseBacklog() { return m_backlog; }
+    storage::RowOutbox& rowOutbox() { return *m_outbox; }
 
     // How long the close waits for a mail still in flight before it drops it.
     static constexpr std::chrono::milliseconds kCloseMailWait{5000};
@@ -110,8 +117,9 @@ Q_SIGNALS:
     void placementRestored(const station::WindowPlacement& placement);
     // The serial port settings, once restored and after every change.
     void serialPortChanged(const config::SerialPortSettings& settings);
-    // The database refused the row of the record being counted now, for the reason given.
-    void recordRefused(const QString& error);
+    // The database refused a row for good, for the reason given; `row` describes it as the
+    // operator saw the record.
+    void recordRefused(const QString& row, const QString& error);
     void closed();
     void closeFailed(const QString& message);
 
@@ -120,6 +128,24 @@ private:
     void start();
     void formClose();
     void finishClose();
+    // Tells the operator once when a full disk stops the reading, and once when it goes on.
+    void watchDisk();
+
+    // The writer as the tick's transaction: the tick's cadence asks it to commit, and no line is
+    // taken while the outbox cannot take its row.
+    class WriterTransaction final : public station::TransactionControl {
+    public:
+        WriterTransaction(storage::RowWriter& writer, const storage::RowOutbox& outbox)
+            : m_writer(writer)
+            , m_outbox(outbox) {}
+        bool isActive() const override { return m_writer.hasUncommitted(); }
+        void commit() override { m_writer.requestCommit(); }
+        bool acceptsRows() const override { return !m_outbox.blocked(); }
+
+    private:
+        storage::RowWriter& m_writer;
+        const storage::RowOutbox& m_outbox;
+    };
 
     // The periodic raw-log save, as the record processor calls it.
     class PeriodicLogSave final : public records::PeriodicLogSave {
@@ -147,9 +173,15 @@ private:
     storage::FileCounter m_contadorArchivo;
     storage::RawLogFiles m_rawLogFiles;
     PeriodicLogSave m_periodicLogSave;
-    storage::StatementExecutor m_executor;
+    QStringList m_startProblems; // found before anyone listened; reported at the start
+    std::unique_ptr<station::IntakeJournal> m_intakeJournal; // none when it could not be opened
+    std::shared_ptr<storage::RowOutbox> m_outbox;
+    storage::RowWriter m_writer;
+    GroupCommit m_groupCommit;
+    WriterTransaction m_writerTransaction;
     records::PackageRowInsert m_rows;
     RowTally m_rowTally;
+    DatabaseBacklog m_backlog;
     AlertTally m_alerts;
     alerts::AlertReport m_alertReport;
     alerts::MessageEditor m_editor;
@@ -163,6 +195,9 @@ private:
     station::SideFile m_nombreCamaras;
     station::SideFile m_turno;
     QTimer m_closeWait;
+    QTimer m_diskWatch;
+    bool m_diskRefused = false;
+    QString m_lastOutboxFailure;
     std::chrono::milliseconds m_closeMailWait = kCloseMailWait;
     std::unique_ptr<MetricsEndpoint> m_metrics;
 };

@@ -30,8 +30,8 @@ QByteArray prometheusText(const MetricsValues& v) {
         {"orvanedb_rows_refused_total", "counter",
          "Rows the database refused, each left in a Query-fallido dump file.",
          QByteArray::number(v.rowsRefused)},
-        // Every row goes to the database as it is made; none ever waits.
-        {"orvanedb_rows_waiting", "gauge", "Rows waiting for the database to take them.", "0"},
+        {"orvanedb_rows_waiting", "gauge", "Rows waiting for the database to take them.",
+         QByteArray::number(v.rowsWaiting)},
         {"orvanedb_queue_length", "gauge", "Received lines not yet processed.",
          QByteArray::number(v.queueLength)},
         {"orvanedb_device_connections", "gauge", "Open device connections.",

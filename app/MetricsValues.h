@@ -10,6 +10,7 @@ struct MetricsValues {
     quint64 linesReceived = 0;
     quint64 rowsStored = 0;
     quint64 rowsRefused = 0;
+    qint64 rowsWaiting = 0;
     qint64 queueLength = 0;
     qint64 deviceConnections = 0;
     double qualityPercent = 100.0;

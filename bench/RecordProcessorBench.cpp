@@ -16,7 +16,7 @@ class NoSinks final : public records::RowStore,
                       public records::PeriodicLogSave,
                       public records::QualityEvaluation {
 public:
-    bool insertar(const QString&) override { return true; }
+    void insertar(const QString&) override {}
     double tiempoPromedio() const override { return 12.5; }
     void grabar_logs() override {}
     void evaluar_calidad(const QString&, const QString&, const QString&) override {}

@@ -12,6 +12,7 @@
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 #include "storage/FileStamp.h"
+#include "storage/PaquetesInsert.h"
 #include "storage/PaquetesTable.h"
 #include "storage/StatementExecutor.h"
 
@@ -66,6 +67,34 @@ public:
     bool isEnabled() const override { return false; }
 };
 
+// The row as the station stored it before rows went through the outbox: built from the panel and
+// run through the executor at once, on the processing thread.
+class DirectRows final : public records::RowStore {
+public:
+    DirectRows(station::LivePanel& panel, storage::StatementExecutor& executor)
+        : m_panel(panel)
+        , m_executor(executor) {}
+    void insertar(const QString& estatus) override {
+        storage::PendingRow row;
+        row.values = {m_panel.text(Field::lplaza),
+                      m_panel.text(Field::Lorigen),
+                      m_panel.text(Field::LC128),
+                      records::PackageRowInsert::numero(m_panel.text(Field::Lhhh)),
+                      records::PackageRowInsert::numero(m_panel.text(Field::llll)),
+                      records::PackageRowInsert::numero(m_panel.text(Field::lwww)),
+                      records::PackageRowInsert::numero(m_panel.text(Field::lpeso)),
+                      records::PackageRowInsert::numero(m_panel.text(Field::lpesov)),
+                      estatus};
+        const storage::PaquetesInsert insert = storage::PaquetesInsert::of(row, false, false);
+        m_executor.consultar(insert.sql, insert.values);
+    }
+    double tiempoPromedio() const override { return m_executor.tiempo_promedio(); }
+
+private:
+    station::LivePanel& m_panel;
+    storage::StatementExecutor& m_executor;
+};
+
 // A queued entry as the network intake builds it, parsed by the record processor onto the panel,
 // inserted through the executor and committed on the tick's cadence.
 void stationRow(benchmark::State& state) {
@@ -77,9 +106,8 @@ void stationRow(benchmark::State& state) {
     Quiet quiet;
     storage::StatementExecutor executor;
     executor.setDatabaseName(workDir().filePath(u"station.fdb"_s));
-    storage::FileCounter counter;
     base::SystemClock clock;
-    records::PackageRowInsert insert(panel, executor, counter, clock);
+    DirectRows insert(panel, executor);
     records::RecordProcessor processor({panel, settings, quiet, logRS232, insert, quiet, quiet, clock});
     if (!executor.consultar(u"select count(*) from paquetes"_s)) { // connect outside the timing
         state.SkipWithError(qPrintable(executor.connectError()));
@@ -142,7 +170,7 @@ void rawPrepared(benchmark::State& state) {
         dpb->dispose();
         ITransaction* transaction = attachment->startTransaction(st, 0, nullptr);
         IStatement* statement = attachment->prepare(
-            st, transaction, 0, base::codepage::narrow(records::PackageRowInsert::kSentencia), 3,
+            st, transaction, 0, base::codepage::narrow(storage::PaquetesInsert::of({}, false, false).sql), 3,
             IStatement::PREPARE_PREFETCH_METADATA);
 
         // The same values, as texts in the code page and doubles.

@@ -1,15 +1,16 @@
 #include "records/PackageRowInsert.h"
 
+#include "base/Clock.h"
 #include "base/CodePage.h"
 #include "records/NumberText.h"
 #include "station/LivePanel.h"
 #include "station/StationError.h"
 #include "storage/FileStamp.h"
-#include "storage/StatementExecutor.h"
+#include "storage/RowOutbox.h"
+#include "storage/RowWriter.h"
 
 #include <QFile>
 #include <QRegularExpression>
-
 
 using namespace Qt::StringLiterals;
 
@@ -17,15 +18,13 @@ namespace records {
 
 using station::Field;
 
-const QString PackageRowInsert::kSentencia =
-    u" insert into paquetes(plaza,origen,paquete,momento,longitud,altura,profundidad,peso,pesovolumen,"
-    "estatus,ano,mes,dia,hora)    values (?,?,?,current_time,?,?,?,?,?,?,extract(year from current_date),"
-    "extract(month from current_date),extract(day from current_date),extract(hour from current_time));"_s;
-
-PackageRowInsert::PackageRowInsert(station::LivePanel& panel, storage::StatementExecutor& executor,
+PackageRowInsert::PackageRowInsert(station::LivePanel& panel, storage::RowOutbox& outbox,
+                                   storage::RowWriter& writer, std::function<base::LineId()> lineInHand,
                                    storage::FileCounter& contador_archivo, const base::Clock& clock)
     : m_panel(panel)
-    , m_executor(executor)
+    , m_outbox(outbox)
+    , m_writer(writer)
+    , m_lineInHand(std::move(lineInHand))
     , m_contador(contador_archivo)
     , m_clock(clock) {}
 
@@ -47,26 +46,34 @@ storage::StatementValues PackageRowInsert::values(const QString& estatus_actual)
     };
 }
 
-bool PackageRowInsert::insertar(const QString& estatus_actual) {
-    const storage::StatementValues row = values(estatus_actual);
-    if (m_executor.consultar(kSentencia, row))
-        return true;
-    m_panel.setText(Field::Label54, m_executor.lastFailure());
-    dejarVolcado(storage::statementWithValues(kSentencia, row));
-    return false;
+QString PackageRowInsert::lectura() {
+    const base::LineId line = m_lineInHand();
+    m_recordOfLine = line == m_lastLine ? m_recordOfLine + 1 : 0;
+    m_lastLine = line;
+    return m_recordOfLine == 0 ? line.text() : line.text() + u'-' + QString::number(m_recordOfLine);
+}
+
+void PackageRowInsert::insertar(const QString& estatus_actual) {
+    m_outbox.append({lectura(), m_clock.now(), values(estatus_actual)});
+    m_writer.wake();
 }
 
 double PackageRowInsert::tiempoPromedio() const {
-    return m_executor.tiempo_promedio();
+    return m_writer.tiempoPromedio();
 }
 
-void PackageRowInsert::dejarVolcado(const QString& sentencia) const {
+void PackageRowInsert::refused(const QString& statement, const QString& error) {
+    m_panel.setText(Field::Label54, error);
+    dejarVolcado(error, statement);
+}
+
+void PackageRowInsert::dejarVolcado(const QString& error, const QString& sentencia) const {
     const QString name =
         u"Query-fallido-"_s + storage::sello_tiempo(m_clock, m_contador, true, true) + u".txt"_s;
     // The counter comes round after a hundred names and a restart within the hour starts it again:
     // an earlier dump of the same name keeps its rows.
     QFile file(name);
-    QString text = m_executor.lastFailure() + u"\r\n"_s + sentencia + u"\r\n"_s;
+    QString text = error + u"\r\n"_s + sentencia + u"\r\n"_s;
     text.replace(QRegularExpression(u"(?<!\r)\n"_s), u"\r\n"_s);
     const QByteArray bytes = base::codepage::narrow(text);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() ||

@@ -10,9 +10,9 @@ namespace records {
 class RowStore {
 public:
     virtual ~RowStore() = default;
-    // Builds and runs the insert. On a refusal it shows the error and leaves the dump file itself,
-    // and answers false; a dump that cannot be written is raised.
-    virtual bool insertar(const QString& estatus_actual) = 0;
+    // Builds the row and hands it on to the database; never waits for it. A row the database
+    // later refuses is shown and dumped by the row store itself.
+    virtual void insertar(const QString& estatus_actual) = 0;
     // `tiempo_promedio`: the running average of statement durations, in milliseconds.
     virtual double tiempoPromedio() const = 0;
 };

@@ -530,6 +530,16 @@ void TVuruvov::buildStatusBar(const LivePanel& panel) {
         sb->addWidget(label);
         m_statusPanels[std::size_t(i)] = label;
     }
+    m_backlog = plainLabel(QString(), sb);
+    m_backlog->setObjectName(u"sbBD"_s);
+    m_backlog->setStyleSheet(u"color: #b00000; font-weight: bold;"_s);
+    m_backlog->hide();
+    sb->addPermanentWidget(m_backlog);
+}
+
+void TVuruvov::showDatabaseBacklog(const QString& text) {
+    m_backlog->setText(text);
+    m_backlog->setVisible(!text.isEmpty());
 }
 
 void TVuruvov::showAlertOutcome(const QString& text) {

@@ -57,6 +57,8 @@ public:
 
     // How the last alert mail went: kept as the status bar's hint, where the operator can look it
     // up without being interrupted.
+    // Rows waiting for the database, on the status bar while there are any; empty hides it.
+    void showDatabaseBacklog(const QString& text);
     void showAlertOutcome(const QString& text);
 
     QualityTab& qualityTab() { return *m_qualityTab; }
@@ -110,6 +112,7 @@ private:
     void applyFrame();
 
     QTabWidget* m_tabs = nullptr;
+    QLabel* m_backlog = nullptr;
     std::array<QLabel*, station::kFieldCount> m_fields{};
     QPlainTextEdit* m_fallas = nullptr;
     std::array<Lamp*, station::kLightCount> m_lamps{};

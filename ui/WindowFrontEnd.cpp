@@ -3,6 +3,8 @@
 #include "app/CoreStation.h"
 #include "ui/PlacementOnScreen.h"
 
+#include <cstdio>
+
 namespace ui {
 
 using app::CoreStation;
@@ -65,6 +67,10 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
                     window->showError(error);
             });
     connect(&core.alertReport(), &alerts::AlertReport::changed, &m_window, &TVuruvov::showAlertOutcome);
+    connect(&core.databaseBacklog(), &app::DatabaseBacklog::statusChanged, &m_window,
+            &TVuruvov::showDatabaseBacklog);
+    connect(&core.databaseBacklog(), &app::DatabaseBacklog::notice, this,
+            [](const QString& line) { std::fprintf(stderr, "%s\n", qUtf8Printable(line)); });
     connect(&core, &CoreStation::closeFailed, &m_window, &TVuruvov::stationCloseFailed);
 }
 

@@ -2,8 +2,10 @@
 
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
+#include "storage/PaquetesTable.h"
 #include "storage/StatementExecutor.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/SampleLines.h"
@@ -377,6 +379,50 @@ TEST_F(CoreStationTest, CloseWorksOffTheQueueAtOnce) {
     EXPECT_EQ(label(Field::lProcesados), QString::number(kItems));
     EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
     EXPECT_EQ(rowCount(), QString::number(kItems));
+}
+
+// --- the database away ----------------------------------------------------------------------------
+
+// Lines keep coming while the database server is down: their rows wait, the operator sees how many
+// and since when, and once the server is back every row is stored and the operator is told.
+TEST_F(CoreStationTest, RowsWaitForADatabaseThatIsDownAndTheOperatorSeesHowMany) {
+    constexpr int kItems = 5;
+    PrivateFirebirdServer server;
+    ASSERT_TRUE(server.start()) << qPrintable(server.error());
+    const QString eddb = server.connectionString(u"core.fdb"_s);
+    ASSERT_NO_THROW(storage::createDatabase(eddb));
+    server.kill();
+    storePort(QString::number(freePort()));
+    {
+        config::SettingsStore store(settingsFile());
+        ASSERT_FALSE(store.load().has_value());
+        store.writeString(station::FormStorage::kKey, u"Eddb_Text"_s, eddb);
+        store.save();
+    }
+    app::CoreStation& station = startUp();
+    QSignalSpy notices(&station.databaseBacklog(), &app::DatabaseBacklog::notice);
+    const QString item = u"\x02"_s + u"127.0.0.1\t"_s + QString::fromLatin1(kDeviceLine);
+    for (int i = 0; i < kItems; ++i)
+        station.queue().append(item);
+
+    const auto status = [&] { return station.databaseBacklog().statusText(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status().contains(u"5 filas en espera desde"_s); }, kWaitMs * 3))
+        << qPrintable(status());
+    EXPECT_TRUE(status().startsWith(u"BD sin conexi\u00f3n: "_s));
+    EXPECT_EQ(station.metrics().rowsWaiting, kItems);
+    ASSERT_FALSE(notices.isEmpty());
+
+    ASSERT_TRUE(server.start()) << qPrintable(server.error());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status().isEmpty(); }, kWaitMs * 3)) << qPrintable(status());
+    EXPECT_EQ(notices.last().at(0).toString(),
+              u"BD conectada de nuevo: todas las filas en espera quedaron guardadas"_s);
+    EXPECT_EQ(station.metrics().rowsStored, quint64(kItems));
+    station.close();
+    storage::StatementExecutor reader;
+    reader.setDatabaseName(eddb);
+    ASSERT_TRUE(reader.consultar(u"select count(*) from paquetes"_s)) << qPrintable(reader.ultimo_error());
+    EXPECT_EQ(reader.ultimo_resultado(), QString::number(kItems));
+    EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
 }
 
 // --- the serial line -----------------------------------------------------------------------------

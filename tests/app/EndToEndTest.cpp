@@ -1,5 +1,6 @@
 #include "config/SettingsStore.h"
 #include "station/FormStorage.h"
+#include "storage/RowWriter.h"
 #include "storage/StatementExecutor.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/QtPrinters.h"
@@ -8,6 +9,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -371,3 +373,132 @@ TEST_F(EndToEndTest, AMetricsAddressThatCannotBeListenedOnEndsTheStationWithStat
 }
 
 } // namespace
+
+// ---- Nothing read is lost ----------------------------------------------------------------------
+
+class StoreAndForwardTest : public EndToEndTest {
+protected:
+    // Sends `lines` generated lines from each of `devices` devices; answers their guides.
+    QSet<QString> send(int devices, int lines) {
+        QSet<QString> guides;
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int d = 0; d < devices; ++d) {
+            auto& device = sockets.emplace_back(std::make_unique<QTcpSocket>());
+            device->connectToHost(QHostAddress::LocalHost, m_port);
+            EXPECT_TRUE(device->waitForConnected(kWaitMs));
+            tools::ReadingGenerator generator(20240105, d + 1);
+            QByteArray bytes;
+            for (int i = 0; i < lines; ++i) {
+                const QByteArray line = generator.next();
+                guides.insert(guideOf(line));
+                bytes += line;
+            }
+            device->write(bytes);
+        }
+        for (auto& device : sockets) {
+            while (device->bytesToWrite() > 0)
+                EXPECT_TRUE(device->waitForBytesWritten(kWaitMs));
+        }
+        return guides;
+    }
+
+    void startListening() {
+        m_printed.clear();
+        m_station.start();
+        ASSERT_TRUE(m_station.waitForStarted(kWaitMs)) << qPrintable(m_station.errorString());
+        ASSERT_TRUE(readUntil([](const QString& out) {
+            return out.contains(u"Orvane Monitoreando en puerto"_s);
+        })) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
+    }
+
+    void useDatabase(const QString& eddb) {
+        config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
+        store.load();
+        store.writeString(station::FormStorage::kKey, u"Eddb_Text"_s, eddb);
+        store.save();
+    }
+
+    // Waits until the running station has stored `rows` rows and none waits.
+    bool storedAll(quint16 metricsPort, int rows) {
+        const QDeadlineTimer deadline(kWaitMs);
+        for (;;) {
+            const QMap<QString, double> now = scrape(metricsPort);
+            if (now.value(u"orvanedb_rows_stored_total"_s) == rows &&
+                now.value(u"orvanedb_rows_waiting"_s) == 0)
+                return true;
+            if (deadline.hasExpired())
+                return false;
+            QTest::qWait(100);
+        }
+    }
+
+    // Once the station has released its database.
+    QString count(const QString& query) {
+        storage::StatementExecutor reader;
+        reader.setDatabaseName(database());
+        EXPECT_TRUE(reader.consultar(query)) << qPrintable(reader.ultimo_error());
+        return reader.ultimo_resultado();
+    }
+};
+
+TEST_F(StoreAndForwardTest, AStationKilledWhileDevicesSendStoresEveryLineItReadExactlyOnce) {
+    const quint16 metricsPort = testsupport::freePort(QHostAddress::LocalHost);
+    m_station.setArguments({u"--console"_s, u"--metrics"_s, u"127.0.0.1:"_s + QString::number(metricsPort)});
+    startListening();
+    constexpr int kDevicesHere = 3;
+    constexpr int kLines = 200;
+    const QSet<QString> guides = send(kDevicesHere, kLines);
+    const int total = kDevicesHere * kLines;
+    // Everything read, most of it still queued at one line per tick: then the kill.
+    const QDeadlineTimer read(kWaitMs);
+    while (scrape(metricsPort).value(u"orvanedb_lines_received_total"_s) < total && !read.hasExpired()) {
+    }
+    ASSERT_FALSE(read.hasExpired()) << "the station never read every line";
+    ASSERT_EQ(::kill(pid_t(m_station.processId()), SIGKILL), 0);
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+
+    // The lines the first run read and never stored are queued again before the station listens.
+    startListening();
+    const auto left = [&] {
+        const QMap<QString, double> now = scrape(metricsPort);
+        return now.value(u"orvanedb_queue_length"_s) + now.value(u"orvanedb_rows_waiting"_s);
+    };
+    const QDeadlineTimer stored(kWaitMs);
+    while (left() > 0 && !stored.hasExpired())
+        QTest::qWait(100);
+    m_station.terminate();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    EXPECT_EQ(m_station.exitCode(), 0) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
+    EXPECT_EQ(count(u"select count(*) from paquetes"_s), QString::number(total));
+    EXPECT_EQ(count(u"select count(distinct paquete) from paquetes"_s), QString::number(guides.size()));
+}
+
+// A database server that takes the connection and never answers: the lines are worked at full
+// pace, SIGTERM ends the station within the writer's limit, and the rows wait for the next start.
+TEST_F(StoreAndForwardTest, ADatabaseThatNeverAnswersHoldsUpNeitherTheLinesNorTheEnd) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    useDatabase(u"127.0.0.1/%1:/nada.fdb"_s.arg(silent.serverPort()));
+    startListening();
+    constexpr int kLines = 40;
+    send(1, kLines);
+    static const QRegularExpression record(u"^\\d{12} \\S+ GUIA"_s, QRegularExpression::MultilineOption);
+    ASSERT_TRUE(readUntil([](const QString& out) { return out.count(record) == kLines; }))
+        << qPrintable(m_printed);
+
+    QElapsedTimer ending;
+    ending.start();
+    m_station.terminate();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    EXPECT_LT(ending.elapsed(), (storage::RowWriter::kCloseWait + std::chrono::seconds(5)).count());
+    EXPECT_EQ(m_station.exitCode(), 0);
+
+    useDatabase(database());
+    const quint16 metricsPort = testsupport::freePort(QHostAddress::LocalHost);
+    m_station.setArguments({u"--console"_s, u"--metrics"_s, u"127.0.0.1:"_s + QString::number(metricsPort)});
+    startListening();
+    EXPECT_TRUE(storedAll(metricsPort, kLines));
+    m_station.terminate();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    EXPECT_EQ(count(u"select count(*) from paquetes"_s), QString::number(kLines));
+}

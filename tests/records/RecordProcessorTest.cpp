@@ -69,13 +69,12 @@ public:
     explicit Recorder(const station::LivePanel& panel)
         : m_panel(panel) {}
 
-    bool insertar(const QString& estatus) override {
+    void insertar(const QString& estatus) override {
         const auto t = [this](Field f) { return m_panel.text(f); };
         rows.push_back({t(Field::lplaza), t(Field::Lorigen), t(Field::LC128), t(Field::Lhhh), t(Field::llll),
                         t(Field::lwww), t(Field::lpeso), t(Field::lpesov), estatus});
-        if (dumpFails)
-            throw base::Error(u"No se pudo escribir Query-fallido-05012024-14-01.txt"_s);
-        return insertSucceeds;
+        if (handOverFails)
+            throw base::Error(u"No se pudo entregar la fila"_s);
     }
     double tiempoPromedio() const override { return average; }
     void grabar_logs() override { ++logSaves; }
@@ -87,8 +86,7 @@ public:
     std::vector<Evaluation> evaluations;
     int logSaves = 0;
     double average = 12.5;
-    bool insertSucceeds = true;
-    bool dumpFails = false;
+    bool handOverFails = false;
 
 private:
     const station::LivePanel& m_panel;
@@ -334,13 +332,12 @@ TEST_F(ProcessorFixture, FramingGate) {
     EXPECT_EQ(text(Field::lProcesados), u"2"_s);
 }
 
-TEST_F(ProcessorFixture, RefusedInsertStillCountsButAnUnwritableDumpEndsTheRecord) {
-    recorder.insertSucceeds = false;
+TEST_F(ProcessorFixture, ARowThatCannotBeHandedOverEndsTheRecord) {
     process(entry(u"10.1.2.3"_s, kSampleLine));
     EXPECT_EQ(text(Field::lProcesados), u"1"_s);
     EXPECT_EQ(recorder.evaluations.size(), 1u);
 
-    recorder.dumpFails = true;
+    recorder.handOverFails = true;
     EXPECT_THROW(process(entry(u"10.1.2.3"_s, kSampleLine)), base::Error);
     EXPECT_EQ(text(Field::lProcesados), u"1"_s);
     EXPECT_TRUE(panel.isLit(Light::Leddeco));

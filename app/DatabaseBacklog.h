@@ -1,0 +1,66 @@
+#pragma once
+
+#include "base/Stopwatch.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+namespace base {
+class Clock;
+}
+
+namespace app {
+
+// What the operator is told while rows wait for the database: on the status bar, how many wait,
+// since when and the connection's own error; on the error output the same once a minute; and when
+// the database is back, the count running down to 0 and a line that says so.
+class DatabaseBacklog final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DatabaseBacklog)
+
+public:
+    static constexpr std::chrono::seconds kNoticeEvery{60};
+    static constexpr std::chrono::milliseconds kRefreshEvery{1000};
+
+    DatabaseBacklog(std::function<qint64()> waitingRows, const base::Clock& clock, QObject* parent = nullptr);
+    // `sinceNotice` measures the time since the last line on the error output.
+    DatabaseBacklog(std::function<qint64()> waitingRows, const base::Clock& clock,
+                    base::Stopwatch& sinceNotice, QObject* parent = nullptr);
+
+    void connectionLost(const QString& error);
+    void connectionBack();
+    // Reads the count again (the refresh timer does this every second while there is something to show).
+    void refresh();
+
+    // Empty when there is nothing to tell.
+    const QString& statusText() const { return m_status; }
+
+    // "1 532": thousands apart, as the operator reads a count.
+    static QString countText(qint64 count);
+
+Q_SIGNALS:
+    void statusChanged(const QString& text);
+    // A line for the error output.
+    void notice(const QString& line);
+
+private:
+    void show(const QString& text);
+
+    std::function<qint64()> m_waitingRows;
+    const base::Clock& m_clock;
+    base::SteadyStopwatch m_ownStopwatch;
+    base::Stopwatch& m_sinceNotice;
+    bool m_noticeDue = true;
+    QTimer m_refresh;
+    QString m_status;
+    QString m_error;
+    QDateTime m_since;
+    bool m_down = false;
+};
+
+} // namespace app
