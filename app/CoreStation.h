@@ -68,6 +68,8 @@ public:
     // Rows waiting for the database, as the operator is told of them.
     DatabaseBacklog& databaseBacklog() { return m_backlog; }
     storage::RowOutbox& rowOutbox() { return *m_outbox; }
+    // None when its file could not be opened.
+    station::IntakeJournal* intakeJournal() { return m_intakeJournal.get(); }
 
     // How long the close waits for a mail still in flight before it drops it.
     static constexpr std::chrono::milliseconds kCloseMailWait{5000};

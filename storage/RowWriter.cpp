@@ -62,12 +62,12 @@ struct RowWriter::Shared {
 // The writer's thread: one connection, the rows in outbox order.
 class RowWriter::Loop {
 public:
-    explicit Loop(std::shared_ptr<Shared> shared)
+    // `foundAtStart`: where the rows an earlier run left in the outbox end; they are late.
+    Loop(std::shared_ptr<Shared> shared, qint64 foundAtStart)
         : m_shared(std::move(shared))
         , m_outbox(*m_shared->outbox)
         , m_sent(m_outbox.confirmedPosition())
-        // What an earlier run left in the outbox is late by definition.
-        , m_resendUntil(m_outbox.endPosition()) {}
+        , m_resendUntil(foundAtStart) {}
 
     void run();
 
@@ -322,9 +322,9 @@ void RowWriter::start() {
     m_running = true;
     // Detached: the close may have to leave a thread stuck in a connect behind, and it holds all
     // it touches.
-    std::thread([shared = m_shared] {
+    std::thread([shared = m_shared, foundAtStart = m_shared->outbox->endPosition()] {
         {
-            Loop loop(shared);
+            Loop loop(shared, foundAtStart);
             loop.run();
         }
         const std::lock_guard lock(shared->mutex);

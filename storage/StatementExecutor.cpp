@@ -250,6 +250,30 @@ void addReadingIdentity(IAttachment* attachment) {
     ensure(kHasIndex, "create unique index paquetes_lectura on paquetes (id_lectura)");
 }
 
+// A new local database is made under a name of its own and renamed into place once it is complete:
+// a station killed halfway leaves no file that looks like its database and cannot be opened.
+void createLocalDatabase(IProvider* provider, const QString& path, fb::Dpb& dpb) {
+    const QString building = path + u".nueva"_s;
+    QFile::remove(building);
+    const QByteArray name = base::codepage::narrow(building);
+    {
+        fb::Status st;
+        fb::Attachment attachment;
+        attachment.adopt(provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+        try {
+            fb::createPaquetesTable(attachment.get());
+        } catch (const FirebirdError&) {
+            if (!attachment.drop())
+                QFile::remove(building);
+            throw;
+        }
+    }
+    if (!QFile::rename(building, path)) {
+        QFile::remove(building);
+        throw FirebirdError(u"No se pudo poner la base de datos nueva en \"%1\""_s.arg(path), {});
+    }
+}
+
 } // namespace
 
 // `DBD` with its transaction `TR`. Its members are declared in the order they are set up, so that
@@ -343,27 +367,16 @@ void StatementExecutor::attach() {
     const QString path = local ? localDatabasePath(m_databaseName) : m_databaseName.trimmed();
     const QByteArray name = base::codepage::narrow(path);
     fb::Dpb dpb(local);
-    if (local && !QFileInfo::exists(path)) {
-        db->attachment.adopt(db->provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
-        try {
-            fb::createPaquetesTable(db->attachment.get());
-        } catch (const FirebirdError&) {
-            // A file without its table would never be completed: take it away so that the next
-            // connect creates it again.
-            if (!db->attachment.drop())
-                QFile::remove(path);
+    if (local && !QFileInfo::exists(path))
+        createLocalDatabase(db->provider.get(), path, dpb);
+    db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+    // A database made before rows carried their reading's identity still takes rows without it.
+    try {
+        addReadingIdentity(db->attachment.get());
+    } catch (const FirebirdError& e) {
+        if (e.isLostConnection())
             throw;
-        }
-    } else {
-        db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
-        // A database made before rows carried their reading's identity still takes rows without it.
-        try {
-            addReadingIdentity(db->attachment.get());
-        } catch (const FirebirdError& e) {
-            if (e.isLostConnection())
-                throw;
-            m_identityRefused = e.message();
-        }
+        m_identityRefused = e.message();
     }
     db->startTransaction();
     if (local)

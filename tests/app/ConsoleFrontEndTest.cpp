@@ -236,6 +236,7 @@ TEST_F(ConsoleStationTest, FailedCloseCommitsTheRowsAndTheNextSalirClosesOnceThe
 
     ASSERT_TRUE(console().command(u"salir"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return failed.count() == 1; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return core().rowOutbox().pendingCount() == 0; }, kWaitMs));
     EXPECT_EQ(rowCount(), u"3"_s);
 
     ASSERT_TRUE(QDir().rmdir(u"NombreCamaras.txt"_s));
@@ -263,39 +264,35 @@ TEST_F(ConsoleStationTest, ControlCharactersFromADeviceAreShownEscapedAndStoredA
     EXPECT_EQ(reader.ultimo_resultado(), code);
 }
 
-struct RefusalCase {
-    const char* name;
-    QString cameraName; // the name the device's address gets
-    QString eddb;
-};
-
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class RefusedRecord : public ConsoleStationTest, public ::testing::WithParamInterface<RefusalCase> {};
-
-// A refused record is said on the error output with the reason, and never printed as stored.
-TEST_P(RefusedRecord, IsPrintedAsRefusedWithTheReasonOnStderr) {
-    const RefusalCase& c = GetParam();
+// A refused record is said on the error output with the reason, once the database has refused it.
+TEST_F(ConsoleStationTest, ARefusedRecordIsSaidOnStderrWithTheReason) {
     core().settings().setLines(config::SettingId::LogiPs, config::LineList::fromLines({u"127.0.0.1"_s}));
-    core().settings().setLines(config::SettingId::LogCamNombre, config::LineList::fromLines({c.cameraName}));
-    core().settings().setText(config::SettingId::Eddb, c.eddb);
+    core().settings().setLines(config::SettingId::LogCamNombre,
+                               config::LineList::fromLines({QString(256, u'C')}));
     startUp();
     queueLines(2);
     ASSERT_TRUE(processed(2));
-
-    const QString errors = errorOutput();
-    EXPECT_EQ(errors.count(u"Registro rechazado por la base de datos: "_s), 2) << qPrintable(errors);
-    EXPECT_FALSE(errors.contains(u" ()\n"_s)) << "a reason must be given: " << qPrintable(errors);
-    EXPECT_EQ(recordLines(output()), 0) << qPrintable(output());
+    const auto refusals = [&] { return errorOutput().count(u"Registro rechazado por la base de datos: "_s); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return refusals() == 2; }, kWaitMs)) << qPrintable(errorOutput());
+    EXPECT_TRUE(errorOutput().contains(u"GUIA0001ZXWV0002TSRQ0003"_s)) << qPrintable(errorOutput());
+    EXPECT_FALSE(errorOutput().contains(u" ()\n"_s))
+        << "a reason must be given: " << qPrintable(errorOutput());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Console, RefusedRecord,
-    ::testing::Values(RefusalCase{"CameraNameTooLong", QString(256, u'C'), u"ROVEZOD30.FDB"_s},
-                      RefusalCase{"DatabaseCannotBeOpened", u"CAM-01"_s, u"sin-carpeta/ROVEZOD30.FDB"_s}),
-    [](const auto& info) { return std::string(info.param.name); });
+// A database that cannot be opened refuses nothing: the rows wait, and the operator is told how
+// many and why.
+TEST_F(ConsoleStationTest, RowsWaitingForADatabaseThatCannotBeOpenedAreSaidOnStderr) {
+    core().settings().setText(config::SettingId::Eddb, u"sin-carpeta/ROVEZOD30.FDB"_s);
+    startUp();
+    queueLines(2);
+    ASSERT_TRUE(processed(2));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return errorOutput().contains(u"BD sin conexi\u00f3n: "_s); }, kWaitMs));
+    EXPECT_TRUE(errorOutput().contains(u"filas en espera desde"_s)) << qPrintable(errorOutput());
+    EXPECT_FALSE(errorOutput().contains(u"Registro rechazado"_s)) << qPrintable(errorOutput());
+    EXPECT_EQ(core().rowOutbox().pendingCount(), 2);
+    EXPECT_EQ(recordLines(output()), 2) << qPrintable(output());
+}
 
 // A pipe the test reads from when it chooses to.
 class Pipe final {

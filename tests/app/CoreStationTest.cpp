@@ -22,6 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+
 #include <functional>
 #include <memory>
 
@@ -423,6 +426,41 @@ TEST_F(CoreStationTest, RowsWaitForADatabaseThatIsDownAndTheOperatorSeesHowMany)
     ASSERT_TRUE(reader.consultar(u"select count(*) from paquetes"_s)) << qPrintable(reader.ultimo_error());
     EXPECT_EQ(reader.ultimo_resultado(), QString::number(kItems));
     EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
+}
+
+// A disk that takes nothing more: the devices are held back, the lines read so far wait, and once
+// there is room every one of them becomes a row.
+TEST_F(CoreStationTest, AFullDiskHoldsTheDevicesBackAndLosesNothing) {
+    constexpr int kLines = 20;
+    const quint16 port = freePort();
+    storePort(QString::number(port));
+    app::CoreStation& station = startUp();
+    std::atomic<bool> full = true;
+    const auto disk = [&full](qint64) { return full ? ENOSPC : 0; };
+    station.rowOutbox().setWriteFault(disk);
+    ASSERT_NE(station.intakeJournal(), nullptr);
+    station.intakeJournal()->setWriteFault(disk);
+
+    QTcpSocket device;
+    device.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(device.waitForConnected(kWaitMs));
+    for (int i = 0; i < kLines; ++i)
+        device.write(kDeviceLine);
+    ASSERT_TRUE(device.waitForBytesWritten(kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return errors.join(u'\n').contains(u"la lectura de las c\u00e1maras se detiene"_s); }, kWaitMs))
+        << qPrintable(errors.join(u'\n'));
+    EXPECT_TRUE(station.queue().holdsBack());
+    EXPECT_LT(label(Field::lProcesados).toInt(), kLines) << "the tick went on without room for its rows";
+
+    full = false;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return label(Field::lProcesados) == QString::number(kLines); }, kWaitMs * 3));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.rowOutbox().pendingCount() == 0; }, kWaitMs * 3));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return errors.join(u'\n').contains(u"Hay espacio en el disco otra vez"_s); }, kWaitMs));
+    station.close();
+    EXPECT_EQ(rowCount(), QString::number(kLines));
 }
 
 // --- the serial line -----------------------------------------------------------------------------

@@ -436,7 +436,7 @@ protected:
     QString count(const QString& query) {
         storage::StatementExecutor reader;
         reader.setDatabaseName(database());
-        EXPECT_TRUE(reader.consultar(query)) << qPrintable(reader.ultimo_error());
+        EXPECT_TRUE(reader.consultar(query)) << qPrintable(reader.lastFailure());
         return reader.ultimo_resultado();
     }
 };
@@ -466,6 +466,8 @@ TEST_F(StoreAndForwardTest, AStationKilledWhileDevicesSendStoresEveryLineItReadE
     const QDeadlineTimer stored(kWaitMs);
     while (left() > 0 && !stored.hasExpired())
         QTest::qWait(100);
+    EXPECT_FALSE(stored.hasExpired())
+        << left() << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
     m_station.terminate();
     ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
     EXPECT_EQ(m_station.exitCode(), 0) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));

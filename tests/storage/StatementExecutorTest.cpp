@@ -76,6 +76,20 @@ TEST_F(EmbeddedExecutor, FirstStatementCreatesTheFileConnectsAndStartsATransacti
     EXPECT_EQ(executor.ultimo_resultado(), u"0"_s);
 }
 
+// What a station killed while it made its database leaves: a half-made file under the name it is
+// made under, never under the database's own name.
+TEST_F(EmbeddedExecutor, AFileLeftHalfMadeByAKilledStationIsMadeAgain) {
+    {
+        QFile halfMade(m_eddb + u".nueva"_s);
+        ASSERT_TRUE(halfMade.open(QIODevice::WriteOnly));
+        halfMade.write(QByteArray(4096, '\0'));
+    }
+    ASSERT_TRUE(executor.consultar(u"select count(*) from paquetes"_s))
+        << qPrintable(executor.connectError());
+    EXPECT_EQ(executor.ultimo_resultado(), u"0"_s);
+    EXPECT_FALSE(QFile::exists(m_eddb + u".nueva"_s));
+}
+
 TEST_F(EmbeddedExecutor, AfterTheTickCommitTheNextStatementStartsANewTransactionOnTheSameConnection) {
     ASSERT_TRUE(executor.consultar(u"select current_connection from rdb$database"_s));
     const QString connection = executor.ultimo_resultado();
