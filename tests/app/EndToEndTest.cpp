@@ -49,6 +49,27 @@ QString guideOf(const QByteArray& line) {
     return QString::fromLatin1(line.split('!').value(4).split('|').value(0));
 }
 
+// The metrics as a hub's Prometheus would read them: name and value of every sample.
+QMap<QString, double> scrape(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(kWaitMs))
+        return {};
+    socket.write("GET /metrics HTTP/1.1\r\nHost: station\r\n\r\n");
+    QByteArray response;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(kWaitMs))
+        response += socket.readAll();
+    response += socket.readAll();
+    QMap<QString, double> samples;
+    const QByteArray body = response.mid(response.indexOf("\r\n\r\n") + 4);
+    for (const QByteArray& line : body.split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (!line.startsWith('#') && parts.size() == 2)
+            samples[QString::fromLatin1(parts[0])] = parts[1].toDouble();
+    }
+    return samples;
+}
+
 // The headless station as it runs on a server: its own working directory and settings, devices on
 // loopback, and a SIGTERM while it still has lines to work off.
 class EndToEndTest : public ::testing::Test {
@@ -121,6 +142,30 @@ protected:
         }
     }
 
+    // Sends `lines` generated lines from each of `devices` devices; answers their guides.
+    QSet<QString> send(int devices, int lines) {
+        QSet<QString> guides;
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int d = 0; d < devices; ++d) {
+            auto& device = sockets.emplace_back(std::make_unique<QTcpSocket>());
+            device->connectToHost(QHostAddress::LocalHost, m_port);
+            EXPECT_TRUE(device->waitForConnected(kWaitMs));
+            tools::ReadingGenerator generator(20240105, d + 1);
+            QByteArray bytes;
+            for (int i = 0; i < lines; ++i) {
+                const QByteArray line = generator.next();
+                guides.insert(guideOf(line));
+                bytes += line;
+            }
+            device->write(bytes);
+        }
+        for (auto& device : sockets) {
+            while (device->bytesToWrite() > 0)
+                EXPECT_TRUE(device->waitForBytesWritten(kWaitMs));
+        }
+        return guides;
+    }
+
     QString database() const { return m_work.filePath(u"ROVEZOD30.FDB"_s); }
 
     QTemporaryDir m_work;
@@ -153,6 +198,8 @@ TEST_P(ClosingSignal, WithLinesQueuedStoresEveryRowAndExitsCleanly) {
     const SignalCase& c = GetParam();
     if (c.output == Output::Stalled)
         outputToFifo();
+    const quint16 metricsPort = testsupport::freePort(QHostAddress::LocalHost);
+    m_station.setArguments({u"--console"_s, u"--metrics"_s, u"127.0.0.1:"_s + QString::number(metricsPort)});
     m_station.start();
     ASSERT_TRUE(m_station.waitForStarted(kWaitMs)) << qPrintable(m_station.errorString());
     ASSERT_TRUE(readUntil([](const QString& out) {
@@ -161,34 +208,20 @@ TEST_P(ClosingSignal, WithLinesQueuedStoresEveryRowAndExitsCleanly) {
         << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
     EXPECT_TRUE(m_printed.contains(u"Orvane Monitoreando en puerto  :"_s + QString::number(m_port)));
 
-    std::vector<std::unique_ptr<QTcpSocket>> devices;
-    QSet<QString> sent;
-    for (int d = 0; d < kDevices; ++d) {
-        auto& device = devices.emplace_back(std::make_unique<QTcpSocket>());
-        device->connectToHost(QHostAddress::LocalHost, m_port);
-        ASSERT_TRUE(device->waitForConnected(kWaitMs));
-        tools::ReadingGenerator generator(20240105, d + 1);
-        QByteArray bytes;
-        for (int i = 0; i < kLinesPerDevice; ++i) {
-            const QByteArray line = generator.next();
-            sent.insert(guideOf(line));
-            bytes += line;
-        }
-        device->write(bytes);
-    }
-    for (auto& device : devices) {
-        while (device->bytesToWrite() > 0)
-            ASSERT_TRUE(device->waitForBytesWritten(kWaitMs));
-    }
+    const QSet<QString> sent = send(kDevices, kLinesPerDevice);
     const int total = kDevices * kLinesPerDevice;
     ASSERT_EQ(sent.size(), total);
 
-    // Once the first record is stored the intake has long read what the devices sent; at one line per
-    // tick most of it is still queued.
+    // Every line read (what is still in the sockets at the signal is no line the station received),
+    // and at one line per tick most of it still queued.
     static const QRegularExpression record(u"^\\d{12} \\S+ (GUIA[A-Z0-9]{20}) "_s,
                                            QRegularExpression::MultilineOption);
     ASSERT_TRUE(readUntil([](const QString& out) { return record.match(out).hasMatch(); }))
         << qPrintable(m_printed);
+    const QDeadlineTimer read(kWaitMs);
+    while (scrape(metricsPort).value(u"orvanedb_lines_received_total"_s) < total && !read.hasExpired()) {
+    }
+    ASSERT_FALSE(read.hasExpired()) << "the station never read every line";
     const qsizetype printedBeforeTerm = m_printed.count(u'\n');
     if (c.output == Output::ReaderGone)
         m_station.closeReadChannel(QProcess::StandardOutput);
@@ -289,27 +322,6 @@ TEST_F(EndToEndTest, SerialDeviceLinesReachTheHeadlessStation) {
     cable.waitForFinished(kWaitMs);
 }
 
-// The metrics as a hub's Prometheus would read them: name and value of every sample.
-QMap<QString, double> scrape(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(kWaitMs))
-        return {};
-    socket.write("GET /metrics HTTP/1.1\r\nHost: station\r\n\r\n");
-    QByteArray response;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(kWaitMs))
-        response += socket.readAll();
-    response += socket.readAll();
-    QMap<QString, double> samples;
-    const QByteArray body = response.mid(response.indexOf("\r\n\r\n") + 4);
-    for (const QByteArray& line : body.split('\n')) {
-        const QList<QByteArray> parts = line.split(' ');
-        if (!line.startsWith('#') && parts.size() == 2)
-            samples[QString::fromLatin1(parts[0])] = parts[1].toDouble();
-    }
-    return samples;
-}
-
 TEST_F(EndToEndTest, MetricsFollowTheLinesAsTheyAreStored) {
     const quint16 metricsPort = testsupport::freePort(QHostAddress::LocalHost);
     m_station.setArguments({u"--console"_s, u"--metrics"_s, u"127.0.0.1:"_s + QString::number(metricsPort)});
@@ -378,30 +390,6 @@ TEST_F(EndToEndTest, AMetricsAddressThatCannotBeListenedOnEndsTheStationWithStat
 
 class StoreAndForwardTest : public EndToEndTest {
 protected:
-    // Sends `lines` generated lines from each of `devices` devices; answers their guides.
-    QSet<QString> send(int devices, int lines) {
-        QSet<QString> guides;
-        std::vector<std::unique_ptr<QTcpSocket>> sockets;
-        for (int d = 0; d < devices; ++d) {
-            auto& device = sockets.emplace_back(std::make_unique<QTcpSocket>());
-            device->connectToHost(QHostAddress::LocalHost, m_port);
-            EXPECT_TRUE(device->waitForConnected(kWaitMs));
-            tools::ReadingGenerator generator(20240105, d + 1);
-            QByteArray bytes;
-            for (int i = 0; i < lines; ++i) {
-                const QByteArray line = generator.next();
-                guides.insert(guideOf(line));
-                bytes += line;
-            }
-            device->write(bytes);
-        }
-        for (auto& device : sockets) {
-            while (device->bytesToWrite() > 0)
-                EXPECT_TRUE(device->waitForBytesWritten(kWaitMs));
-        }
-        return guides;
-    }
-
     void startListening() {
         m_printed.clear();
         m_station.start();

@@ -247,6 +247,18 @@ TEST_F(WindowTest, StatusBarHasThreePanels) {
     EXPECT_EQ(child<QLabel>(u"sb2")->text(), u"10.0.0.7 000123!X"_s);
 }
 
+TEST_F(WindowTest, RowsWaitingForTheDatabaseShowOnTheStatusBarWhileThereAreAny) {
+    auto* backlog = child<QLabel>(u"sbBD"_s);
+    ASSERT_NE(backlog, nullptr);
+    EXPECT_TRUE(backlog->isHidden());
+    onCore([this] { core().databaseBacklog().connectionLost(u"Unable to complete network request"_s); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !backlog->isHidden(); }, kWaitMs));
+    EXPECT_TRUE(backlog->text().startsWith(u"BD sin conexi\u00f3n: 0 filas en espera desde "_s))
+        << qPrintable(backlog->text());
+    onCore([this] { core().databaseBacklog().connectionBack(); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return backlog->isHidden(); }, kWaitMs));
+}
+
 TEST_F(WindowTest, CommandButtonsAnnounceTheirCommands) {
     const std::pair<const char16_t*, void (ui::TVuruvov::*)()> commands[] = {
         {u"Button1", &ui::TVuruvov::iniciarClicked},
