@@ -139,8 +139,9 @@ RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
 bool RowWriter::Loop::commitDue(const Flags& flags) const {
     if (!uncommitted())
         return false;
-    return flags.stopping ||
-           (flags.commitUpTo > m_outbox.confirmedPosition() && m_sent >= flags.commitUpTo) ||
+    // At the close, rows are committed once all are sent (step), not one by one.
+    return (!flags.stopping && flags.commitUpTo > m_outbox.confirmedPosition() &&
+            m_sent >= flags.commitUpTo) ||
            m_stored + m_alreadyThere >= kBacklogBatch ||
            SteadyClock::now() >= m_firstUncommitted + kCommitWithin;
 }
