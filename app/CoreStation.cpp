@@ -146,14 +146,15 @@ void CoreStation::startUp(const station::ScreenLayout& screen) {
     for (const QString& problem : std::exchange(m_startProblems, {}))
         m_errors.report(problem);
     m_diskWatch.start(1000);
-    // Rows an earlier run left unconfirmed go first, before any new one.
-    m_writer.start();
     // The tick runs from the window's creation; its first chance to fire is after this call.
     m_timer.setEnabled(true);
     Q_EMIT placementRestored(m_formStorage.restore(screen));
     Q_EMIT serialPortChanged(m_serialPort);
     m_quality.checkStoredTotals(m_errors);
     m_errors.guard([this] { formShow(); });
+    // Only once the stored database name is in place: rows an earlier run left in the outbox
+    // would otherwise go to the built-in default. They go first, before any new row.
+    m_writer.start();
 }
 
 void CoreStation::formShow() {

@@ -262,12 +262,13 @@ void RowWriter::Loop::commit() {
         goDown(base::messageOf(e));
         return;
     }
-    m_outbox.confirm(m_sent);
-    m_refusedTold.erase(m_refusedTold.begin(), m_refusedTold.upper_bound(m_sent));
+    // Counted before they leave the outbox: whoever sees the outbox empty has the count already.
     const qint64 stored = std::exchange(m_stored, 0) + m_alreadyThere;
     const qint64 alreadyThere = std::exchange(m_alreadyThere, 0);
     if (stored > 0)
         m_shared->tell([&](RowWriter& w) { Q_EMIT w.rowsStored(stored, alreadyThere); });
+    m_outbox.confirm(m_sent);
+    m_refusedTold.erase(m_refusedTold.begin(), m_refusedTold.upper_bound(m_sent));
 }
 
 void RowWriter::Loop::goDown(const QString& reason) {
