@@ -1,8 +1,8 @@
 #include "app/CoreStation.h"
 
 #include "base/IntegerText.h"
+#include "base/JournalFile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 
 using namespace Qt::StringLiterals;
@@ -14,14 +14,16 @@ namespace app {
 namespace {
 
 // The outbox lives in the working folder. Where it cannot, the station still runs: its rows then
-// wait in a file of the temporary folder, and the operator is told.
+// wait in a file of the temporary folder named after the working folder, where the next start of
+// the same station finds them, and the operator is told.
 std::shared_ptr<storage::RowOutbox> openOutbox(QStringList& problems) {
     const QString path = storage::RowOutbox::kFileName.toString();
     try {
         return std::make_shared<storage::RowOutbox>(path);
     } catch (const std::exception& e) {
+        const QByteArray folder = QDir::currentPath().toUtf8();
         const QString fallback =
-            QDir::temp().filePath(u"orvanedb-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(path));
+            QDir::temp().filePath(u"orvanedb-%1-%2"_s.arg(QString::number(base::crc32c(folder), 16), path));
         problems << base::messageOf(e) + u"; las filas esperan en \"%1\""_s.arg(fallback);
         return std::make_shared<storage::RowOutbox>(fallback);
     }

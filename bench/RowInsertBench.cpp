@@ -100,15 +100,7 @@ public:
         , m_executor(executor) {}
     void insertar(const QString& estatus) override {
         storage::PendingRow row;
-        row.values = {m_panel.text(Field::lplaza),
-                      m_panel.text(Field::Lorigen),
-                      m_panel.text(Field::LC128),
-                      records::PackageRowInsert::numero(m_panel.text(Field::Lhhh)),
-                      records::PackageRowInsert::numero(m_panel.text(Field::llll)),
-                      records::PackageRowInsert::numero(m_panel.text(Field::lwww)),
-                      records::PackageRowInsert::numero(m_panel.text(Field::lpeso)),
-                      records::PackageRowInsert::numero(m_panel.text(Field::lpesov)),
-                      estatus};
+        row.values = records::PackageRowInsert::values(m_panel, estatus);
         const storage::PaquetesInsert insert = storage::PaquetesInsert::of(row, false, false);
         m_executor.consultar(insert.sql, insert.values);
     }

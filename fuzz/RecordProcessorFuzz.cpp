@@ -61,13 +61,12 @@ public:
     explicit RowCheck(const station::LivePanel& panel)
         : m_panel(panel) {}
 
-    bool insertar(const QString& estatus) override {
+    void insertar(const QString& estatus) override {
         static const QRegularExpression status(u"^(Con|Sin) dim-(Con|Sin) peso-(Con|Sin) gu\u00eda$"_s);
         check(status.match(estatus).hasMatch(), "status text", estatus);
         check(m_panel.text(Field::Lseq).size() == 6, "sequence of six", m_panel.text(Field::Lseq));
         for (const Field f : {Field::Lhhh, Field::llll, Field::lwww, Field::lpeso, Field::lpesov})
             check(isPlainNumber(m_panel.text(f)), "a plain number", m_panel.text(f));
-        return true;
     }
     double tiempoPromedio() const override { return 0; }
     void grabar_logs() override {}

@@ -32,17 +32,12 @@ double PackageRowInsert::numero(const QString& shown) {
     return decimalNumber(shown).value_or(0.0);
 }
 
-storage::StatementValues PackageRowInsert::values(const QString& estatus_actual) const {
+storage::StatementValues PackageRowInsert::values(const station::LivePanel& panel,
+                                                  const QString& estatus_actual) {
     return {
-        m_panel.text(Field::lplaza),
-        m_panel.text(Field::Lorigen),
-        m_panel.text(Field::LC128),
-        numero(m_panel.text(Field::Lhhh)),
-        numero(m_panel.text(Field::llll)),
-        numero(m_panel.text(Field::lwww)),
-        numero(m_panel.text(Field::lpeso)),
-        numero(m_panel.text(Field::lpesov)),
-        estatus_actual,
+        panel.text(Field::lplaza),        panel.text(Field::Lorigen),        panel.text(Field::LC128),
+        numero(panel.text(Field::Lhhh)),  numero(panel.text(Field::llll)),   numero(panel.text(Field::lwww)),
+        numero(panel.text(Field::lpeso)), numero(panel.text(Field::lpesov)), estatus_actual,
     };
 }
 
@@ -54,7 +49,7 @@ QString PackageRowInsert::lectura() {
 }
 
 void PackageRowInsert::insertar(const QString& estatus_actual) {
-    m_outbox.append({lectura(), m_clock.now(), values(estatus_actual)});
+    m_outbox.append({lectura(), m_clock.now(), values(m_panel, estatus_actual)});
     m_writer.wake();
 }
 

@@ -43,8 +43,8 @@ public:
     // dump cannot be written.
     void refused(const QString& statement, const QString& error);
 
-    // The row's values in the order of the markers.
-    storage::StatementValues values(const QString& estatus_actual) const;
+    // The row's values as the panel shows them, in the order of the statement's markers.
+    static storage::StatementValues values(const station::LivePanel& panel, const QString& estatus_actual);
 
     // A number as the panel shows it ("012.5"), with "." or "," as its decimal separator whatever
     // the locale; a text the number test let through that is no number after all ("-", "E") is
