@@ -32,6 +32,7 @@
 #include "storage/RawLogFiles.h"
 #include "storage/RowOutbox.h"
 #include "storage/RowWriter.h"
+#include "storage/WriterTransaction.h"
 
 #include <QObject>
 #include <QTimer>
@@ -133,22 +134,6 @@ private:
     // Tells the operator once when a full disk stops the reading, and once when it goes on.
     void watchDisk();
 
-    // The writer as the tick's transaction: the tick's cadence asks it to commit, and no line is
-    // taken while the outbox cannot take its row.
-    class WriterTransaction final : public station::TransactionControl {
-    public:
-        WriterTransaction(storage::RowWriter& writer, const storage::RowOutbox& outbox)
-            : m_writer(writer)
-            , m_outbox(outbox) {}
-        bool isActive() const override { return m_writer.hasUncommitted(); }
-        void commit() override { m_writer.requestCommit(); }
-        bool acceptsRows() const override { return !m_outbox.blocked(); }
-
-    private:
-        storage::RowWriter& m_writer;
-        const storage::RowOutbox& m_outbox;
-    };
-
     // The periodic raw-log save, as the record processor calls it.
     class PeriodicLogSave final : public records::PeriodicLogSave {
     public:
@@ -180,7 +165,7 @@ private:
     std::shared_ptr<storage::RowOutbox> m_outbox;
     storage::RowWriter m_writer;
     GroupCommit m_groupCommit;
-    WriterTransaction m_writerTransaction;
+    storage::WriterTransaction m_writerTransaction;
     records::PackageRowInsert m_rows;
     RowTally m_rowTally;
     DatabaseBacklog m_backlog;

@@ -24,6 +24,7 @@
 #include "storage/RowOutbox.h"
 #include "storage/RowWriter.h"
 #include "storage/StatementExecutor.h"
+#include "storage/WriterTransaction.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -151,22 +152,6 @@ BENCHMARK(stationRow)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-// The tick's transaction as the station has it: a commit asks the writer, and lines stay queued
-// while the outbox's disk refuses rows.
-class WriterTransaction final : public station::TransactionControl {
-public:
-    WriterTransaction(storage::RowWriter& writer, const storage::RowOutbox& outbox)
-        : m_writer(writer)
-        , m_outbox(outbox) {}
-    bool isActive() const override { return m_writer.hasUncommitted(); }
-    void commit() override { m_writer.requestCommit(); }
-    bool acceptsRows() const override { return !m_outbox.blocked(); }
-
-private:
-    storage::RowWriter& m_writer;
-    const storage::RowOutbox& m_outbox;
-};
-
 // The way a row goes in the station: the line journaled and queued, taken by the tick, its row
 // appended to the outbox and stored by the writer's thread, the journals forced by the group
 // commit. Fresh journals for every run; one database for all of them, as stationRow has.
@@ -286,7 +271,7 @@ private:
     std::shared_ptr<storage::RowOutbox> m_outbox;
     storage::RowWriter m_writer;
     app::GroupCommit m_groupCommit;
-    WriterTransaction m_transaction;
+    storage::WriterTransaction m_transaction;
     records::PackageRowInsert m_rows;
     records::RecordProcessor m_processor;
     station::ProcessingTick m_tick;
