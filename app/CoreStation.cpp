@@ -312,6 +312,9 @@ void CoreStation::finishClose() {
     m_writer.requestCommit();
     m_writer.stop();
     m_groupCommit.round();
+    // Timers are stopped on the thread they run on, which ends after the close.
+    m_diskWatch.stop();
+    m_backlog.stopRefreshing();
     // Its sockets belong to this thread, which ends after the close.
     m_metrics.reset();
     Q_EMIT closed();

@@ -37,6 +37,9 @@ public:
     // Reads the count again (the refresh timer does this every second while there is something to show).
     void refresh();
 
+    // The close: its timer stops on the thread it runs on.
+    void stopRefreshing() { m_refresh.stop(); }
+
     // Empty when there is nothing to tell.
     const QString& statusText() const { return m_status; }
 
