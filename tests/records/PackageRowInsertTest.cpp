@@ -9,11 +9,11 @@
 #include "storage/StatementExecutor.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/QueuedSpy.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -191,10 +191,11 @@ TEST_F(PackageRowInsertTest, ARecordWithoutGroupStoresThePlaceholders) {
 
 TEST_F(PackageRowInsertTest, ARefusedRowIsShownAndLeftInADumpWithItsValues) {
     dropTable();
-    QSignalSpy refused(&writer, &storage::RowWriter::rowRefused);
+    QueuedSpy<const storage::PendingRow&, const QString&, const QString&> refused(
+        &writer, &storage::RowWriter::rowRefused);
     store();
     ASSERT_EQ(refused.size(), 1);
-    const QString error = refused.at(0).at(2).toString();
+    const QString error = std::get<2>(refused.at(0));
     ASSERT_TRUE(error.contains(u"PAQUETES"_s)) << qPrintable(error);
     EXPECT_EQ(panel.text(Field::Label54), error);
 

@@ -5,9 +5,9 @@
 #include "storage/StatementExecutor.h"
 #include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/QueuedSpy.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +35,14 @@ PendingRow row(int n, QDateTime at = QDateTime::currentDateTime()) {
     return {u"L%1"_s.arg(n), std::move(at),
             storage::StatementValues{u"P%1"_s.arg(n), u"CAM-01"_s, u"GUIA%1"_s.arg(n), 12.5, 30.0, 45.5, 4.5,
                                      3.4125, u"Con dim-Con peso-Con gu\u00eda"_s}};
+}
+
+// The rows (0) or the rows already there (1) of every rowsStored so far.
+template <std::size_t Field> qint64 sum(const QueuedSpy<qint64, qint64>& stored) {
+    qint64 total = 0;
+    for (const auto& call : stored.calls())
+        total += std::get<Field>(call);
+    return total;
 }
 
 class RowWriterTest : public ::testing::Test {
@@ -71,7 +79,7 @@ protected:
 
 TEST_F(RowWriterTest, RowsGoInOrderAndLeaveTheOutboxOnceCommitted) {
     use(m_dir.filePath(u"station.fdb"_s));
-    QSignalSpy stored(&writer, &RowWriter::rowsStored);
+    QueuedSpy<qint64, qint64> stored(&writer, &RowWriter::rowsStored);
     writer.start();
     hand(1, 3);
     // Nobody asks for the commit: rows are never left waiting for the next parcel.
@@ -84,11 +92,7 @@ TEST_F(RowWriterTest, RowsGoInOrderAndLeaveTheOutboxOnceCommitted) {
     EXPECT_EQ(
         readBack(m_eddb, u"select count(*) from paquetes where ano = extract(year from current_date)"_s),
         u"3"_s);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !stored.isEmpty(); }, kWaitMs));
-    qint64 total = 0;
-    for (const QList<QVariant>& s : stored)
-        total += s.at(0).toLongLong();
-    EXPECT_EQ(total, 3);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sum<0>(stored) == 3; }, kWaitMs)) << sum<0>(stored);
     EXPECT_TRUE(writer.stop());
 }
 
@@ -98,20 +102,17 @@ TEST_F(RowWriterTest, ARowTheDatabaseAlreadyHasIsNotStoredTwice) {
     hand(1, 2);
     ASSERT_TRUE(allConfirmed());
     // As after a commit whose answer never came: the same rows again.
-    QSignalSpy stored(&writer, &RowWriter::rowsStored);
+    QueuedSpy<qint64, qint64> stored(&writer, &RowWriter::rowsStored);
     hand(1, 3);
     ASSERT_TRUE(allConfirmed());
     EXPECT_EQ(plazas(), u"P1,P2,P3"_s);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !stored.isEmpty(); }, kWaitMs));
-    qint64 alreadyThere = 0;
-    for (const QList<QVariant>& s : stored)
-        alreadyThere += s.at(1).toLongLong();
-    EXPECT_EQ(alreadyThere, 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sum<0>(stored) == 3; }, kWaitMs)) << sum<0>(stored);
+    EXPECT_EQ(sum<1>(stored), 2) << "rows the database already had";
 }
 
 TEST_F(RowWriterTest, ARefusedRowIsToldOnceAndTheOthersAreStored) {
     use(m_dir.filePath(u"station.fdb"_s));
-    QSignalSpy refused(&writer, &RowWriter::rowRefused);
+    QueuedSpy<const PendingRow&, const QString&, const QString&> refused(&writer, &RowWriter::rowRefused);
     writer.start();
     hand(1, 1);
     PendingRow tooLong = row(2);
@@ -121,10 +122,10 @@ TEST_F(RowWriterTest, ARefusedRowIsToldOnceAndTheOthersAreStored) {
     ASSERT_TRUE(allConfirmed());
     EXPECT_EQ(plazas(), u"P1,P3"_s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return refused.size() == 1; }, kWaitMs));
-    EXPECT_EQ(refused.at(0).at(0).value<PendingRow>(), tooLong);
-    EXPECT_TRUE(refused.at(0).at(1).toString().contains(u"'XXXXXXXXXX"_s));
-    EXPECT_TRUE(refused.at(0).at(2).toString().contains(u"truncation"_s, Qt::CaseInsensitive))
-        << qPrintable(refused.at(0).at(2).toString());
+    const auto& [row, statement, error] = refused.at(0);
+    EXPECT_EQ(row, tooLong);
+    EXPECT_TRUE(statement.contains(u"'XXXXXXXXXX"_s));
+    EXPECT_TRUE(error.contains(u"truncation"_s, Qt::CaseInsensitive)) << qPrintable(error);
 }
 
 TEST_F(RowWriterTest, ATableMadeBeforeReadingIdentitiesGetsThem) {
@@ -177,8 +178,8 @@ protected:
 PrivateFirebirdServer* ServerRowWriter::s_server = nullptr;
 
 TEST_F(ServerRowWriter, AServerKilledWithRowsInTheOpenTransactionLosesNone) {
-    QSignalSpy lost(&writer, &RowWriter::connectionLost);
-    QSignalSpy back(&writer, &RowWriter::connectionBack);
+    QueuedSpy<const QString&> lost(&writer, &RowWriter::connectionLost);
+    QueuedSpy<> back(&writer, &RowWriter::connectionBack);
     writer.start();
     hand(1, 5);
     ASSERT_TRUE(allConfirmed());
@@ -201,12 +202,12 @@ TEST_F(ServerRowWriter, AServerKilledWithRowsInTheOpenTransactionLosesNone) {
 
 TEST_F(ServerRowWriter, RowsThatWaitedForTheServerKeepTheMomentTheyWereProcessed) {
     s_server->kill();
-    QSignalSpy lost(&writer, &RowWriter::connectionLost);
+    QueuedSpy<const QString&> lost(&writer, &RowWriter::connectionLost);
     writer.start();
     const QDateTime processed(QDate(2023, 6, 1), QTime(3, 15, 42, 250));
     hand(1, 2, processed);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !lost.isEmpty(); }, kWaitMs));
-    EXPECT_FALSE(lost.at(0).at(0).toString().isEmpty()) << "the connection's own error";
+    EXPECT_FALSE(std::get<0>(lost.at(0)).isEmpty()) << "the connection's own error";
     EXPECT_EQ(outbox->pendingCount(), 2);
     ASSERT_TRUE(s_server->start()) << qPrintable(s_server->error());
     ASSERT_TRUE(allConfirmed());
@@ -222,7 +223,7 @@ TEST_F(ServerRowWriter, AServerThatNeverAnswersHoldsNothingUp) {
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
     const QString stored = m_eddb;
     use(u"127.0.0.1/%1:/nada.fdb"_s.arg(silent.serverPort()));
-    QSignalSpy lost(&writer, &RowWriter::connectionLost);
+    QueuedSpy<const QString&> lost(&writer, &RowWriter::connectionLost);
     writer.start();
     hand(1, 3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !lost.isEmpty(); },
