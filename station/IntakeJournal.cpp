@@ -139,6 +139,7 @@ void IntakeJournal::append(const std::vector<JournaledLine>& lines) {
             return;
         } catch (const base::Error& error) {
             m_blockedReason = refusal(error);
+            m_blocked = true;
         }
     }
     for (qsizetype i = 0; i < records.size(); ++i)
@@ -146,8 +147,7 @@ void IntakeJournal::append(const std::vector<JournaledLine>& lines) {
 }
 
 bool IntakeJournal::blocked() const {
-    QMutexLocker lock(&m_mutex);
-    return !m_blockedReason.isEmpty();
+    return m_blocked;
 }
 
 QString IntakeJournal::blockedReason() const {
@@ -172,19 +172,21 @@ bool IntakeJournal::retry() {
         }
     } catch (const base::Error& error) {
         m_blockedReason = refusal(error);
+        m_blocked = true;
         return false;
     }
     m_blockedReason.clear();
+    m_blocked = false;
     return true;
 }
 
 void IntakeJournal::markDone(base::LineId id) {
-    QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_marksMutex);
     m_collected.push_back(id);
 }
 
 std::vector<base::LineId> IntakeJournal::takeDoneMarks() {
-    QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_marksMutex);
     return std::exchange(m_collected, {});
 }
 
@@ -233,6 +235,7 @@ void IntakeJournal::writeDoneMarks(const std::vector<base::LineId>& marks) {
         QMutexLocker lock(&m_mutex);
         m_syncOwed = true;
         m_blockedReason = refusal(error);
+        m_blocked = true;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QString>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <unordered_set>
@@ -92,9 +93,13 @@ private:
     // Lines in the file or kept in memory whose mark the group commit has not been given yet.
     std::unordered_set<base::LineId, IdHash> m_undone;
     std::deque<Kept> m_kept;
+    // Marks have a lock of their own: the tick never waits for the intake's or the group commit's
+    // writes to the disk.
+    QMutex m_marksMutex;
     std::vector<base::LineId> m_collected; // marked by the tick, not yet taken
     std::vector<base::LineId> m_unwritten; // taken, not yet in the file
     QString m_blockedReason;
+    std::atomic<bool> m_blocked = false; // m_blockedReason is not empty, read without the lock
     bool m_syncOwed = false;
     // What an earlier run left has not been read yet: its lines are not in m_undone.
     bool m_unread = false;
