@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Stopwatch.h"
-#include "station/ProcessingTick.h"
 #include "storage/StatementValue.h"
 
 #include <QByteArray>
@@ -21,7 +20,7 @@ namespace storage {
 // when that file does not exist yet it is created with the table `paquetes`.
 //
 // Touched on the core's thread only.
-class StatementExecutor final : public station::TransactionControl {
+class StatementExecutor final {
 public:
     static constexpr QStringView kUsuario = u"SYSDBA";
     static constexpr QStringView kClave = u"mivoltakrune";
@@ -32,7 +31,7 @@ public:
 
     StatementExecutor();
     explicit StatementExecutor(base::Stopwatch& stopwatch);
-    ~StatementExecutor() override; // the shutdown: commits an open transaction, then detaches
+    ~StatementExecutor(); // the shutdown: commits an open transaction, then detaches
 
     StatementExecutor(const StatementExecutor&) = delete;
     StatementExecutor& operator=(const StatementExecutor&) = delete;
@@ -69,10 +68,10 @@ public:
     bool es_modificacion() const;
     bool isOpen() const;
 
-    // `TR` as the processing tick sees it. The commit raises base::Error, after leaving the
+    // `TR`, committed by the database writer. The commit raises base::Error, after leaving the
     // connection, when the file of a local database is no longer the one that was opened.
-    bool isActive() const override;
-    void commit() override;
+    bool isActive() const;
+    void commit();
 
     const QString& sql_actual() const { return m_sqlActual; }
     const QString& ultimo_error() const { return m_ultimoError; }

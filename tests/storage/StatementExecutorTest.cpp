@@ -97,7 +97,7 @@ TEST_F(EmbeddedExecutor, AfterTheTickCommitTheNextStatementStartsANewTransaction
     const QString transaction = executor.ultimo_resultado();
     ASSERT_TRUE(executor.consultar(kInsertPlaza, {u"P01"_s}));
 
-    station::TransactionControl& tick = executor;
+    StatementExecutor& tick = executor; // as the writer commits it
     tick.commit();
     EXPECT_FALSE(tick.isActive());
     EXPECT_TRUE(executor.isOpen());
