@@ -3,9 +3,9 @@
 #include "storage/PaquetesTable.h"
 #include "storage/RowOutbox.h"
 #include "storage/StatementExecutor.h"
-#include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/QueuedSpy.h"
+#include "tests/support/ServerSuite.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -156,26 +156,15 @@ TEST_F(RowWriterTest, ATableMadeBeforeReadingIdentitiesGetsThem) {
 
 // ---- Against a server of the test's own ----------------------------------------------------------
 
-class ServerRowWriter : public RowWriterTest {
+class ServerRowWriter : public ServerSuite<RowWriterTest> {
 protected:
-    static void SetUpTestSuite() { s_server = new PrivateFirebirdServer; }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
-
     void SetUp() override {
         RowWriterTest::SetUp();
-        ASSERT_TRUE(s_server->start()) << qPrintable(s_server->error());
-        static int n = 0;
-        use(s_server->connectionString(u"writer%1.fdb"_s.arg(++n)));
-        ASSERT_NO_THROW(storage::createDatabase(m_eddb));
+        QString eddb;
+        startWithNewDatabase(u"writer"_s, eddb);
+        use(eddb);
     }
-
-    static PrivateFirebirdServer* s_server; // NOLINT: one server for the suite, started lazily
 };
-
-PrivateFirebirdServer* ServerRowWriter::s_server = nullptr;
 
 TEST_F(ServerRowWriter, AServerKilledWithRowsInTheOpenTransactionLosesNone) {
     QueuedSpy<const QString&> lost(&writer, &RowWriter::connectionLost);

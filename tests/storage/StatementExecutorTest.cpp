@@ -3,8 +3,8 @@
 #include "storage/DatabaseName.h"
 #include "storage/FirebirdError.h"
 #include "storage/PaquetesTable.h"
-#include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/ServerSuite.h"
 
 #include <QDir>
 #include <QFile>
@@ -298,28 +298,14 @@ TEST(StatementValue, ReplayTextFillsMarkersOutsideQuotes) {
 
 // ---- Against a server of the test's own ----------------------------------------------------------
 
-class ServerExecutor : public ::testing::Test {
+class ServerExecutor : public ServerSuite<> {
 protected:
-    static void SetUpTestSuite() { s_server = new PrivateFirebirdServer; }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(s_server->start()) << qPrintable(s_server->error());
-        static int n = 0;
-        m_eddb = s_server->connectionString(u"server%1.fdb"_s.arg(++n));
-        ASSERT_NO_THROW(storage::createDatabase(m_eddb));
-    }
+    void SetUp() override { startWithNewDatabase(u"server"_s, m_eddb); }
 
     QString count(const QString& eddb) { return readBack(eddb, u"select count(*) from paquetes"_s); }
 
-    static PrivateFirebirdServer* s_server; // NOLINT: one server for the suite, started lazily
     QString m_eddb;
 };
-
-PrivateFirebirdServer* ServerExecutor::s_server = nullptr;
 
 TEST_F(ServerExecutor, StoresRowsOnTheServerWithTheStationsUserAndPassword) {
     StatementExecutor executor;
