@@ -114,6 +114,15 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
             u"reenv\u00ede tras perder la conexi\u00f3n podr\u00eda guardarse dos veces"_s.arg(error));
     });
 
+    // An idle tick sleeps; the first line to arrive wakes it.
+    connect(&m_queue, &station::IntakeQueue::linesWaiting, &m_timer, &station::QtTickTimer::wake,
+            Qt::QueuedConnection);
+    // Told on the intake's thread; the report belongs to this one.
+    m_server.setProblemReport([this](const QString& problem) {
+        QMetaObject::invokeMethod(
+            this, [this, problem] { m_errors.report(problem); }, Qt::QueuedConnection);
+    });
+
     connect(&m_alertReport, &alerts::AlertReport::noted, this,
             [this](bool sent, const QString& text) { m_alerts.note(m_clock.now(), sent, text); });
     m_closeWait.setSingleShot(true);

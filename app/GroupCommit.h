@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -19,6 +20,8 @@ namespace app {
 // no fdatasync ever holds up the tick: a power cut loses at most the last `kEvery` of lines read and
 // rows stored. Rows go first and the intake's done marks after them, so that a line is never marked
 // done on the disk while its row is not there. It also retries a journal that a full disk refused.
+// While nothing is written it sleeps: the journals wake it, and what they write within `kEvery`
+// goes to the disk in one round.
 class GroupCommit final {
 public:
     static constexpr std::chrono::milliseconds kEvery{100};
@@ -29,8 +32,12 @@ public:
     GroupCommit(const GroupCommit&) = delete;
     GroupCommit& operator=(const GroupCommit&) = delete;
 
-    // One round, on the caller's thread (the close, tests).
-    void round();
+    // One round, on the caller's thread (the close, tests). True when everything taken was forced
+    // and neither journal waits for a retry.
+    bool round();
+
+    // Something was written: a round follows within `kEvery` (any thread).
+    void nudge();
 
 private:
     void run();
@@ -39,8 +46,9 @@ private:
     station::IntakeJournal* m_journal;
     station::IntakeQueue& m_queue;
     std::mutex m_mutex;
-    std::condition_variable m_stop;
+    std::condition_variable m_wake;
     bool m_stopping = false;
+    std::atomic<bool> m_pending = false; // written since the last round began
     std::thread m_thread;
 };
 

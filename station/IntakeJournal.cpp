@@ -130,6 +130,8 @@ void IntakeJournal::append(const std::vector<JournaledLine>& lines) {
         records.push_back(lineRecord(line));
 
     QMutexLocker lock(&m_mutex);
+    if (m_written)
+        m_written();
     for (const JournaledLine& line : lines)
         m_undone.insert(line.id);
     // While lines are kept in memory, later ones wait behind them: the file keeps the order read.
@@ -182,6 +184,8 @@ bool IntakeJournal::retry() {
 
 void IntakeJournal::markDone(base::LineId id) {
     QMutexLocker lock(&m_marksMutex);
+    if (m_collected.empty() && m_marked)
+        m_marked();
     m_collected.push_back(id);
 }
 
@@ -237,6 +241,13 @@ void IntakeJournal::writeDoneMarks(const std::vector<base::LineId>& marks) {
         m_blockedReason = refusal(error);
         m_blocked = true;
     }
+}
+
+void IntakeJournal::setWriteObserver(std::function<void()> written) {
+    QMutexLocker lock(&m_mutex);
+    QMutexLocker marks(&m_marksMutex);
+    m_written = written;
+    m_marked = std::move(written);
 }
 
 void IntakeJournal::setWriteFault(base::JournalFile::WriteFault fault) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -73,6 +74,10 @@ public:
     std::vector<base::LineId> takeDoneMarks();
     void writeDoneMarks(const std::vector<base::LineId>& marks);
 
+    // Told of every append and of the first mark since the marks were last taken, with a lock of
+    // the journal held (any thread): the group commit sleeps until there is something to force.
+    void setWriteObserver(std::function<void()> written);
+
     // What the file's writes meet instead of the disk (tests of a full disk).
     void setWriteFault(base::JournalFile::WriteFault fault);
 
@@ -89,6 +94,7 @@ private:
     };
 
     mutable QMutex m_mutex;
+    std::function<void()> m_written; // under m_mutex
     std::unique_ptr<base::JournalFile> m_file;
     // Lines in the file or kept in memory whose mark the group commit has not been given yet.
     std::unordered_set<base::LineId, IdHash> m_undone;
@@ -96,6 +102,7 @@ private:
     // Marks have a lock of their own: the tick never waits for the intake's or the group commit's
     // writes to the disk.
     QMutex m_marksMutex;
+    std::function<void()> m_marked;        // the same observer, under m_marksMutex
     std::vector<base::LineId> m_collected; // marked by the tick, not yet taken
     std::vector<base::LineId> m_unwritten; // taken, not yet in the file
     QString m_blockedReason;

@@ -30,24 +30,52 @@ bool IntakeQueue::full() const {
     return m_count >= m_highWaterMark || m_bytes >= m_highWaterBytes;
 }
 
+bool IntakeQueue::pushesBackOn(const Source& source) const {
+    if (m_count >= 2 * m_highWaterMark || m_bytes >= 2 * m_highWaterBytes)
+        return true;
+    if (!full())
+        return false;
+    const auto sources = qsizetype(m_sources.size());
+    return qsizetype(source.items.size()) * sources >= m_count || source.bytes * sources >= m_bytes;
+}
+
 void IntakeQueue::push(QString line, base::LineId id, quint64 source) {
     const quint64 sequence = ++m_appended;
-    m_bytes += bytesOf(line);
+    const qsizetype bytes = bytesOf(line);
+    m_bytes += bytes;
     ++m_count;
-    std::deque<Item>& waiting = m_sources[source];
+    Source& waiting = m_sources[source];
     // A source that had nothing waiting joins the end of the round.
-    if (waiting.empty())
+    if (waiting.items.empty())
         m_turns.push_back(source);
-    waiting.push_back({std::move(line), sequence, id});
-    if (full())
-        m_pushingBack = true;
+    waiting.items.push_back({std::move(line), sequence, id});
+    waiting.bytes += bytes;
+}
+
+bool IntakeQueue::release(quint64 source, const Source* waiting) {
+    if (m_count <= m_highWaterMark / 2 && m_bytes <= m_highWaterBytes / 2) {
+        const bool held = !m_held.empty();
+        m_held.clear();
+        return held;
+    }
+    if (m_count >= 2 * m_highWaterMark || m_bytes >= 2 * m_highWaterBytes || !m_held.contains(source))
+        return false;
+    if (waiting) {
+        const auto sources = qsizetype(m_sources.size());
+        if (2 * qsizetype(waiting->items.size()) * sources > m_count ||
+            2 * waiting->bytes * sources > m_bytes)
+            return false;
+    }
+    m_held.erase(source);
+    return true;
 }
 
 bool IntakeQueue::appendBatch(std::vector<QString> lines, quint64 source) {
     if (lines.empty())
         return holdsBack();
     quint64 first;
-    bool full;
+    bool held;
+    bool wasEmpty;
     bool journalBlocked = false;
     {
         QMutexLocker order(&m_appendMutex);
@@ -62,13 +90,18 @@ bool IntakeQueue::appendBatch(std::vector<QString> lines, quint64 source) {
             journalBlocked = m_journal->blocked();
         }
         QMutexLocker lock(&m_mutex);
+        wasEmpty = m_count == 0;
         for (std::size_t i = 0; i < lines.size(); ++i)
             push(lines[i], {m_run, first + i}, source);
-        full = this->full();
+        if (pushesBackOn(m_sources[source]))
+            m_held.insert(source);
+        held = m_held.contains(source);
     }
+    if (wasEmpty)
+        Q_EMIT linesWaiting();
     for (std::size_t i = 0; i < lines.size(); ++i)
         Q_EMIT appended(first + i, lines[i]);
-    return full || journalBlocked;
+    return held || journalBlocked;
 }
 
 bool IntakeQueue::append(QString line, quint64 source) {
@@ -79,13 +112,17 @@ bool IntakeQueue::append(QString line, quint64 source) {
 
 bool IntakeQueue::restore(std::vector<JournaledLine> lines) {
     quint64 first;
+    bool wasEmpty;
     {
         QMutexLocker order(&m_appendMutex);
         QMutexLocker lock(&m_mutex);
         first = m_appended + 1;
+        wasEmpty = m_count == 0;
         for (const JournaledLine& line : lines)
             push(line.text, line.id, line.source);
     }
+    if (wasEmpty && !lines.empty())
+        Q_EMIT linesWaiting();
     for (std::size_t i = 0; i < lines.size(); ++i)
         Q_EMIT appended(first + i, lines[i].text);
     return holdsBack();
@@ -106,8 +143,18 @@ bool IntakeQueue::isAboveHighWater() const {
     return full();
 }
 
+bool IntakeQueue::holdsBack(quint64 source) const {
+    if (m_journal && m_journal->blocked())
+        return true;
+    QMutexLocker lock(&m_mutex);
+    return m_held.contains(source);
+}
+
 bool IntakeQueue::holdsBack() const {
-    return isAboveHighWater() || (m_journal && m_journal->blocked());
+    if (m_journal && m_journal->blocked())
+        return true;
+    QMutexLocker lock(&m_mutex);
+    return !m_held.empty();
 }
 
 qsizetype IntakeQueue::bytes() const {
@@ -125,19 +172,21 @@ std::optional<QueuedLine> IntakeQueue::takeFront() {
         const quint64 source = m_turns.front();
         m_turns.pop_front();
         const auto waiting = m_sources.find(source);
-        item = std::move(waiting->second.front());
-        waiting->second.pop_front();
-        // Served: to the back of the round while it has more, out of it when not.
-        if (waiting->second.empty())
-            m_sources.erase(waiting);
-        else
-            m_turns.push_back(source);
+        item = std::move(waiting->second.items.front());
+        waiting->second.items.pop_front();
+        const qsizetype bytes = bytesOf(item.line);
+        waiting->second.bytes -= bytes;
         --m_count;
-        m_bytes -= bytesOf(item.line);
-        if (m_pushingBack && m_count <= m_highWaterMark / 2 && m_bytes <= m_highWaterBytes / 2) {
-            m_pushingBack = false;
-            drainedNow = true;
+        m_bytes -= bytes;
+        // Served: to the back of the round while it has more, out of it when not.
+        const Source* left = &waiting->second;
+        if (waiting->second.items.empty()) {
+            m_sources.erase(waiting);
+            left = nullptr;
+        } else {
+            m_turns.push_back(source);
         }
+        drainedNow = !m_held.empty() && release(source, left);
     }
     Q_EMIT removed(item.sequence);
     if (drainedNow)

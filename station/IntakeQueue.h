@@ -10,6 +10,7 @@
 #include <deque>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace station {
@@ -26,16 +27,19 @@ struct QueuedLine {
 // device that floods the station with short lines gets its share and no more. Lines of a single
 // source come out exactly as a plain first-in, first-out queue would give them.
 //
-// It never drops a line; instead the appending side learns when the queue stands above its
-// high-water mark, so that it can stop reading and let TCP push back on the devices until
-// `drained` says the tick has worked the queue down. The mark counts lines and bytes, whichever is
-// reached first: long lines must not take the station's memory while the line count still looks
-// small.
+// It never drops a line; instead an appender learns when it must stop reading and let TCP push
+// back on its device until `drained` says it may read again. The high-water mark counts lines and
+// bytes, whichever is reached first: long lines must not take the station's memory while the line
+// count still looks small. At the mark only the sources that hold at least their share of the
+// queue (the queue divided by the sources waiting) are held back, so a flooding device never stops
+// the others; at twice the mark every source is, which bounds the memory whatever the devices do.
+// A held source reads again once it holds at most half its share, or once the queue is down to
+// half the mark.
 //
 // Every line gets an identity: the queue's run, drawn at random when it is made, and its append
 // sequence. With a journal, each batch of lines is in the journal before it is in the queue, the
-// tick marks lines done through the queue, and a journal that the disk refuses holds the appenders
-// back as the high-water mark does, until a retry writes what it kept.
+// tick marks lines done through the queue, and a journal that the disk refuses holds every appender
+// back until a retry writes what it kept.
 class IntakeQueue final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(IntakeQueue)
@@ -54,7 +58,7 @@ public:
     // Any thread; holds the queue's own lock only for the push, never waits on the core's thread.
     // `source` names the device the lines came from. The lines of one read go to the journal in one
     // write, then into the queue in their order. Returns true while the appender must stop
-    // reading: the queue stands at or above its high-water mark, or the journal is blocked.
+    // reading from that source: holdsBack(source).
     bool appendBatch(std::vector<QString> lines, quint64 source = 0);
     bool append(QString line, quint64 source = 0);
     // Lines an earlier run read and did not finish, back in the queue with their own identities
@@ -68,8 +72,10 @@ public:
     qsizetype bytes() const;
     // Lines appended since the queue was made.
     quint64 appendedCount() const;
-    // Whether an appender that stopped reading must still wait: the queue is above its high-water
-    // mark or the journal is blocked.
+    // Whether an appender that stopped reading from `source` must still wait: the queue held that
+    // source back and has not let it go yet, or the journal is blocked.
+    bool holdsBack(quint64 source) const;
+    // Whether any source is held back, or the journal is blocked.
     bool holdsBack() const;
     quint64 run() const { return m_run; }
 
@@ -89,9 +95,12 @@ Q_SIGNALS:
     // it belongs to.
     void appended(quint64 sequence, const QString& line);
     void removed(quint64 sequence);
-    // The queue fell to half its high-water mark, in lines and in bytes, after it had reached the
-    // mark; or the journal takes lines again after it was blocked.
+    // A source that was held back may read again (holdsBack(source) tells which), or the journal
+    // takes lines again after it was blocked.
     void drained();
+    // The queue had nothing waiting and now has: an idle tick wakes up. Emitted on the appending
+    // thread.
+    void linesWaiting();
 
 private:
     struct Item {
@@ -100,9 +109,17 @@ private:
         base::LineId id;
     };
 
-    bool full() const; // with the lock held
+    struct Source {
+        std::deque<Item> items;
+        qsizetype bytes = 0;
+    };
+
     // With the lock held.
+    bool full() const;
+    bool pushesBackOn(const Source& source) const;
     void push(QString line, base::LineId id, quint64 source);
+    // The source was served: whether the sources held back may read again.
+    bool release(quint64 source, const Source* waiting);
 
     const qsizetype m_highWaterMark;
     const qsizetype m_highWaterBytes;
@@ -112,12 +129,12 @@ private:
     // the tick ever waiting for the journal's write.
     QMutex m_appendMutex;
     mutable QMutex m_mutex;
-    std::unordered_map<quint64, std::deque<Item>> m_sources; // only sources with lines waiting
-    std::deque<quint64> m_turns;                             // those sources, in the order they are served
+    std::unordered_map<quint64, Source> m_sources; // only sources with lines waiting
+    std::deque<quint64> m_turns;                   // those sources, in the order they are served
+    std::unordered_set<quint64> m_held;            // sources told to stop reading, not yet let go
     qsizetype m_count = 0;
     qsizetype m_bytes = 0;
     quint64 m_appended = 0; // sequence of the last append
-    bool m_pushingBack = false;
 };
 
 } // namespace station

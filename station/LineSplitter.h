@@ -10,17 +10,19 @@
 namespace station {
 
 // Cuts the bytes of one device connection into lines. A line ends at LF; one CR right before the LF
-// goes with it. A line longer than kMaxLineBytes before its LF can never be accepted, so the
-// connection is given up as soon as that many bytes have piled up without an LF, not only when the
-// LF finally arrives: a device that never sends one must not make the station hold its bytes forever.
+// goes with it. A line longer than kMaxLineBytes before its LF is cut: its first kMaxLineBytes bytes
+// are handed out as the line as soon as that many have piled up, and the rest up to the next LF is
+// dropped. The connection goes on with the line after it, so a device that glitches once loses
+// nothing but the tail of that line, and one that never sends an LF never makes the station hold
+// more than kMaxLineBytes of it.
 class LineSplitter final {
 public:
     static constexpr qsizetype kMaxLineBytes = 16384;
 
-    enum class Result { Ok, LineTooLong };
+    enum class Result { Ok, LineCut };
 
     // Hands every complete line to onLine(QByteArrayView), in order, then keeps the rest for the next
-    // call. LineTooLong is final: the lines before the long one were delivered, nothing after it is.
+    // call. LineCut: at least one line of these bytes was longer than allowed and was cut.
     template <typename OnLine> Result feed(QByteArrayView bytes, OnLine&& onLine);
 
     // The peer closed: what follows the last LF is not a line.
@@ -34,43 +36,50 @@ public:
     static QString decode(QByteArrayView bytes);
 
 private:
-    Result fail() {
-        m_failed = true;
-        m_pending.clear();
-        return Result::LineTooLong;
-    }
-
     QByteArray m_pending;
-    bool m_failed = false;
+    bool m_skipping = false; // dropping the rest of a cut line, up to its LF
 };
 
 template <typename OnLine> LineSplitter::Result LineSplitter::feed(QByteArrayView bytes, OnLine&& onLine) {
-    if (m_failed)
-        return Result::LineTooLong;
-    const char* const begin = bytes.data();
-    const char* const end = begin + bytes.size();
-    const char* start = begin;
+    Result result = Result::Ok;
+    const char* start = bytes.data();
+    const char* const end = start + bytes.size();
     while (start != end) {
         const auto* lf = static_cast<const char*>(std::memchr(start, '\n', size_t(end - start)));
-        if (!lf)
+        if (m_skipping) {
+            if (!lf)
+                break;
+            m_skipping = false;
+            start = lf + 1;
+            continue;
+        }
+        const char* const lineEnd = lf ? lf : end;
+        if (m_pending.size() + (lineEnd - start) > kMaxLineBytes) {
+            const qsizetype kept = kMaxLineBytes - m_pending.size();
+            m_pending.append(start, kept);
+            onLine(QByteArrayView(m_pending));
+            m_pending.resize(0);
+            result = Result::LineCut;
+            m_skipping = true;
+            start += kept;
+            continue;
+        }
+        if (!lf) {
+            m_pending.append(start, end - start);
             break;
+        }
         QByteArrayView line(start, lf - start);
         if (!m_pending.isEmpty()) {
             m_pending.append(line);
             line = m_pending;
         }
-        if (line.size() > kMaxLineBytes)
-            return fail();
         if (line.endsWith('\r'))
             line.chop(1);
         onLine(line);
         m_pending.resize(0); // keeps its capacity for the next split line
         start = lf + 1;
     }
-    if (m_pending.size() + (end - start) > kMaxLineBytes)
-        return fail();
-    m_pending.append(start, end - start);
-    return Result::Ok;
+    return result;
 }
 
 } // namespace station

@@ -10,8 +10,10 @@
 #include <QTcpSocket>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -88,6 +90,8 @@ public:
         countConnections();
     }
 
+    void setReport(std::function<void(const QString&)> report) { m_report = std::move(report); }
+
     // The one member the core's thread reads, so that it never waits on this thread for it.
     qsizetype connectionCount() const { return m_connectionCount.load(); }
 
@@ -99,6 +103,8 @@ private:
         quint64 source = 0; // the queue serves each connection in turn with the others
         LineSplitter splitter;
         bool peerClosed = false;
+        bool paused = false;  // the queue holds this device back: its bytes wait in the kernel
+        bool cutTold = false; // a line too long was reported
     };
 
     std::unique_ptr<QTcpServer> makeServer() {
@@ -139,7 +145,7 @@ private:
         if (found == m_connections.end())
             return;
         Connection& connection = *found->second;
-        while (!m_paused && socket->bytesAvailable() > 0) {
+        while (!connection.paused && socket->bytesAvailable() > 0) {
             const qint64 read = socket->read(m_scratch.data(), m_scratch.size());
             if (read <= 0)
                 break;
@@ -148,14 +154,15 @@ private:
                 connection.splitter.feed(QByteArrayView(m_scratch.data(), read), [&](QByteArrayView line) {
                     lines.push_back(itemOf(connection, line));
                 });
-            // The lines before one too long were read all the same.
+            if (result == LineSplitter::Result::LineCut && !std::exchange(connection.cutTold, true) &&
+                m_report)
+                m_report(
+                    u"La c\u00e1mara %1 envi\u00f3 una l\u00ednea de m\u00e1s de %2 bytes: se guardan sus "
+                    u"primeros %2 bytes y el resto de la l\u00ednea se descarta"_s.arg(
+                        connection.origin, QString::number(LineSplitter::kMaxLineBytes)));
             enqueue(connection, std::move(lines));
-            if (result == LineSplitter::Result::LineTooLong) {
-                end(socket);
-                return;
-            }
         }
-        if (!m_paused && connection.peerClosed && socket->bytesAvailable() == 0)
+        if (!connection.paused && connection.peerClosed && socket->bytesAvailable() == 0)
             end(socket);
     }
 
@@ -170,11 +177,11 @@ private:
     }
 
     // The complete lines of one read, in one batch: one journal write per read, not per line.
-    void enqueue(const Connection& connection, std::vector<QString> lines) {
+    void enqueue(Connection& connection, std::vector<QString> lines) {
         if (lines.empty())
             return;
         if (m_queue.appendBatch(std::move(lines), connection.source))
-            m_paused = true;
+            connection.paused = true;
         // The connection waits for its next line.
         m_origin.set(connection.origin);
     }
@@ -204,21 +211,18 @@ private:
 
     void countConnections() { m_connectionCount.store(qsizetype(m_connections.size())); }
 
+    // Every device the queue lets go reads on; one still held, or all while the journal is
+    // blocked, waits for a later drain.
     void resume() {
-        // The rest of a read that went past the mark may have filled the queue again since it
-        // drained, or the journal may still be blocked; then a later drain brings us back.
-        if (!m_paused || m_queue.holdsBack())
-            return;
-        m_paused = false;
-        std::vector<QTcpSocket*> sockets;
-        sockets.reserve(m_connections.size());
-        for (const auto& [socket, connection] : m_connections)
-            sockets.push_back(socket);
-        for (QTcpSocket* socket : sockets) {
-            if (m_paused)
-                break;
-            readFrom(socket);
+        std::vector<QTcpSocket*> released;
+        for (const auto& [socket, connection] : m_connections) {
+            if (connection->paused && !m_queue.holdsBack(connection->source)) {
+                connection->paused = false;
+                released.push_back(socket);
+            }
         }
+        for (QTcpSocket* socket : released)
+            readFrom(socket);
     }
 
     IntakeQueue& m_queue;
@@ -229,7 +233,7 @@ private:
     std::atomic<qsizetype> m_connectionCount = 0;
     QByteArray m_scratch;
     quint64 m_lastSource = 0;
-    bool m_paused = false;
+    std::function<void(const QString&)> m_report;
 };
 
 NetworkIntake::NetworkIntake(IntakeQueue& queue, OriginTag& origin)
@@ -246,6 +250,11 @@ NetworkIntake::~NetworkIntake() {
     m_io.release()->deleteLater();
     m_thread.quit();
     m_thread.wait();
+}
+
+void NetworkIntake::setProblemReport(std::function<void(const QString&)> report) {
+    QMetaObject::invokeMethod(
+        m_io.get(), [this, &report] { m_io->setReport(std::move(report)); }, Qt::BlockingQueuedConnection);
 }
 
 void NetworkIntake::start(quint16 port) {

@@ -3,6 +3,7 @@
 #include <QThread>
 #include <QtGlobal>
 
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -21,9 +22,11 @@ class OriginTag;
 // stop() can block the core until the connections are gone without a deadlock.
 //
 // The complete lines of each read go to the queue as one batch (one journal write per read). When
-// the queue stands above its high-water mark, or its journal cannot write, the intake stops
-// reading from its sockets (their read buffers are bounded, so TCP pushes back on the devices)
-// and reads on when the queue reports it has drained. No line is dropped and memory stays bounded.
+// the queue holds a device back (it fills the queue beyond its share), or its journal cannot
+// write, the intake stops reading from that device's socket (its read buffer is bounded, so TCP
+// pushes back on the device) and reads on when the queue lets it go; the other devices are still
+// read. A line longer than LineSplitter::kMaxLineBytes is cut, reported once per connection, and
+// the connection goes on. No line is dropped and memory stays bounded.
 //
 // start(), stop(), isActive() and port() are called from one thread, the core's.
 class NetworkIntake final {
@@ -39,6 +42,10 @@ public:
     NetworkIntake(IntakeQueue& queue, OriginTag& origin);
     ~NetworkIntake();
     Q_DISABLE_COPY_MOVE(NetworkIntake)
+
+    // Where a connection's problems are told (a line cut for its length), with the device's
+    // address; called on the intake's own thread.
+    void setProblemReport(std::function<void(const QString&)> report);
 
     // Listens on `port` on every IPv4 address and, where the system has IPv6, on every IPv6
     // address (a listener of its own, IPv6 only). Port 0 lets the system choose; port() tells

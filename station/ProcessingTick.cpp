@@ -21,25 +21,38 @@ ProcessingTick::ProcessingTick(IntakeQueue& queue, LivePanel& panel, TickTimer& 
     , m_uncommittedFor(uncommitted) {}
 
 void ProcessingTick::Timer1Timer() {
-    serveOne();
-}
-
-bool ProcessingTick::serveOne() {
-    // One look at the queue per tick: its lock is shared with the intake threads. A line taken
-    // while rows cannot be kept would be lost; left queued, it survives in the journal too.
-    std::optional<QueuedLine> line;
-    if (m_transaction.acceptsRows())
-        line = m_queue.takeFront();
+    std::optional<QueuedLine> line = take();
     if (!line) {
         commitWhenDue();
-        return false;
+        // Lines left queued while rows cannot be kept are looked at again on the next tick.
+        if (!m_uncommitted && m_queue.isEmpty())
+            m_timer.idle();
+        return;
     }
+    m_budget->restart();
+    qsizetype served = 0;
+    do {
+        serve(std::move(*line));
+    } while (++served < kMostLinesPerTick && m_budget->elapsedMs() < kMostTimePerTick.count() &&
+             (line = take()));
+    m_timer.setEnabled(true);
+}
+
+std::optional<QueuedLine> ProcessingTick::take() {
+    // A line taken while rows cannot be kept would be lost; left queued, it survives in the
+    // journal too.
+    if (!m_transaction.acceptsRows())
+        return std::nullopt;
+    return m_queue.takeFront();
+}
+
+void ProcessingTick::serve(QueuedLine line) {
     m_timer.setEnabled(false);
     if (m_contadorTicks > 100)
         m_contadorTicks = 0;
-    m_bufferTrama = std::move(line->text);
-    m_lineId = line->id;
-    // A failure loses this line, keeps the counter and leaves the commit to the next working tick.
+    m_bufferTrama = std::move(line.text);
+    m_lineId = line.id;
+    // A failure loses this line, keeps the counter and leaves the commit to the next line.
     m_errors.guard([this] { work(); });
     m_queue.markDone(m_lineId);
     if (!m_transaction.isActive()) {
@@ -49,8 +62,6 @@ bool ProcessingTick::serveOne() {
         m_uncommittedFor.restart();
     }
     commitWhenDue();
-    m_timer.setEnabled(true);
-    return true;
 }
 
 void ProcessingTick::work() {
@@ -83,8 +94,8 @@ void ProcessingTick::commitWhenDue() {
 
 void ProcessingTick::drain() {
     const bool wasOn = m_timer.isEnabled();
-    while (serveOne()) {
-    }
+    while (std::optional<QueuedLine> line = take())
+        serve(std::move(*line));
     m_timer.setEnabled(wasOn);
 }
 

@@ -12,12 +12,28 @@ QtTickTimer::QtTickTimer(std::function<void()> onTick, QObject* parent)
 }
 
 void QtTickTimer::setEnabled(bool on) {
+    m_asleep = false;
     if (on == m_timer.isActive())
         return;
     if (on)
         m_timer.start();
     else
         m_timer.stop();
+}
+
+void QtTickTimer::idle() {
+    if (!m_timer.isActive())
+        return;
+    m_timer.stop();
+    m_asleep = true;
+}
+
+void QtTickTimer::wake() {
+    if (!m_asleep)
+        return;
+    m_asleep = false;
+    m_timer.start();
+    m_onTick();
 }
 
 } // namespace station

@@ -9,6 +9,9 @@ public:
     virtual ~TickTimer() = default;
     virtual void setEnabled(bool on) = 0;
     virtual bool isEnabled() const = 0;
+    // Nothing is to be done until a line arrives: a timer that is on may stop firing until it is
+    // woken or switched on again, and still counts as on.
+    virtual void idle() {}
 };
 
 } // namespace station

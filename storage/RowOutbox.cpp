@@ -145,6 +145,8 @@ void RowOutbox::writeHeader() {
 void RowOutbox::append(const PendingRow& row) {
     QByteArray bytes = row.encoded();
     const QMutexLocker lock(&m_mutex);
+    if (m_written)
+        m_written();
     if (!m_kept.isEmpty()) {
         m_kept.append(std::move(bytes));
         return;
@@ -287,6 +289,8 @@ void RowOutbox::confirm(qint64 position) {
     const QMutexLocker lock(&m_mutex);
     if (position <= m_confirmed)
         return;
+    if (m_written)
+        m_written();
     if (position > m_end)
         throw base::Error(u"La posición %1 del archivo \"%2\" está más allá de sus filas"_s.arg(position).arg(
             m_file.path()));
@@ -324,6 +328,11 @@ void RowOutbox::sync() {
     // Outside the lock, so that the core's appends do not wait for the disk: the flush uses only the
     // descriptor, which never changes.
     m_file.sync();
+}
+
+void RowOutbox::setWriteObserver(std::function<void()> written) {
+    const QMutexLocker lock(&m_mutex);
+    m_written = std::move(written);
 }
 
 void RowOutbox::setWriteFault(base::JournalFile::WriteFault fault) {

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -64,6 +65,10 @@ public:
     // Forces what was written to the disk (the group commit). Raises base::Error.
     void sync();
 
+    // Told of every append and confirm, with the outbox's lock held (any thread): the group
+    // commit sleeps until there is something to force.
+    void setWriteObserver(std::function<void()> written);
+
     // What the file's writes meet instead of the disk, for tests of a full disk.
     void setWriteFault(base::JournalFile::WriteFault fault);
 
@@ -84,6 +89,7 @@ private:
     QString m_damage;
 
     mutable QMutex m_mutex;
+    std::function<void()> m_written;
     // Positions: m_base is the one of the first byte after the header; it moves on when the file is
     // cut back, so that positions never repeat.
     qint64 m_base = 0;

@@ -118,13 +118,22 @@ RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
         return m_outbox.endPosition() > m_sent ||
                (uncommitted() && now >= m_firstUncommitted + kCommitWithin);
     };
-    while (!ready()) {
-        SteadyClock::time_point until = SteadyClock::now() + std::chrono::seconds(1);
+    for (;;) {
+        // Rows the outbox kept while its disk was full reach the file without a wake-up: looked
+        // for once a second until then. Asked before the outbox's end is: a row appended after
+        // this wakes us, as the append's wake waits for our lock. Otherwise only a due retry or
+        // commit, or a wake, ends the wait: an idle writer sleeps.
+        const bool outboxBlocked = m_outbox.blocked();
+        if (ready())
+            break;
         if (m_down)
-            until = std::min(until, m_retryAt);
+            m_shared->changed.wait_until(lock, m_retryAt);
         else if (uncommitted())
-            until = std::min(until, m_firstUncommitted + kCommitWithin);
-        m_shared->changed.wait_until(lock, until);
+            m_shared->changed.wait_until(lock, m_firstUncommitted + kCommitWithin);
+        else if (outboxBlocked)
+            m_shared->changed.wait_for(lock, std::chrono::seconds(1));
+        else
+            m_shared->changed.wait(lock);
     }
     m_shared->woken = false;
     Flags flags;

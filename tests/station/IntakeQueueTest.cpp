@@ -87,6 +87,32 @@ TEST(IntakeQueue, LongLinesReachTheMarkByTheirBytesLongBeforeTheirCount) {
     EXPECT_FALSE(queue.isAboveHighWater());
 }
 
+// At the mark only the device that fills the queue is held back; the others read on until the
+// queue stands at twice the mark.
+TEST(IntakeQueue, HoldsBackTheDeviceThatFillsTheQueueNotTheOthers) {
+    IntakeQueue queue(10);
+    QSignalSpy drained(&queue, &IntakeQueue::drained);
+    EXPECT_FALSE(queue.appendBatch(std::vector<QString>(9, u"f"_s), 1));
+    EXPECT_TRUE(queue.append(u"f"_s, 1));
+    EXPECT_TRUE(queue.holdsBack(1));
+    EXPECT_FALSE(queue.holdsBack(2));
+    for (int i = 0; i < 9; ++i)
+        EXPECT_FALSE(queue.append(u"p"_s, 2)) << i;
+    EXPECT_FALSE(queue.holdsBack(2));
+    EXPECT_TRUE(queue.append(u"p"_s, 2)) << "twice the mark holds everyone back";
+    EXPECT_TRUE(queue.holdsBack(2));
+    EXPECT_EQ(queue.size(), 20);
+
+    // Served in turn, both are let go together once the queue is down to half the mark.
+    for (int i = 0; i < 14; ++i)
+        queue.takeFront();
+    EXPECT_EQ(drained.count(), 0);
+    queue.takeFront();
+    EXPECT_EQ(drained.count(), 1);
+    EXPECT_FALSE(queue.holdsBack(1));
+    EXPECT_FALSE(queue.holdsBack(2));
+}
+
 TEST(IntakeQueue, ServesDevicesInTurnAndKeepsEachOnesOrder) {
     IntakeQueue queue;
     QSignalSpy removed(&queue, &IntakeQueue::removed);

@@ -40,12 +40,16 @@ Outcome split(const std::vector<QByteArray>& chunks, bool byteByByte) {
     LineSplitter splitter;
     Outcome outcome;
     const auto onLine = [&](QByteArrayView line) { outcome.lines << LineSplitter::decode(line); };
+    const auto feed = [&](QByteArrayView bytes) {
+        if (splitter.feed(bytes, onLine) == Result::LineCut)
+            outcome.result = Result::LineCut;
+    };
     for (const QByteArray& chunk : chunks) {
         if (byteByByte) {
             for (qsizetype i = 0; i < chunk.size(); ++i)
-                outcome.result = splitter.feed(QByteArrayView(chunk).sliced(i, 1), onLine);
+                feed(QByteArrayView(chunk).sliced(i, 1));
         } else {
-            outcome.result = splitter.feed(chunk, onLine);
+            feed(chunk);
         }
     }
     outcome.pending = splitter.pendingSize();
@@ -81,15 +85,17 @@ INSTANTIATE_TEST_SUITE_P(
                   {u"A"_s + kFffd + kFffd + QChar(0) + QChar(0x7F) + kFffd + kFffd}},
         SplitCase{"LongestLine", {bytes(16384) + '\n'}, {QString(16384, u'x')}},
         SplitCase{"LongestLineWithItsCr", {bytes(16383) + "\r\n"}, {QString(16383, u'x')}},
-        SplitCase{"OneByteTooLong", {bytes(16385) + '\n'}, {}, Result::LineTooLong},
-        SplitCase{"CrCountsTowardsTheLimit", {bytes(16384) + "\r\n"}, {}, Result::LineTooLong},
+        SplitCase{"OneByteTooLongIsCut", {bytes(16385) + '\n'}, {QString(16384, u'x')}, Result::LineCut},
+        SplitCase{
+            "CrCountsTowardsTheLimit", {bytes(16384) + "\r\n"}, {QString(16384, u'x')}, Result::LineCut},
         SplitCase{"LongestPartialIsKept", {bytes(16384)}, {}, Result::Ok, 16384},
-        // Without an LF the line can no longer be accepted: given up at once, memory stays bounded.
-        SplitCase{"TooLongWithoutLf", {bytes(16385)}, {}, Result::LineTooLong},
-        SplitCase{"LinesBeforeTheLongOneAreDelivered",
-                  {"A\n" + bytes(20000), "B\n"},
-                  {u"A"_s},
-                  Result::LineTooLong}),
+        // Without an LF the line is cut at once and its rest dropped as it comes: memory stays
+        // bounded however long the device goes on.
+        SplitCase{"TooLongWithoutLf", {bytes(16385), bytes(70000)}, {QString(16384, u'x')}, Result::LineCut},
+        SplitCase{"TheLinesAroundACutOneAreKept",
+                  {"A\n" + bytes(20000, 'y'), bytes(5000) + "\r\nB", "\n"},
+                  {u"A"_s, QString(16384, u'y'), u"B"_s},
+                  Result::LineCut}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

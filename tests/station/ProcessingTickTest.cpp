@@ -25,6 +25,8 @@ class FakeTimer final : public TickTimer {
 public:
     void setEnabled(bool on) override { m_on = on; }
     bool isEnabled() const override { return m_on; }
+    void idle() override { ++idled; }
+    int idled = 0;
 
 private:
     bool m_on = true;
@@ -127,16 +129,72 @@ TEST_F(TickFixture, ItemsOfUpTo22CharactersAreCountedButNotProcessed) {
     EXPECT_TRUE(timer.isEnabled());
 }
 
-TEST_F(TickFixture, LinesAreTakenOnePerTickInQueueOrder) {
-    for (int i = 0; i < 3; ++i)
+TEST_F(TickFixture, ALineThatArrivesAloneIsWorkedAloneOnTheNextTick) {
+    queue.append(line(30) + u"1"_s);
+    tick.Timer1Timer();
+    ASSERT_EQ(processor.seen.size(), 1u);
+    queue.append(line(30) + u"2"_s);
+    tick.Timer1Timer();
+    EXPECT_EQ(processor.seen, (std::vector<QString>{line(30) + u"1"_s, line(30) + u"2"_s}));
+    EXPECT_EQ(tick.contadorTicks(), 2);
+}
+
+// A backlog is worked off several lines a tick, each a record of its own, within the tick's budget
+// of lines and of time.
+TEST_F(TickFixture, ABacklogIsWorkedOffWithinTheTicksBudget) {
+    FakeStopwatch budget;
+    tick.setBudgetStopwatch(budget);
+    const int lines = int(ProcessingTick::kMostLinesPerTick) * 2 + 10;
+    for (int i = 0; i < lines; ++i)
         queue.append(line(30) + QString::number(i));
+
+    std::vector<qsizetype> perTick;
+    while (!queue.isEmpty()) {
+        const std::size_t before = processor.seen.size();
+        tick.Timer1Timer();
+        perTick.push_back(qsizetype(processor.seen.size() - before));
+        EXPECT_TRUE(timer.isEnabled());
+    }
+    EXPECT_EQ(perTick, (std::vector<qsizetype>{ProcessingTick::kMostLinesPerTick,
+                                               ProcessingTick::kMostLinesPerTick, 10}));
+    for (int i = 0; i < lines; ++i)
+        ASSERT_EQ(processor.seen[std::size_t(i)], line(30) + QString::number(i));
+    EXPECT_EQ(panel.status(2), line(30) + QString::number(lines - 1)) << "the panel ends on the last";
+    EXPECT_EQ(tick.contadorTicks(), lines % 101) << "the commit cadence counts lines";
+
+    // Lines that take a millisecond each: the time budget ends the tick first.
+    processor.fail = [&](const QString&) { budget.advance(std::chrono::milliseconds(1)); };
+    for (int i = 0; i < 10; ++i)
+        queue.append(line(30));
     tick.Timer1Timer();
-    EXPECT_EQ(processor.seen.size(), 1u);
+    EXPECT_EQ(queue.size(), 10 - ProcessingTick::kMostTimePerTick.count());
+}
+
+TEST_F(TickFixture, ATickTakesTheDevicesInTurnAndKeepsEachOnesOrder) {
+    for (int i = 1; i <= 3; ++i)
+        queue.appendBatch({line(30) + u"A%1"_s.arg(i)}, 1);
+    queue.appendBatch({line(30) + u"B1"_s, line(30) + u"B2"_s}, 2);
     tick.Timer1Timer();
+    EXPECT_EQ(processor.seen,
+              (std::vector<QString>{line(30) + u"A1"_s, line(30) + u"B1"_s, line(30) + u"A2"_s,
+                                    line(30) + u"B2"_s, line(30) + u"A3"_s}));
+}
+
+// With nothing queued and nothing left to commit, the tick lets its timer sleep; rows waiting for
+// their commit keep it ticking until they are committed.
+TEST_F(TickFixture, SleepsOnlyWhenNothingIsQueuedOrLeftToCommit) {
     tick.Timer1Timer();
-    ASSERT_EQ(processor.seen.size(), 3u);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(processor.seen[i], line(30) + QString::number(i));
+    EXPECT_EQ(timer.idled, 1);
+    for (int n = 0; n < 12; ++n)
+        workLine();
+    EXPECT_EQ(timer.idled, 1);
+    tick.Timer1Timer();
+    EXPECT_EQ(timer.idled, 1) << "the last rows are not committed yet";
+    waited.advance(ProcessingTick::kCommitWithin);
+    tick.Timer1Timer();
+    EXPECT_FALSE(transaction.active);
+    EXPECT_EQ(timer.idled, 2);
+    EXPECT_TRUE(timer.isEnabled());
 }
 
 TEST_F(TickFixture, CommitsOnTheCadenceOver202WorkingTicks) {
@@ -176,17 +234,20 @@ TEST_F(TickFixture, AFailureLosesItsLineButNotTheNext) {
     };
     transaction.active = true;
     queue.append(line(30) + u"1"_s);
-    queue.append(line(30) + u"2"_s);
-
     tick.Timer1Timer();
-    EXPECT_EQ(queue.size(), 1);
+    EXPECT_TRUE(queue.isEmpty());
     EXPECT_EQ(tick.contadorTicks(), 0);
     EXPECT_EQ(transaction.commits, 0);
     EXPECT_TRUE(timer.isEnabled());
     ASSERT_EQ(reported.count(), 1);
     EXPECT_EQ(reported.at(0).at(0).toString(), u"'x' is not a valid integer value"_s);
 
-    tick.Timer1Timer(); // same counter value; the commit is tried again
+    // In a backlog too: the failing line is lost, the next one is worked in the same tick with the
+    // same counter value, and the commit is tried again.
+    queue.append(line(30) + u"1"_s);
+    queue.append(line(30) + u"2"_s);
+    tick.Timer1Timer();
+    EXPECT_EQ(reported.count(), 2);
     EXPECT_EQ(processor.seen.back(), line(30) + u"2"_s);
     EXPECT_EQ(tick.contadorTicks(), 1);
     EXPECT_EQ(transaction.commits, 1);
