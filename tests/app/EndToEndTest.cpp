@@ -28,6 +28,7 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include <algorithm>
@@ -388,6 +389,177 @@ TEST_F(EndToEndTest, AMetricsAddressThatCannotBeListenedOnEndsTheStationWithStat
     EXPECT_EQ(m_station.exitCode(), 2);
     EXPECT_TRUE(m_station.readAllStandardError().contains("--metrics"));
 }
+
+// ---- Traffic shapes ------------------------------------------------------------------------------
+
+// A burst or a faulty device never holds the other devices back: the station works a backlog off in
+// seconds, and one device's flood or broken line costs the others nothing.
+enum class Shape {
+    FourTimesTheOldCeiling,
+    EmptyLineFloodBesideASlowDevice,
+    BurstOf3000Devices,
+    OverLongLine
+};
+
+void PrintTo(Shape shape, std::ostream* os) {
+    constexpr const char* kNames[] = {"FourTimesTheOldCeiling", "EmptyLineFloodBesideASlowDevice",
+                                      "BurstOf3000Devices", "OverLongLine"};
+    *os << kNames[int(shape)];
+}
+
+class TrafficShape : public EndToEndTest, public ::testing::WithParamInterface<Shape> {
+protected:
+    void startStation() {
+        m_metrics = testsupport::freePort(QHostAddress::LocalHost);
+        m_station.setArguments(
+            {u"--console"_s, u"--metrics"_s, u"127.0.0.1:"_s + QString::number(m_metrics)});
+        // Files take what the station prints without ever pushing back on it.
+        m_station.setStandardOutputFile(m_work.filePath(u"salida.txt"_s));
+        m_station.setStandardErrorFile(m_work.filePath(u"errores.txt"_s));
+        m_station.start();
+        ASSERT_TRUE(m_station.waitForStarted(kWaitMs)) << qPrintable(m_station.errorString());
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return output(u"salida.txt"_s).contains(u"Orvane Monitoreando"_s); }, kWaitMs))
+            << qPrintable(output(u"errores.txt"_s));
+    }
+
+    QString output(const QString& name) const {
+        QFile file(m_work.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    double metric(const QString& name) const { return scrape(m_metrics).value(name, -1); }
+
+    // Whether `rows` rows are committed within `ms`.
+    bool storedWithin(int rows, int ms) const {
+        return QTest::qWaitFor([&] { return metric(u"orvanedb_rows_stored_total"_s) >= rows; }, ms);
+    }
+
+    // A device that sends `rate` generated lines a second for `seconds`; answers their guides.
+    QStringList sendAtRate(QTcpSocket& device, tools::ReadingGenerator& generator, int rate, int seconds) {
+        QStringList guides;
+        QElapsedTimer clock;
+        clock.start();
+        while (guides.size() < rate * seconds) {
+            const qint64 due = std::min<qint64>(clock.elapsed() * rate / 1000 + 1, qint64(rate) * seconds);
+            while (guides.size() < due) {
+                const QByteArray line = generator.next();
+                guides << guideOf(line);
+                device.write(line);
+            }
+            QTest::qWait(5);
+        }
+        while (device.bytesToWrite() > 0)
+            EXPECT_TRUE(device.waitForBytesWritten(kWaitMs));
+        return guides;
+    }
+
+    quint16 m_metrics = 0;
+};
+
+TEST_P(TrafficShape, KeepsUpAndHoldsNoDeviceBack) {
+    startStation();
+    QTcpSocket device;
+    device.connectToHost(QHostAddress::LocalHost, m_port);
+    ASSERT_TRUE(device.waitForConnected(kWaitMs));
+    tools::ReadingGenerator generator(20261210, 1);
+    int rows = 0;
+
+    switch (GetParam()) {
+    case Shape::FourTimesTheOldCeiling: {
+        // One line per 5 ms tick would have stored 200 a second and fallen ever further behind.
+        rows = sendAtRate(device, generator, 720, 5).size();
+        EXPECT_TRUE(storedWithin(rows, 8000)) << metric(u"orvanedb_rows_stored_total"_s) << " of " << rows;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return metric(u"orvanedb_queue_length"_s) == 0; }, kWaitMs));
+        break;
+    }
+    case Shape::EmptyLineFloodBesideASlowDevice: {
+        QTcpSocket flood;
+        flood.connectToHost(QHostAddress::LocalHost, m_port);
+        ASSERT_TRUE(flood.waitForConnected(kWaitMs));
+        flood.write(QByteArray(200000, '\n'));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return metric(u"orvanedb_queue_length"_s) > 10000; }, kWaitMs));
+        // Each line of the slow device is stored within a second or two of its sending.
+        for (rows = 1; rows <= 5; ++rows) {
+            device.write(generator.next());
+            ASSERT_TRUE(device.waitForBytesWritten(kWaitMs));
+            QElapsedTimer sent;
+            sent.start();
+            ASSERT_TRUE(storedWithin(rows, 2000)) << "line " << rows << " of the slow device";
+            QTest::qWait(int(std::max<qint64>(0, 1000 - sent.elapsed())));
+        }
+        --rows;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return metric(u"orvanedb_lines_received_total"_s) == 200000 + rows &&
+                       metric(u"orvanedb_queue_length"_s) == 0;
+            },
+            kWaitMs))
+            << "the flood was not worked off";
+        break;
+    }
+    case Shape::BurstOf3000Devices: {
+        rows = 3000;
+        std::vector<std::unique_ptr<QTcpSocket>> devices;
+        for (int d = 0; d < rows; ++d) {
+            auto& socket = devices.emplace_back(std::make_unique<QTcpSocket>());
+            socket->connectToHost(QHostAddress::LocalHost, m_port);
+        }
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return std::all_of(devices.begin(), devices.end(), [](const auto& socket) {
+                    return socket->state() == QAbstractSocket::ConnectedState;
+                });
+            },
+            kWaitMs));
+        for (int d = 0; d < rows; ++d)
+            devices[std::size_t(d)]->write(tools::ReadingGenerator(20261210, d + 2).next());
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return std::all_of(devices.begin(), devices.end(),
+                                   [](const auto& socket) { return socket->bytesToWrite() == 0; });
+            },
+            kWaitMs));
+        EXPECT_TRUE(storedWithin(rows, 10000)) << metric(u"orvanedb_rows_stored_total"_s) << " of " << rows;
+        break;
+    }
+    case Shape::OverLongLine: {
+        // The too long line is cut and worked as any broken line; the next one on the same
+        // connection is read and stored, and the device is told of once.
+        const QByteArray first = generator.next();
+        const QByteArray second = generator.next();
+        device.write(QByteArray(20000, 'x') + '\n' + first + QByteArray(17000, 'y') + "\r\n" + second);
+        ASSERT_TRUE(device.waitForBytesWritten(kWaitMs));
+        rows = 2;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return metric(u"orvanedb_lines_received_total"_s) == 4 &&
+                       metric(u"orvanedb_queue_length"_s) == 0;
+            },
+            kWaitMs));
+        EXPECT_EQ(metric(u"orvanedb_device_connections"_s), 1) << "the connection stays open";
+        EXPECT_TRUE(storedWithin(rows, kWaitMs));
+        EXPECT_EQ(output(u"errores.txt"_s).count(u"m\u00e1s de 16384 bytes"_s), 1)
+            << qPrintable(output(u"errores.txt"_s));
+        for (const QByteArray& line : {first, second})
+            EXPECT_TRUE(output(u"salida.txt"_s).contains(guideOf(line))) << qPrintable(guideOf(line));
+        break;
+    }
+    }
+    m_station.terminate();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+    EXPECT_EQ(m_station.exitCode(), 0) << qPrintable(output(u"errores.txt"_s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, TrafficShape,
+                         ::testing::Values(Shape::FourTimesTheOldCeiling,
+                                           Shape::EmptyLineFloodBesideASlowDevice, Shape::BurstOf3000Devices,
+                                           Shape::OverLongLine),
+                         [](const auto& info) {
+                             std::ostringstream name;
+                             PrintTo(info.param, &name);
+                             return name.str();
+                         });
 
 } // namespace
 
