@@ -99,7 +99,8 @@ void LivePanel::setText(Field field, QString text) {
 
 void LivePanel::increment(Field field) {
     // A 32-bit counter goes round after its largest value.
-    setText(field, QString::number(static_cast<qint32>(static_cast<quint32>(base::toInteger(text(field))) + 1u)));
+    setText(field,
+            QString::number(static_cast<qint32>(static_cast<quint32>(base::toInteger(text(field))) + 1u)));
 }
 
 void LivePanel::setLit(Light light, bool lit) {

@@ -36,6 +36,10 @@ void ProcessingTick::Timer1Timer() {
     } while (++served < kMostLinesPerTick && m_budget->elapsedMs() < kMostTimePerTick.count() &&
              (line = take()));
     m_timer.setEnabled(true);
+    // The budget ran out with lines still waiting: the next tick comes once the thread has answered
+    // what waits for it, not a whole period later.
+    if (line && !m_queue.isEmpty())
+        m_timer.hurry();
 }
 
 std::optional<QueuedLine> ProcessingTick::take() {

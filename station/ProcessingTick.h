@@ -41,11 +41,11 @@ public:
 // arrives alone is worked alone, on the next tick; a backlog is worked off several lines a tick, in
 // the queue's order, each as a record of its own, until the tick has spent `kMostTimePerTick` or
 // worked `kMostLinesPerTick`, so that the core's thread still answers commands, scrapes and the
-// window between two ticks. Rows never wait for the next parcel to become durable: a transaction
-// that a processed line left open is committed once it has been open for `kCommitWithin`, by an
-// idle tick as well. Every line taken is marked done once worked, also when its work failed: a
-// failing line is not worked again. With nothing queued and nothing to commit the tick lets its
-// timer sleep until a line arrives.
+// window between two ticks; the next tick then follows as soon as they are answered. Rows never wait for the
+// next parcel to become durable: a transaction that a processed line left open is committed once it has been
+// open for `kCommitWithin`, by an idle tick as well. Every line taken is marked done once worked, also when
+// its work failed: a failing line is not worked again. With nothing queued and nothing to commit the tick
+// lets its timer sleep until a line arrives.
 class ProcessingTick final {
 public:
     // Longest item that is dropped without processing.

@@ -1,5 +1,7 @@
 #include "station/QtTickTimer.h"
 
+#include <utility>
+
 namespace station {
 
 QtTickTimer::QtTickTimer(std::function<void()> onTick, QObject* parent)
@@ -26,6 +28,20 @@ void QtTickTimer::idle() {
         return;
     m_timer.stop();
     m_asleep = true;
+}
+
+void QtTickTimer::hurry() {
+    if (std::exchange(m_hurried, true))
+        return;
+    // Posted, so that commands, scrapes and socket events already waiting go first.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_hurried = false;
+            if (m_timer.isActive())
+                m_onTick();
+        },
+        Qt::QueuedConnection);
 }
 
 void QtTickTimer::wake() {

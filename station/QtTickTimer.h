@@ -23,13 +23,15 @@ public:
     void setEnabled(bool on) override;
     bool isEnabled() const override { return m_timer.isActive() || m_asleep; }
     void idle() override;
+    void hurry() override;
     // A line is waiting: a sleeping timer ticks at once and then every period again. Call it from
     // the event loop (a queued connection), never from inside a tick.
     void wake();
 
 private:
     QTimer m_timer;
-    bool m_asleep = false; // on, but not firing until woken
+    bool m_asleep = false;  // on, but not firing until woken
+    bool m_hurried = false; // a tick is posted behind the events waiting
     std::function<void()> m_onTick;
 };
 

@@ -12,6 +12,9 @@ public:
     // Nothing is to be done until a line arrives: a timer that is on may stop firing until it is
     // woken or switched on again, and still counts as on.
     virtual void idle() {}
+    // A backlog waits: a timer that is on may fire once more as soon as the events waiting on its
+    // thread are handled, rather than a whole period later.
+    virtual void hurry() {}
 };
 
 } // namespace station

@@ -26,7 +26,9 @@ public:
     void setEnabled(bool on) override { m_on = on; }
     bool isEnabled() const override { return m_on; }
     void idle() override { ++idled; }
+    void hurry() override { ++hurried; }
     int idled = 0;
+    int hurried = 0;
 
 private:
     bool m_on = true;
@@ -157,6 +159,7 @@ TEST_F(TickFixture, ABacklogIsWorkedOffWithinTheTicksBudget) {
     }
     EXPECT_EQ(perTick, (std::vector<qsizetype>{ProcessingTick::kMostLinesPerTick,
                                                ProcessingTick::kMostLinesPerTick, 10}));
+    EXPECT_EQ(timer.hurried, 2) << "a tick that left lines behind asks for the next one at once";
     for (int i = 0; i < lines; ++i)
         ASSERT_EQ(processor.seen[std::size_t(i)], line(30) + QString::number(i));
     EXPECT_EQ(panel.status(2), line(30) + QString::number(lines - 1)) << "the panel ends on the last";
