@@ -170,9 +170,18 @@ void ConsoleFrontEnd::readInput() {
         return;
     }
     m_pending.append(chunk, got);
+    // No command is this long: the line is refused, however its bytes arrived, and what piles up
+    // without a line end is let go as it comes.
+    const auto refuseLongLine = [this] {
+        if (!std::exchange(m_skippingLongLine, true))
+            m_err.writeLine(
+                u"Orden demasiado larga (m\u00e1s de %1 bytes): se descarta."_s.arg(kLongestCommandLine), 2);
+    };
     for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
         const QByteArray bytes = m_pending.first(end);
         m_pending.remove(0, end + 1);
+        if (bytes.size() > kLongestCommandLine)
+            refuseLongLine();
         if (std::exchange(m_skippingLongLine, false))
             continue; // the end of a line already refused
         const QString line = QString::fromLocal8Bit(bytes).trimmed().toLower();
@@ -181,12 +190,8 @@ void ConsoleFrontEnd::readInput() {
                                 u" (iniciar, parar, guardar, reset, puerto, correo, salir)"_s,
                             2);
     }
-    // No command is this long: what piles up without a line end is let go as it comes.
     if (m_pending.size() > kLongestCommandLine) {
-        if (!m_skippingLongLine)
-            m_err.writeLine(
-                u"Orden demasiado larga (m\u00e1s de %1 bytes): se descarta."_s.arg(kLongestCommandLine), 2);
-        m_skippingLongLine = true;
+        refuseLongLine();
         m_pending.clear();
     }
 }

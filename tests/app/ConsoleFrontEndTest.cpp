@@ -8,6 +8,7 @@
 #include "tests/support/QtPrinters.h"
 #include "tests/support/SmtpPeer.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -374,6 +375,23 @@ TEST_F(ConsoleStationTest, ACommandLineBeyondItsBoundIsRefusedWithoutBeingKept) 
 
     input.write("salir\n");
     EXPECT_TRUE(finished.wait(kWaitMs));
+}
+
+// The bound is the one the refusal names, also for a line that arrives in more than one read.
+TEST_F(ConsoleStationTest, ACommandLineOfOneByteMoreThanItsBoundIsRefused) {
+    const Pipe input;
+    startUp();
+    console().attach(input.readEnd());
+    const qsizetype bound = app::ConsoleFrontEnd::kLongestCommandLine;
+    input.write(QByteArray(bound + 1 - 5, ' ') + "parar\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return errorOutput().contains(u"Orden demasiado larga"_s); }, kWaitMs));
+    QCoreApplication::processEvents();
+    EXPECT_NE(core().panel().text(station::Field::Label1), u"Orvane Detenido"_s);
+
+    input.write(QByteArray(bound - 5, ' ') + "parar\n");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return core().panel().text(station::Field::Label1) == u"Orvane Detenido"_s; }, kWaitMs));
+    EXPECT_EQ(errorOutput().count(u'\n'), 1) << qPrintable(errorOutput());
 }
 
 } // namespace
