@@ -16,10 +16,24 @@ bool startOptions(CoreStation& core, const StationOptions& options) {
     if (!options.metrics)
         return true;
     QString error;
+    quint16 port = 0;
     QMetaObject::invokeMethod(
-        &core, [&] { error = core.serveMetrics(*options.metrics); }, Qt::BlockingQueuedConnection);
-    if (error.isEmpty())
+        &core,
+        [&] {
+            error = core.serveMetrics(*options.metrics);
+            port = core.metricsPort();
+        },
+        Qt::BlockingQueuedConnection);
+    if (error.isEmpty()) {
+        // Port 0 lets the system choose: whoever scrapes must learn which.
+        const QHostAddress& host = options.metrics->host;
+        const QString shown = host.protocol() == QAbstractSocket::IPv6Protocol
+                                  ? u"[%1]"_s.arg(host.toString())
+                                  : host.toString();
+        std::fprintf(stderr, "M\u00e9tricas en http://%s:%u/metrics\n", qUtf8Printable(shown),
+                     unsigned(port));
         return true;
+    }
     std::fprintf(stderr, "--metrics %s:%u: %s\n", qUtf8Printable(options.metrics->host.toString()),
                  unsigned(options.metrics->port), qUtf8Printable(error));
     return false;

@@ -84,6 +84,8 @@ public:
     // Serves metrics() over HTTP on this object's thread; an empty text when listening, else why
     // it could not.
     QString serveMetrics(const MetricsAddress& address);
+    // The port the metrics are served on; 0 when they are not.
+    quint16 metricsPort() const { return m_metrics ? m_metrics->port() : 0; }
 
     // The first show: the stored settings come back, the side files are read and the station
     // starts. `placementRestored` hands the window its placement.

@@ -3,6 +3,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace app {
@@ -40,14 +42,26 @@ bool MetricsEndpoint::listen(const MetricsAddress& address) {
 void MetricsEndpoint::accept() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
-        if (m_open >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+        // Full: the oldest connection that has not sent a whole request gives its place up, so that
+        // idle connections, however many are opened, never keep a real scraper out.
+        if (qsizetype(m_open.size()) >= kMaxConnections) {
+            const auto idle = std::find_if(m_open.begin(), m_open.end(), [](const QTcpSocket* open) {
+                return !open->property("answered").toBool();
+            });
+            if (idle == m_open.end()) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            QTcpSocket* const oldest = *idle;
+            m_open.erase(idle);
+            QObject::disconnect(oldest, nullptr, this, nullptr);
+            oldest->abort();
+            oldest->deleteLater();
         }
-        ++m_open;
+        m_open.push_back(socket);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            --m_open;
+            std::erase(m_open, socket);
             socket->deleteLater();
         });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });

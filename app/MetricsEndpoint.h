@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QTcpSocket;
 
@@ -24,7 +25,8 @@ struct MetricsAddress {
 // gives, everything else with an error status, and each connection is closed after one answer.
 // It lives on the core's thread and calls `body` there, so the values need no locking; nothing in
 // it waits: a scraper that sends its request slowly or never reads the answer is dropped after
-// `kConnectionLimit`, and connections beyond `kMaxConnections` are closed at once.
+// `kConnectionLimit`, and beyond `kMaxConnections` the oldest connection that has not sent a whole
+// request is closed to make room (the new one, when every open one is being answered).
 class MetricsEndpoint final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MetricsEndpoint)
@@ -47,7 +49,7 @@ private:
 
     std::function<QByteArray()> m_body;
     QTcpServer m_server;
-    int m_open = 0;
+    std::vector<QTcpSocket*> m_open; // children of this, oldest first
 };
 
 } // namespace app

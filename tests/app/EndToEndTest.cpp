@@ -379,6 +379,26 @@ TEST_F(EndToEndTest, MetricsFollowTheLinesAsTheyAreStored) {
     EXPECT_EQ(m_station.exitCode(), 0) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
 }
 
+// Port 0 lets the system choose; the station says which, so that it can be scraped.
+TEST_F(EndToEndTest, AMetricsPortChosenByTheSystemIsTold) {
+    m_station.setArguments({u"--console"_s, u"--metrics"_s, u"127.0.0.1:0"_s});
+    m_station.start();
+    static const QRegularExpression told(u"M\u00e9tricas en http://127\\.0\\.0\\.1:(\\d+)/metrics"_s);
+    QString errors;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            errors += QString::fromUtf8(m_station.readAllStandardError());
+            return told.match(errors).hasMatch();
+        },
+        kWaitMs))
+        << qPrintable(errors);
+    const auto port = quint16(told.match(errors).captured(1).toUInt());
+    EXPECT_NE(port, 0);
+    EXPECT_EQ(scrape(port).value(u"orvanedb_rows_stored_total"_s, -1), 0);
+    m_station.terminate();
+    ASSERT_TRUE(m_station.waitForFinished(kWaitMs));
+}
+
 TEST_F(EndToEndTest, AMetricsAddressThatCannotBeListenedOnEndsTheStationWithStatus2) {
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
