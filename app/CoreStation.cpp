@@ -72,7 +72,12 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_writerTransaction(m_writer, *m_outbox)
     , m_rows(
           m_panel, *m_outbox, m_writer, [this] { return m_tick.lineId(); }, m_contadorArchivo, m_clock)
-    , m_backlog([this] { return m_outbox->pendingCount(); }, m_clock, this)
+    , m_backlog(
+          [this] {
+              return OutboxProgress{m_outbox->pendingCount(), m_outbox->confirmedPosition(),
+                                    m_outbox->endPosition()};
+          },
+          m_clock, this)
     , m_alerts(this)
     , m_alertReport(this)
     , m_editor(m_clock, QLocale::system(), this)
@@ -104,6 +109,7 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
             });
     connect(&m_writer, &storage::RowWriter::connectionLost, &m_backlog, &DatabaseBacklog::connectionLost);
     connect(&m_writer, &storage::RowWriter::connectionBack, &m_backlog, &DatabaseBacklog::connectionBack);
+    connect(&m_writer, &storage::RowWriter::databaseCreated, &m_backlog, &DatabaseBacklog::databaseCreated);
     connect(&m_writer, &storage::RowWriter::outboxFailed, this, [this](const QString& error) {
         if (error != std::exchange(m_lastOutboxFailure, error))
             m_errors.report(error);

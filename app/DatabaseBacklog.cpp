@@ -6,14 +6,14 @@ using namespace Qt::StringLiterals;
 
 namespace app {
 
-DatabaseBacklog::DatabaseBacklog(std::function<qint64()> waitingRows, const base::Clock& clock,
+DatabaseBacklog::DatabaseBacklog(std::function<OutboxProgress()> progress, const base::Clock& clock,
                                  QObject* parent)
-    : DatabaseBacklog(std::move(waitingRows), clock, m_ownStopwatch, parent) {}
+    : DatabaseBacklog(std::move(progress), clock, m_ownStopwatch, parent) {}
 
-DatabaseBacklog::DatabaseBacklog(std::function<qint64()> waitingRows, const base::Clock& clock,
+DatabaseBacklog::DatabaseBacklog(std::function<OutboxProgress()> progress, const base::Clock& clock,
                                  base::Stopwatch& sinceNotice, QObject* parent)
     : QObject(parent)
-    , m_waitingRows(std::move(waitingRows))
+    , m_progress(std::move(progress))
     , m_clock(clock)
     , m_sinceNotice(sinceNotice)
     , m_refresh(this) {
@@ -26,6 +26,17 @@ QString DatabaseBacklog::countText(qint64 count) {
     for (qsizetype at = digits.size() - 3; at > (count < 0 ? 1 : 0); at -= 3)
         digits.insert(at, u' ');
     return digits;
+}
+
+QString DatabaseBacklog::rowsText(qint64 count) {
+    return countText(count) + (count == 1 ? u" fila"_s : u" filas"_s);
+}
+
+void DatabaseBacklog::databaseCreated(const QString& path) {
+    const QString line = u"Base de datos creada: "_s + path;
+    Q_EMIT notice(line);
+    if (m_status.isEmpty())
+        show(line);
 }
 
 void DatabaseBacklog::connectionLost(const QString& error) {
@@ -46,14 +57,16 @@ void DatabaseBacklog::connectionBack() {
     if (!m_down)
         return;
     m_down = false;
+    m_owedUpTo = m_progress().appended;
     refresh();
 }
 
 void DatabaseBacklog::refresh() {
-    const qint64 waiting = m_waitingRows();
+    const OutboxProgress progress = m_progress();
+    const qint64 waiting = progress.waiting;
     if (m_down) {
-        show(u"BD sin conexi\u00f3n: %1 filas en espera desde %2 \u2014 %3"_s.arg(
-            countText(waiting), m_since.toString(u"HH:mm:ss"), m_error));
+        show(u"BD sin conexi\u00f3n: %1 en espera desde %2 \u2014 %3"_s.arg(
+            rowsText(waiting), m_since.toString(u"HH:mm:ss"), m_error));
         if (m_noticeDue || m_sinceNotice.elapsedMs() >= std::chrono::milliseconds(kNoticeEvery).count()) {
             m_noticeDue = false;
             m_sinceNotice.restart();
@@ -63,8 +76,8 @@ void DatabaseBacklog::refresh() {
     }
     if (!m_refresh.isActive())
         return;
-    if (waiting > 0) {
-        show(u"BD conectada de nuevo: %1 filas en espera"_s.arg(countText(waiting)));
+    if (progress.confirmed < m_owedUpTo) {
+        show(u"BD conectada de nuevo: %1 en espera"_s.arg(rowsText(waiting)));
         return;
     }
     m_refresh.stop();

@@ -16,9 +16,17 @@ class Clock;
 
 namespace app {
 
+// Where the rows on their way stand: how many wait, and the outbox's positions, which only grow.
+struct OutboxProgress {
+    qint64 waiting = 0;
+    qint64 confirmed = 0; // everything before it is in the database
+    qint64 appended = 0;  // the end of what was appended
+};
+
 // What the operator is told while rows wait for the database: on the status bar, how many wait,
 // since when and the connection's own error; on the error output the same once a minute; and when
-// the database is back, the count running down to 0 and a line that says so.
+// the database is back, the count running down and, once every row that waited through the outage
+// is stored (rows that came in since do not hold it back), a line that says so.
 class DatabaseBacklog final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DatabaseBacklog)
@@ -27,13 +35,17 @@ public:
     static constexpr std::chrono::seconds kNoticeEvery{60};
     static constexpr std::chrono::milliseconds kRefreshEvery{1000};
 
-    DatabaseBacklog(std::function<qint64()> waitingRows, const base::Clock& clock, QObject* parent = nullptr);
+    DatabaseBacklog(std::function<OutboxProgress()> progress, const base::Clock& clock,
+                    QObject* parent = nullptr);
     // `sinceNotice` measures the time since the last line on the error output.
-    DatabaseBacklog(std::function<qint64()> waitingRows, const base::Clock& clock,
+    DatabaseBacklog(std::function<OutboxProgress()> progress, const base::Clock& clock,
                     base::Stopwatch& sinceNotice, QObject* parent = nullptr);
 
     void connectionLost(const QString& error);
     void connectionBack();
+    // A local database file was not there and was made: a mistyped name would otherwise store
+    // every row in a file nobody looks at. Told once, on both.
+    void databaseCreated(const QString& path);
     // Reads the count again (the refresh timer does this every second while there is something to show).
     void refresh();
 
@@ -45,6 +57,8 @@ public:
 
     // "1 532": thousands apart, as the operator reads a count.
     static QString countText(qint64 count);
+    // "1 fila", "1 532 filas".
+    static QString rowsText(qint64 count);
 
 Q_SIGNALS:
     void statusChanged(const QString& text);
@@ -54,7 +68,7 @@ Q_SIGNALS:
 private:
     void show(const QString& text);
 
-    std::function<qint64()> m_waitingRows;
+    std::function<OutboxProgress()> m_progress;
     const base::Clock& m_clock;
     base::SteadyStopwatch m_ownStopwatch;
     base::Stopwatch& m_sinceNotice;
@@ -63,6 +77,7 @@ private:
     QString m_status;
     QString m_error;
     QDateTime m_since;
+    qint64 m_owedUpTo = 0; // the rows that waited through the outage end here
     bool m_down = false;
 };
 

@@ -43,8 +43,17 @@ public:
             commit();
             return;
         } catch (const FirebirdError& e) {
-            qWarning("Firebird: commit at close failed: %s", qUtf8Printable(e.message()));
+            qWarning("Firebird: no se pudo confirmar la transacci\u00f3n al cerrar la conexi\u00f3n: %s",
+                     qUtf8Printable(e.message()));
         }
+        abandon();
+    }
+
+    // Rolls back what the transaction holds, or lets it go when the server can no longer be told:
+    // for a connection already lost, whose rows go again anyway.
+    void abandon() noexcept {
+        if (!m_transaction)
+            return;
         try {
             Status st;
             m_transaction->rollback(&st);

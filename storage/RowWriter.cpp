@@ -222,6 +222,8 @@ bool RowWriter::Loop::connect() {
         goDown(m_executor.connectError());
         return false;
     }
+    if (QString created = m_executor.takeCreatedDatabase(); !created.isEmpty())
+        m_shared->tell([&](RowWriter& w) { Q_EMIT w.databaseCreated(created); });
     // Rows that came while the database was away are late, however soon they go now.
     if (m_down)
         m_resendUntil = std::max(m_resendUntil, m_outbox.endPosition());
@@ -281,7 +283,7 @@ void RowWriter::Loop::commit() {
 }
 
 void RowWriter::Loop::goDown(const QString& reason) {
-    m_executor.cerrar();
+    m_executor.abandon();
     m_shared->connected = false;
     // Whatever was sent since the last confirmed commit goes again, in order, and late.
     m_resendUntil = std::max(m_resendUntil, m_sent);

@@ -74,6 +74,8 @@ Q_SIGNALS:
     void connectionBack();
     // The outbox's file failed (a read, a confirmation); its rows wait and are tried again.
     void outboxFailed(const QString& error);
+    // A local database was not there and was made, at this full path.
+    void databaseCreated(const QString& path);
     // The table has no `id_lectura` and it could not be added: resent rows may be stored twice.
     void identityUnavailable(const QString& error);
 

@@ -355,6 +355,12 @@ void StatementExecutor::cerrar() {
     m_db.reset();
 }
 
+void StatementExecutor::abandon() {
+    if (m_db)
+        m_db->transaction.abandon();
+    m_db.reset();
+}
+
 // The private layer below raises FirebirdError for every failure; the station's operations above
 // turn it into their results, each in one place.
 
@@ -367,8 +373,10 @@ void StatementExecutor::attach() {
     const QString path = local ? localDatabasePath(m_databaseName) : m_databaseName.trimmed();
     const QByteArray name = base::codepage::narrow(path);
     fb::Dpb dpb(local);
-    if (local && !QFileInfo::exists(path))
+    if (local && !QFileInfo::exists(path)) {
         createLocalDatabase(db->provider.get(), path, dpb);
+        m_created = QFileInfo(path).absoluteFilePath();
+    }
     db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
     // A database made before rows carried their reading's identity still takes rows without it.
     try {

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace storage {
 
@@ -64,6 +65,9 @@ public:
     void cerrar();
     // The close at shutdown.
     void release() { cerrar(); }
+    // Closes a connection that failed without committing what its transaction held: the caller
+    // sends it again elsewhere. Nothing is said of a commit that could not have succeeded.
+    void abandon();
 
     bool es_modificacion() const;
     bool isOpen() const;
@@ -82,6 +86,8 @@ public:
     // Why the table of the open database has no `id_lectura` with its unique index (it could not
     // be added); empty when it has them.
     const QString& identityRefused() const { return m_identityRefused; }
+    // The full path of a local database the last connect had to make, once; empty otherwise.
+    QString takeCreatedDatabase() { return std::exchange(m_created, {}); }
     // Why the last `consultar` failed, whether at connecting or in the statement: the text a
     // refused row is reported and dumped with.
     const QString& lastFailure() const { return m_failedToConnect ? m_connectError : m_ultimoError; }
@@ -106,6 +112,7 @@ private:
     QString m_ultimoResultado;
     QString m_connectError;
     QString m_identityRefused;
+    QString m_created;
     std::optional<QString> m_filaActual; // first column of the current row after a query
     double m_tiempoPromedio = 0.0;
     bool m_failedToConnect = false; // the last `consultar` could not connect

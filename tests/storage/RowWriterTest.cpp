@@ -8,11 +8,15 @@
 #include "tests/support/ServerSuite.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <mutex>
 
 using namespace Qt::StringLiterals;
 using storage::PendingRow;
@@ -96,6 +100,22 @@ TEST_F(RowWriterTest, RowsGoInOrderAndLeaveTheOutboxOnceCommitted) {
     EXPECT_TRUE(writer.stop());
 }
 
+// A mistyped local name still gets the rows, in a database made for them, and the operator is told
+// once where that is.
+TEST_F(RowWriterTest, TellsOnceOfALocalDatabaseItHadToMake) {
+    use(m_dir.filePath(u"mal-escrita.fdb"_s));
+    QueuedSpy<QString> created(&writer, &RowWriter::databaseCreated);
+    writer.start();
+    hand(1, 1);
+    ASSERT_TRUE(allConfirmed());
+    writer.setDatabaseName(m_eddb); // the next row connects again, to the file now there
+    hand(2, 2);
+    ASSERT_TRUE(allConfirmed());
+    EXPECT_EQ(plazas(), u"P1,P2"_s);
+    ASSERT_EQ(created.calls().size(), 1u);
+    EXPECT_EQ(std::get<0>(created.calls()[0]), QFileInfo(m_eddb).absoluteFilePath());
+}
+
 TEST_F(RowWriterTest, ARowTheDatabaseAlreadyHasIsNotStoredTwice) {
     use(m_dir.filePath(u"station.fdb"_s));
     writer.start();
@@ -166,7 +186,20 @@ protected:
     }
 };
 
+// What the writer's thread would say behind the station's back; only the connection's loss, told
+// once through its signal, is for the operator.
+std::mutex g_warningsMutex;
+QStringList g_warnings;
+void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    const std::lock_guard lock(g_warningsMutex);
+    if (type == QtWarningMsg)
+        g_warnings << message;
+}
+
 TEST_F(ServerRowWriter, AServerKilledWithRowsInTheOpenTransactionLosesNone) {
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarnings);
+    const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     QueuedSpy<const QString&> lost(&writer, &RowWriter::connectionLost);
     QueuedSpy<> back(&writer, &RowWriter::connectionBack);
     writer.start();
@@ -187,6 +220,8 @@ TEST_F(ServerRowWriter, AServerKilledWithRowsInTheOpenTransactionLosesNone) {
                        "cast(substring(a.plaza from 2) as int) > cast(substring(b.plaza from 2) as int)"_s),
               u"0"_s);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !back.isEmpty(); }, kWaitMs));
+    const std::lock_guard lock(g_warningsMutex);
+    EXPECT_TRUE(g_warnings.isEmpty()) << qPrintable(g_warnings.join(u'\n'));
 }
 
 TEST_F(ServerRowWriter, RowsThatWaitedForTheServerKeepTheMomentTheyWereProcessed) {
