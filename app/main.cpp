@@ -1,4 +1,5 @@
 #include "app/FrontEndMains.h"
+#include "base/Clock.h"
 #include "station/LivePanel.h"
 #include "storage/FirebirdClient.h"
 
@@ -24,6 +25,7 @@ bool displayAvailable() {
 } // namespace
 
 int main(int argc, char** argv) {
+    base::pinLocalTimeZone();
     QCoreApplication::setApplicationName(u"Orvane DB"_s);
     QCoreApplication::setApplicationVersion(station::LivePanel::kVersionCaption.toString());
 

@@ -39,11 +39,41 @@ QString systemText(int error) {
 
 } // namespace
 
+namespace {
+
+quint32 crc32cByTable(const char* bytes, qsizetype size, quint32 c) {
+    for (qsizetype i = 0; i < size; ++i)
+        c = kCrcTable[(c ^ static_cast<unsigned char>(bytes[i])) & 0xFF] ^ (c >> 8);
+    return c;
+}
+
+#if defined(__x86_64__)
+// The processor's own CRC-32C, eight bytes a step: every line and row is checksummed on the way in
+// and on every read, so the table's byte a step showed in the profiles.
+__attribute__((target("sse4.2"))) quint32 crc32cByInstruction(const char* bytes, qsizetype size, quint32 c) {
+    quint64 wide = c;
+    for (; size >= 8; size -= 8, bytes += 8) {
+        quint64 word;
+        std::memcpy(&word, bytes, sizeof word);
+        wide = __builtin_ia32_crc32di(wide, word);
+    }
+    c = quint32(wide);
+    for (; size > 0; --size, ++bytes)
+        c = __builtin_ia32_crc32qi(c, static_cast<unsigned char>(*bytes));
+    return c;
+}
+
+const bool kCrcInstruction = __builtin_cpu_supports("sse4.2");
+#endif
+
+} // namespace
+
 quint32 crc32c(QByteArrayView bytes) {
-    quint32 c = 0xFFFFFFFFu;
-    for (const char b : bytes)
-        c = kCrcTable[(c ^ static_cast<unsigned char>(b)) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+#if defined(__x86_64__)
+    if (kCrcInstruction)
+        return crc32cByInstruction(bytes.data(), bytes.size(), 0xFFFFFFFFu) ^ 0xFFFFFFFFu;
+#endif
+    return crc32cByTable(bytes.data(), bytes.size(), 0xFFFFFFFFu) ^ 0xFFFFFFFFu;
 }
 
 QByteArray JournalFile::frame(QByteArrayView record) {

@@ -110,3 +110,23 @@ TEST(ByteCodec, ReadsBackWhatWasWrittenAndFailsPastTheEnd) {
     EXPECT_TRUE(cut.get(n));
     EXPECT_FALSE(cut.get(text));
 }
+
+// The journals' checksum is CRC-32C whichever way it is computed: the standard check value, and
+// every length around the eight-byte steps against a plain bit-by-bit reading of the polynomial.
+TEST(Crc32c, IsTheCastagnoliChecksumForEveryLength) {
+    EXPECT_EQ(base::crc32c("123456789"), 0xE3069283u);
+    const auto bitwise = [](QByteArrayView bytes) {
+        quint32 c = 0xFFFFFFFFu;
+        for (const char b : bytes) {
+            c ^= static_cast<unsigned char>(b);
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? (c >> 1) ^ 0x82F63B78u : c >> 1;
+        }
+        return c ^ 0xFFFFFFFFu;
+    };
+    QByteArray bytes;
+    for (int length = 0; length < 40; ++length) {
+        EXPECT_EQ(base::crc32c(bytes), bitwise(bytes)) << length;
+        bytes.append(char(length * 37 + 11));
+    }
+}
