@@ -85,9 +85,9 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_timer([this] { m_tick.Timer1Timer(); }, this)
     , m_processor({m_panel, m_settings, m_timer, m_logRS232, m_rows, m_periodicLogSave, m_quality, m_clock})
     , m_tick(m_queue, m_panel, m_timer, m_processor, m_writerTransaction, m_errors, m_uncommittedFor)
-    , m_serial(
-          {m_serialPort, m_panel, m_origin, m_logRS232, m_timer, m_tick.bufferTrama(), m_clock, m_errors},
-          QLocale::system(), station::SerialIntake::kReopenInterval, this)
+    , m_serial({m_serialPort, m_panel, m_origin, m_logRS232, m_timer, m_tick.bufferTrama(), m_clock, m_errors,
+                [this] { m_rawLogFiles.grabar_logs(); }},
+               QLocale::system(), station::SerialIntake::kReopenInterval, this)
     , m_server(m_queue, m_origin)
     , m_camaras(u"camaras.txc"_s)
     , m_nombreCamaras(u"NombreCamaras.txt"_s)
@@ -188,12 +188,10 @@ void CoreStation::formShow() {
 }
 
 void CoreStation::start() {
-    // The serial port comes first. One that cannot be opened (none selected, missing, in use)
-    // leaves its status text as it was, and the network starts all the same.
-    try {
-        m_serial.start();
-    } catch (const std::exception&) {
-    }
+    // The serial port comes first. One that cannot be opened leaves its status text as it was, is
+    // reported (unless none is selected) and tried again while it may still come; the network
+    // starts all the same.
+    m_serial.startOrKeepTrying();
     const qint32 port = base::toInteger(m_settings.text(SettingId::Edpuerto));
     m_server.start(static_cast<quint16>(port & 0xFFFF));
     m_panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :"_s + QString::number(m_server.port()));
@@ -286,6 +284,9 @@ void CoreStation::setSetting(config::SettingId id, const QVariant& value) {
 
 void CoreStation::setSerialPort(const config::SerialPortSettings& chosen) {
     m_errors.guard([&] {
+        // Settings no port takes would be stored and refused again at every start.
+        if (const QString problem = station::ComPort::settingsProblem(chosen); !problem.isEmpty())
+            throw base::Error(problem + u"; el puerto sigue con su configuraci\u00f3n anterior"_s);
         m_serial.close();
         m_serialPort.ComNumber = chosen.ComNumber;
         m_serialPort.Baud = chosen.Baud;

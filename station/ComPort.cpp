@@ -3,8 +3,10 @@
 #include "config/SettingsStore.h"
 #include "station/StationError.h"
 
+#include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -39,13 +41,8 @@ QSerialPort::FlowControl flowOf(const config::SerialPortSettings& s) {
     return QSerialPort::NoFlowControl;
 }
 
-void checkSettings(const config::SerialPortSettings& s, const QString& name) {
-    if (s.Baud <= 0)
-        throw StationError(u"El puerto serial %1 no acepta Baudios: %2"_s.arg(name).arg(s.Baud));
-    if (s.DataBits < 5 || s.DataBits > 8)
-        throw StationError(u"El puerto serial %1 no acepta Data bits: %2"_s.arg(name).arg(s.DataBits));
-    if (s.StopBits < 0 || s.StopBits > 2)
-        throw StationError(u"El puerto serial %1 no acepta Bits de Parada: %2"_s.arg(name).arg(s.StopBits));
+QString notSerial(const QString& name, const QString& path) {
+    return u"El puerto serial %1 (%2) no es un dispositivo serial"_s.arg(name, path);
 }
 
 } // namespace
@@ -72,18 +69,37 @@ QString ComPort::devicePath(int comNumber) {
     return u"/dev/ttyS%1"_s.arg(comNumber - 1);
 }
 
+QString ComPort::settingsProblem(const config::SerialPortSettings& s) {
+    const QString name = u"COM"_s + QString::number(s.ComNumber);
+    if (s.ComNumber < 0)
+        return u"No existe el puerto serial %1: los puertos se numeran desde 1 (0 es ninguno)"_s.arg(name);
+    if (s.Baud <= 0)
+        return u"El puerto serial %1 no acepta Baudios: %2"_s.arg(name).arg(s.Baud);
+    if (s.DataBits < 5 || s.DataBits > 8)
+        return u"El puerto serial %1 no acepta Data bits: %2"_s.arg(name).arg(s.DataBits);
+    if (s.StopBits < 0 || s.StopBits > 2)
+        return u"El puerto serial %1 no acepta Bits de Parada: %2"_s.arg(name).arg(s.StopBits);
+    return {};
+}
+
 void ComPort::open() {
     if (m_port.isOpen())
         return;
     const config::SerialPortSettings s = m_settings;
     const QString name = u"COM"_s + QString::number(s.ComNumber);
-    if (s.ComNumber <= 0)
+    if (s.ComNumber == 0)
         throw StationError(u"No hay puerto serial seleccionado (%1)"_s.arg(name));
-    checkSettings(s, name);
+    if (const QString problem = settingsProblem(s); !problem.isEmpty())
+        throw StationError(problem);
     const QString path = devicePath(s.ComNumber);
     const QString device = QFileInfo(path).canonicalFilePath();
     if (device.isEmpty())
         throw StationError(u"No existe el puerto serial %1 (%2)"_s.arg(name, path));
+    // Only a character device can be a line: a file, a folder or a named pipe in its place is said
+    // as such and never opened.
+    struct stat node {};
+    if (::stat(QFile::encodeName(device).constData(), &node) != 0 || !S_ISCHR(node.st_mode))
+        throw StationError(notSerial(name, path));
 
     m_port.setPortName(device);
     m_port.setBaudRate(s.Baud);
@@ -98,6 +114,9 @@ void ComPort::open() {
         m_port.clearError();
         if (error == QSerialPort::DeviceNotFoundError)
             throw StationError(u"No existe el puerto serial %1 (%2)"_s.arg(name, path));
+        // A character device that is no terminal (/dev/null) refuses the line settings.
+        if (error == QSerialPort::UnsupportedOperationError)
+            throw StationError(notSerial(name, path));
         if (error == QSerialPort::PermissionError) {
             // The port reports a refusal and a device held by another program alike.
             if (::access(device.toLocal8Bit().constData(), R_OK | W_OK) != 0)

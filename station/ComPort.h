@@ -31,10 +31,15 @@ public:
 
     // The device that COMn stands for.
     static QString devicePath(int comNumber);
+    // Why no port could ever open with these settings (a negative port number, a speed, data bits
+    // or stop bits no line takes), in the operator's words; empty when they may be used. Port 0,
+    // none, is a setting like any other.
+    static QString settingsProblem(const config::SerialPortSettings& settings);
 
     // Opens COM`ComNumber` with the settings. An open port stays as it is. Raises StationError with
-    // the operator's text when no port is selected, the device is missing, in use, refused or does
-    // not take the settings; the port then stays closed.
+    // the operator's text when no port is selected, the settings are unusable, or the device is
+    // missing, no serial line, in use, refused or does not take the settings; the port then stays
+    // closed.
     void open();
     // Closing a closed port does nothing.
     void close();

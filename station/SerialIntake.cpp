@@ -8,6 +8,8 @@
 #include "station/RawLog.h"
 #include "station/TickTimer.h"
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace station {
@@ -84,6 +86,25 @@ void SerialIntake::start() {
     m_parts.panel.setText(Field::Label51, monitoringText(m_parts.settings));
 }
 
+void SerialIntake::startOrKeepTrying() {
+    try {
+        start();
+    } catch (const std::exception& e) {
+        if (m_parts.settings.ComNumber == 0)
+            return;
+        if (!ComPort::settingsProblem(m_parts.settings).isEmpty()) {
+            m_parts.errors.report(base::messageOf(e));
+            return;
+        }
+        m_parts.errors.report(base::messageOf(e) + retryText());
+        m_reopen.start();
+    }
+}
+
+QString SerialIntake::retryText() const {
+    return u"; se intenta abrirlo de nuevo cada %1 s"_s.arg(QString::number(m_reopen.interval() / 1000.0));
+}
+
 void SerialIntake::stop() {
     close();
     m_parts.panel.setText(Field::Label51, kClosedText.toString());
@@ -130,6 +151,8 @@ void SerialIntake::ApdComPort1TriggerAvail(int count) {
         }
     }
     m_parts.panel.setLit(Light::ASLStream, false);
+    if (!m_saveFailure.isEmpty())
+        m_parts.errors.report(std::exchange(m_saveFailure, {}));
 }
 
 void SerialIntake::completeLine() {
@@ -139,6 +162,12 @@ void SerialIntake::completeLine() {
     m_parts.logRS232.append(m_parcialSerial);
     m_parcialSerial.clear();
     m_parts.Timer1.setEnabled(true);
+    // A failed save must not end the notification: the bytes after this line are read already.
+    try {
+        m_parts.grabar_logs();
+    } catch (const std::exception& e) {
+        m_saveFailure = base::messageOf(e);
+    }
 }
 
 void SerialIntake::lost(const QString& message) {

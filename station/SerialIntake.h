@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
 namespace base {
 class Clock;
@@ -25,11 +26,12 @@ class TickTimer;
 
 // The serial line: the port `ApdComPort1` and what the station makes of its bytes. Every carriage
 // return or line feed completes a line, which goes to `logRS232`, the status bar and
-// `buffer_trama`, and makes "232" the current origin. Serial lines are not queued for the record
-// processor. Lives on the core's thread, as the port's notifications do.
+// `buffer_trama`, makes "232" the current origin and calls the periodic raw-log save. Serial lines
+// are not queued for the record processor. Lives on the core's thread, as the port's notifications
+// do.
 //
-// A port that fails while open is closed, reported once and opened again every `reopenInterval`
-// until it opens or the station closes it.
+// A port that fails while open, or that the station's start cannot open, is reported once and
+// opened again every `reopenInterval` until it opens or the station closes it.
 class SerialIntake final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SerialIntake)
@@ -44,6 +46,8 @@ public:
         QString& buffer_trama;
         const base::Clock& clock;
         base::ErrorReport& errors;
+        // `grabar_logs`, the periodic save with its interval test, after every completed line.
+        std::function<void()> grabar_logs;
     };
 
     static constexpr QStringView kOrigin = u"232";
@@ -59,6 +63,10 @@ public:
     // "Iniciar": opens the port and says so in `Label51`. Raises StationError when it cannot be
     // opened; `Label51` then keeps its text.
     void start();
+    // The station's start: as start(), but a port that cannot be opened is reported instead, and a
+    // device that may still come (missing, in use, no line yet) is tried again every
+    // `reopenInterval`. Settings no port takes are only reported; no port selected is no fault.
+    void startOrKeepTrying();
     // "Parar": closes the port and says so in `Label51`.
     void stop();
     // Closes the port and gives up any attempt to open it again.
@@ -89,12 +97,16 @@ private:
     void completeLine();
     void lost(const QString& message);
     void reopen();
+    QString retryText() const;
 
     Parts m_parts;
     QLocale m_locale;
     ComPort m_port;
     QTimer m_reopen;
     QString m_parcialSerial;
+    // A periodic save that failed inside the current notification, reported once at its end: a
+    // missing base folder fails every line of a burst alike.
+    QString m_saveFailure;
     int m_cutLines = 0;
 };
 

@@ -116,13 +116,12 @@ void RawLogFiles::grabar_logs() {
 }
 
 void RawLogFiles::Button3Click() {
-    saveIntoRelativeFolder(m_logEthernet, SettingId::EdCarpeta_Destino_ethernet, Field::LULE, false);
-    saveIntoRelativeFolder(m_logRS232, SettingId::edCarpeta_destino_rs232, Field::LULR, false);
+    saveIntoRelativeFolder(m_logEthernet, SettingId::EdCarpeta_Destino_ethernet, Field::LULE);
+    saveIntoRelativeFolder(m_logRS232, SettingId::edCarpeta_destino_rs232, Field::LULR);
 }
 
 void RawLogFiles::saveOnClose() {
-    saveIntoRelativeFolder(m_logEthernet, SettingId::EdCarpeta_Destino_ethernet, Field::LULE, true);
-    saveIntoRelativeFolder(m_logRS232, SettingId::edCarpeta_destino_rs232, Field::LULR, true);
+    Button3Click();
 }
 
 void RawLogFiles::writeList(station::RawLog& log, const QString& folder, Field label) {
@@ -134,20 +133,25 @@ void RawLogFiles::writeList(station::RawLog& log, const QString& folder, Field l
     log.clear();
 }
 
-void RawLogFiles::saveIntoRelativeFolder(station::RawLog& log, SettingId folder, Field label,
-                                         bool createFolder) {
+void RawLogFiles::saveIntoRelativeFolder(station::RawLog& log, SettingId folder, Field label) {
     const QString path = m_settings.text(folder);
     // A folder that cannot be made shows up as the failed write that follows.
-    if (createFolder && !log.isEmpty())
+    if (!log.isEmpty())
         ensureFolder(path);
     writeList(log, path, label);
 }
 
+bool RawLogFiles::SizeWatch::exceeded(const station::RawLog& log) const {
+    return log.size() > entriesAbove || log.bytes() > bytesAbove;
+}
+
 void RawLogFiles::watchSize(station::RawLog& log, SettingId folder, Field label, SizeWatch& watch) {
     const auto check = [this, &log, folder, label, &watch] {
-        if (log.size() <= kEntryLimit)
-            watch.retryAbove = kEntryLimit;
-        if (log.size() <= watch.retryAbove || watch.flushPending)
+        if (log.size() <= kEntryLimit && log.bytes() <= kByteLimit) {
+            watch.entriesAbove = kEntryLimit;
+            watch.bytesAbove = kByteLimit;
+        }
+        if (!watch.exceeded(log) || watch.flushPending)
             return;
         // Written after the current event has finished, so that everyone who follows the list has
         // seen the entry before the list is emptied.
@@ -162,12 +166,13 @@ void RawLogFiles::watchSize(station::RawLog& log, SettingId folder, Field label,
 
 void RawLogFiles::writeOversized(station::RawLog& log, SettingId folder, Field label, SizeWatch& watch) {
     watch.flushPending = false;
-    if (log.size() <= watch.retryAbove)
+    if (!watch.exceeded(log))
         return; // a save got there first
     try {
-        saveIntoRelativeFolder(log, folder, label, true);
+        saveIntoRelativeFolder(log, folder, label);
     } catch (const std::exception& e) {
-        watch.retryAbove = log.size() + kEntryLimit;
+        watch.entriesAbove = log.size() + kEntryLimit;
+        watch.bytesAbove = log.bytes() + kByteLimit;
         m_errors.report(base::messageOf(e));
     }
 }

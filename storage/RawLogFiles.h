@@ -33,9 +33,12 @@ class RawLogFiles final : public QObject {
     Q_DISABLE_COPY_MOVE(RawLogFiles)
 
 public:
-    // A list that grows past this many entries is written out at once, so that a station that
-    // never saves (no serial data, no operator) does not hold an ever-growing list until it closes.
+    // A list that grows past this many entries, or this many bytes of text, is written out at once,
+    // so that a station that never saves (no operator, a serial device inside the save's interval)
+    // does not hold an ever-growing list until it closes. The bytes bound long lines: a hundred
+    // thousand lines of 16 KiB would take gigabytes.
     static constexpr qsizetype kEntryLimit = 100'000;
+    static constexpr qsizetype kByteLimit = 16 * 1024 * 1024;
 
     RawLogFiles(station::RawLog& logRS232, station::RawLog& logEthernet, config::Settings& settings,
                 station::LivePanel& panel, const base::Clock& clock, FileCounter& contador_archivo,
@@ -47,12 +50,12 @@ public:
     void grabar_logs();
 
     // "Guardar Log": both lists into the folders named by the settings, relative to the working
-    // directory; creates no folder. A failure is raised and the list that failed keeps its entries
-    // (the serial list is not tried when the Ethernet one failed).
+    // directory; the folder of a list that has entries is created when missing, as the close does,
+    // so that the first save on a fresh station works. A failure is raised and the list that
+    // failed keeps its entries (the serial list is not tried when the Ethernet one failed).
     void Button3Click();
 
-    // The log part of the close handler: like "Guardar Log", but a missing folder is created
-    // first. A failure is raised.
+    // The log part of the close handler: the same as "Guardar Log". A failure is raised.
     void saveOnClose();
 
     // End of the last periodic save that got past the interval test; far in the past at start.
@@ -60,15 +63,17 @@ public:
 
 private:
     struct SizeWatch {
-        // Size above which the next forced write is tried; raised after a failed one so that a
+        // Sizes above which the next forced write is tried; raised after a failed one so that a
         // folder that cannot be written brings one error report, not one per appended line.
-        qsizetype retryAbove = kEntryLimit;
+        qsizetype entriesAbove = kEntryLimit;
+        qsizetype bytesAbove = kByteLimit;
         bool flushPending = false;
+
+        bool exceeded(const station::RawLog& log) const;
     };
 
     void writeList(station::RawLog& log, const QString& folder, station::Field label);
-    void saveIntoRelativeFolder(station::RawLog& log, config::SettingId folder, station::Field label,
-                                bool createFolder);
+    void saveIntoRelativeFolder(station::RawLog& log, config::SettingId folder, station::Field label);
     void watchSize(station::RawLog& log, config::SettingId folder, station::Field label, SizeWatch& watch);
     void writeOversized(station::RawLog& log, config::SettingId folder, station::Field label,
                         SizeWatch& watch);

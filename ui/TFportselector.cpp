@@ -106,9 +106,8 @@ QGroupBox* TFportselector::makeGroup(const QString& name, const QString& caption
 
 config::SerialPortSettings TFportselector::selection() const {
     config::SerialPortSettings chosen = m_current;
-    const int port = m_puerto->checkedId();
-    if (port >= 0 && !(port == 17 && m_current.ComNumber > 17))
-        chosen.ComNumber = port;
+    if (m_puerto->checkedId() >= 0)
+        chosen.ComNumber = m_puerto->checkedId();
     if (m_baudrate->checkedId() >= 0)
         chosen.Baud = checkedNumber(m_baudrate);
     if (m_dataBits->checkedId() >= 0)

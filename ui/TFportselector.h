@@ -21,9 +21,9 @@ public:
     explicit TFportselector(const config::SerialPortSettings& current, QWidget* parent = nullptr);
     ~TFportselector() override;
 
-    // `current` with the selection applied. A group that shows no choice, because the setting has
-    // a value none of its items stands for, leaves that setting as it was; so does a port number
-    // above the last item while that item stays selected.
+    // `current` with the selection applied: each setting is the selected item's. A group that shows
+    // no choice, because the setting has a value none of its items stands for, leaves that setting
+    // as it was. A port number above the last item opens on that item and becomes its number.
     config::SerialPortSettings selection() const;
 
     // The close box and Escape close the dialog as its button does.

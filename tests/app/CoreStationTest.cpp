@@ -495,13 +495,18 @@ TEST_F(CoreStationTest, NetworkRecordAfterASerialLineIsStillStored) {
     app::CoreStation& station = startUp();
     ASSERT_EQ(label(Field::Label51), kMonitoringCom3);
 
+    QSignalSpy logged(&station.logRS232(), &station::RawLog::appended);
     ASSERT_TRUE(serialDevice.write(kDeviceLine.trimmed() + "\r"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return station.logRS232().size() == 1; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logged.count() == 1; }, kWaitMs));
     // The serial line named itself the current origin; a network record queued now is not its.
     station.queue().append(u"\x02"_s + u"127.0.0.1\t"_s + QString::fromLatin1(kDeviceLine));
     ASSERT_TRUE(QTest::qWaitFor([&] { return label(Field::lProcesados) == u"1"_s; }, kWaitMs));
 
-    EXPECT_EQ(station.logRS232().size(), 1);
+    EXPECT_EQ(logged.count(), 1);
+    // The serial line went out with the run's first periodic save.
+    const QStringList saved = QDir(u"Datos Orvane/RS232"_s).entryList({u"*.txt"_s}, QDir::Files);
+    ASSERT_EQ(saved.size(), 1) << qPrintable(saved.join(u' '));
+    EXPECT_EQ(contents(u"Datos Orvane/RS232/"_s + saved[0]), kDeviceLine.trimmed() + "\r\n");
     station.close();
     EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
     EXPECT_EQ(rowCount(), u"1"_s);
@@ -511,6 +516,10 @@ TEST_F(CoreStationTest, CloseShutsTheSerialPortBeforeItWritesTheLogs) {
     storeSerialDevice();
     app::CoreStation& station = startUp();
     ASSERT_TRUE(station.serialIntake().isOpen());
+    // The first line goes out with the run's first periodic save; the next waits for its interval.
+    QSignalSpy logged(&station.logRS232(), &station::RawLog::appended);
+    ASSERT_TRUE(serialDevice.write("primera\r"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logged.count() == 1; }, kWaitMs));
     ASSERT_TRUE(serialDevice.write("antes del cierre\r"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return station.logRS232().size() == 1; }, kWaitMs));
     // The close stops at the camera names and leaves the station up: no serial line may wake
@@ -561,6 +570,72 @@ TEST_F(CoreStationTest, NewSerialSettingsAfterPararOpenThePortAndSendAck) {
     EXPECT_EQ(stored.readString(station::FormStorage::kKey, u"ApdComPort1_Parity"_s), u"pMark"_s);
     EXPECT_TRUE(errors.isEmpty()) << qPrintable(errors.join(u'\n'));
 }
+
+TEST_F(CoreStationTest, SerialPortMissingAtTheStartIsReportedAndTriedAgain) {
+    storeSerialDevice();
+    ASSERT_TRUE(dosdevices.link(3, u"/nonexistent/tty"_s)); // the adapter is not plugged in yet
+    app::CoreStation& station = startUp();
+
+    EXPECT_FALSE(station.serialIntake().isOpen());
+    EXPECT_TRUE(station.serialIntake().reopening());
+    EXPECT_EQ(errors,
+              QStringList{u"No existe el puerto serial COM3 (%1/Tarvenix/dosdevices/com3); se intenta "
+                          u"abrirlo de nuevo cada 5 s"_s.arg(dosdevices.path())});
+    EXPECT_EQ(label(Field::Label51), u"Puerto serial"_s);
+}
+
+struct RefusedSerialCase {
+    const char* name;
+    std::function<void(config::SerialPortSettings&)> change;
+    QString error;
+};
+
+void PrintTo(const RefusedSerialCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RefusedSerialSettings : public CoreStationTest,
+                              public ::testing::WithParamInterface<RefusedSerialCase> {};
+
+TEST_P(RefusedSerialSettings, AreNotTakenAndThePortGoesOn) {
+    storeSerialDevice();
+    app::CoreStation& station = startUp();
+    ASSERT_TRUE(station.serialIntake().isOpen());
+    const config::SerialPortSettings before = station.serialPort();
+    QSignalSpy changed(&station, &app::CoreStation::serialPortChanged);
+    config::SerialPortSettings chosen = before;
+    GetParam().change(chosen);
+
+    station.setSerialPort(chosen);
+
+    EXPECT_EQ(errors,
+              QStringList{GetParam().error + u"; el puerto sigue con su configuraci\u00f3n anterior"_s});
+    EXPECT_EQ(station.serialPort(), before);
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_TRUE(station.serialIntake().isOpen());
+    // Not in the settings file either: the next start uses the old ones.
+    station.close();
+    config::SettingsStore stored(settingsFile());
+    ASSERT_FALSE(stored.load().has_value());
+    EXPECT_EQ(stored.readInteger(station::FormStorage::kKey, u"ApdComPort1_ComNumber"_s), 3);
+    EXPECT_EQ(stored.readInteger(station::FormStorage::kKey, u"ApdComPort1_Baud"_s), 9600);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Puerto, RefusedSerialSettings,
+    ::testing::Values(
+        RefusedSerialCase{
+            "NegativePort", [](config::SerialPortSettings& s) { s.ComNumber = -1; },
+            u"No existe el puerto serial COM-1: los puertos se numeran desde 1 (0 es ninguno)"_s},
+        RefusedSerialCase{"NoSpeed", [](config::SerialPortSettings& s) { s.Baud = 0; },
+                          u"El puerto serial COM3 no acepta Baudios: 0"_s},
+        RefusedSerialCase{"NegativeSpeed", [](config::SerialPortSettings& s) { s.Baud = -9600; },
+                          u"El puerto serial COM3 no acepta Baudios: -9600"_s},
+        RefusedSerialCase{"NegativeDataBits", [](config::SerialPortSettings& s) { s.DataBits = -8; },
+                          u"El puerto serial COM3 no acepta Data bits: -8"_s},
+        RefusedSerialCase{"ThreeStopBits", [](config::SerialPortSettings& s) { s.StopBits = 3; },
+                          u"El puerto serial COM3 no acepta Bits de Parada: 3"_s}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CoreStationTest, SerialSettingsWithoutAPortAreKeptAndTheFailedOpenReported) {
     storeSerialDevice();

@@ -1,5 +1,6 @@
 #include "station/SerialIntake.h"
 
+#include "base/Error.h"
 #include "base/ErrorReport.h"
 #include "station/LivePanel.h"
 #include "station/OriginTag.h"
@@ -10,6 +11,7 @@
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QFile>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -17,6 +19,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <termios.h>
 
 #include <vector>
@@ -76,7 +79,15 @@ public:
     FakeClock clock{QDateTime(QDate(2024, 1, 5), QTime(14, 37))};
     base::ErrorReport errors;
     QStringList reported;
-    SerialIntake intake{{settings, panel, origin, logRS232, timer, bufferTrama, clock, errors},
+    // What the serial log held at each periodic save; a save fails with `saveFailure` when set.
+    QList<QStringList> saves;
+    QString saveFailure;
+    SerialIntake intake{{settings, panel, origin, logRS232, timer, bufferTrama, clock, errors,
+                         [this] {
+                             saves << logRS232.entries();
+                             if (!saveFailure.isEmpty())
+                                 throw base::Error(saveFailure);
+                         }},
                         QLocale(QLocale::English, QLocale::UnitedStates),
                         50ms};
 };
@@ -156,6 +167,29 @@ TEST_F(SerialIntakeTest, CompletedLineTagsTheSerialOriginAndWakesTheTick) {
     ASSERT_TRUE(device->write("\n"));
     ASSERT_TRUE(waitFor([&] { return logRS232.size() == 2; }));
     EXPECT_EQ(panel.status(2), u"1/5/24 2:37:00 PM"_s);
+}
+
+TEST_F(SerialIntakeTest, EveryCompletedLineIsSavedPeriodicallyOnceItIsLogged) {
+    start();
+    ASSERT_TRUE(device->write("A\rB\nC"));
+    ASSERT_TRUE(waitFor([&] { return intake.parcialSerial() == u"C"_s; }));
+
+    EXPECT_EQ(saves, (QList<QStringList>{{u"A"_s}, {u"A"_s, u"B"_s}}));
+}
+
+TEST_F(SerialIntakeTest, PeriodicSaveThatFailsIsReportedPerNotificationAndLosesNoLine) {
+    constexpr int kLines = 2000;
+    saveFailure = u"No se puedo crear la carpeta Datos Orvane"_s;
+    start();
+    ASSERT_TRUE(device->write(QByteArray("x\r").repeated(kLines) + "tail\r"));
+
+    ASSERT_TRUE(waitFor([&] { return logRS232.size() == kLines + 1; })) << logRS232.size();
+    EXPECT_EQ(logRS232.entries().last(), u"tail"_s);
+    EXPECT_EQ(saves.size(), kLines + 1);
+    // A burst comes in a few notifications, not one per line.
+    ASSERT_FALSE(reported.isEmpty());
+    EXPECT_LT(reported.size(), 50);
+    EXPECT_EQ(reported.count(saveFailure), reported.size());
 }
 
 TEST_F(SerialIntakeTest, NotificationOfNoBytesOnlyFlashesTheLight) {
@@ -253,10 +287,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 class PortThatCannotOpen;
 
+// What the station's start does about a port that cannot be opened.
+enum class AtStart {
+    Silent,   // none selected: no fault
+    Reported, // settings no port takes: said once
+    Retried,  // the device may still come: said once, then tried until it opens
+};
+
 struct OpenFailure {
     const char* name;
     std::function<void(PortThatCannotOpen&)> arrange;
     QString message;
+    AtStart atStart;
 };
 
 void PrintTo(const OpenFailure& c, std::ostream* os) {
@@ -265,40 +307,103 @@ void PrintTo(const OpenFailure& c, std::ostream* os) {
 
 class PortThatCannotOpen : public SerialIntakeTest, public ::testing::WithParamInterface<OpenFailure> {
 public:
+    QString expected() const { return QString(GetParam().message).replace(u"%1"_s, dosdevices.path()); }
+    // COM3 linked to something in the settings folder that is no line.
+    bool linkTo(const QString& name) { return dosdevices.link(3, dosdevices.path() + u'/' + name); }
+
     QSerialPort squatter;
 };
 
 TEST_P(PortThatCannotOpen, SaysWhyAndLeavesTheStatusAlone) {
     GetParam().arrange(*this);
-    const QString expected = QString(GetParam().message).replace(u"%1"_s, dosdevices.path());
-    EXPECT_THAT([&] { intake.start(); }, ThrowsMessage<station::StationError>(StrEq(expected.toStdString())));
+    EXPECT_THAT([&] { intake.start(); },
+                ThrowsMessage<station::StationError>(StrEq(expected().toStdString())));
     EXPECT_FALSE(intake.isOpen());
     EXPECT_EQ(label51(), u"Puerto serial"_s);
+}
+
+TEST_P(PortThatCannotOpen, AtTheStationsStartIsReportedAndTriedWhileTheDeviceMayCome) {
+    const OpenFailure& c = GetParam();
+    c.arrange(*this);
+    intake.startOrKeepTrying();
+
+    EXPECT_FALSE(intake.isOpen());
+    EXPECT_EQ(label51(), u"Puerto serial"_s);
+    EXPECT_EQ(intake.reopening(), c.atStart == AtStart::Retried);
+    switch (c.atStart) {
+    case AtStart::Silent:
+        EXPECT_TRUE(reported.isEmpty()) << qPrintable(reported.join(u'\n'));
+        return;
+    case AtStart::Reported:
+        EXPECT_EQ(reported, QStringList{expected()});
+        return;
+    case AtStart::Retried:
+        EXPECT_EQ(reported, QStringList{expected() + u"; se intenta abrirlo de nuevo cada 0.05 s"_s});
+        break;
+    }
+
+    // The device comes: the port opens by itself and says so.
+    squatter.close();
+    ASSERT_TRUE(dosdevices.link(settings.ComNumber, device->slavePath()));
+    ASSERT_TRUE(waitFor([&] { return intake.isOpen(); }));
+    EXPECT_FALSE(intake.reopening());
+    EXPECT_TRUE(label51().startsWith(u"Monitoreando en el puerto serial: COM"_s)) << qPrintable(label51());
+    ASSERT_TRUE(device->write("ya\r"));
+    ASSERT_TRUE(waitFor([&] { return logRS232.size() == 1; }));
+    EXPECT_EQ(reported.size(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Open, PortThatCannotOpen,
     ::testing::Values(
         OpenFailure{"NoPortSelected", [](PortThatCannotOpen& t) { t.settings.ComNumber = 0; },
-                    u"No hay puerto serial seleccionado (COM0)"_s},
+                    u"No hay puerto serial seleccionado (COM0)"_s, AtStart::Silent},
         OpenFailure{"LinkToNothing",
                     [](PortThatCannotOpen& t) { ASSERT_TRUE(t.dosdevices.link(3, u"/nonexistent/tty"_s)); },
-                    u"No existe el puerto serial COM3 (%1/Tarvenix/dosdevices/com3)"_s},
+                    u"No existe el puerto serial COM3 (%1/Tarvenix/dosdevices/com3)"_s, AtStart::Retried},
         OpenFailure{"NoLinkFallsBackToTtyS", [](PortThatCannotOpen& t) { t.settings.ComNumber = 250; },
-                    u"No existe el puerto serial COM250 (/dev/ttyS249)"_s},
-        OpenFailure{"HeldByAnotherProgram",
+                    u"No existe el puerto serial COM250 (/dev/ttyS249)"_s, AtStart::Retried},
+        OpenFailure{"LinkToARegularFile",
                     [](PortThatCannotOpen& t) {
-                        t.squatter.setPortName(t.device->slavePath());
-                        ASSERT_TRUE(t.squatter.open(QIODevice::ReadWrite))
-                            << qPrintable(t.squatter.errorString());
+                        QFile file(t.dosdevices.path() + u"/file"_s);
+                        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                        ASSERT_TRUE(t.linkTo(u"file"_s));
                     },
-                    u"El puerto serial COM3 est\u00e1 en uso (%1/Tarvenix/dosdevices/com3)"_s},
+                    u"El puerto serial COM3 (%1/Tarvenix/dosdevices/com3) no es un dispositivo serial"_s,
+                    AtStart::Retried},
+        OpenFailure{"LinkToAFolder", [](PortThatCannotOpen& t) { ASSERT_TRUE(t.linkTo(u"Tarvenix"_s)); },
+                    u"El puerto serial COM3 (%1/Tarvenix/dosdevices/com3) no es un dispositivo serial"_s,
+                    AtStart::Retried},
+        OpenFailure{
+            "LinkToANamedPipe",
+            [](PortThatCannotOpen& t) {
+                ASSERT_EQ(::mkfifo(QFile::encodeName(t.dosdevices.path() + u"/fifo"_s).constData(), 0600), 0);
+                ASSERT_TRUE(t.linkTo(u"fifo"_s));
+            },
+            u"El puerto serial COM3 (%1/Tarvenix/dosdevices/com3) no es un dispositivo serial"_s,
+            AtStart::Retried},
+        OpenFailure{"LinkToDevNull",
+                    [](PortThatCannotOpen& t) { ASSERT_TRUE(t.dosdevices.link(3, u"/dev/null"_s)); },
+                    u"El puerto serial COM3 (%1/Tarvenix/dosdevices/com3) no es un dispositivo serial"_s,
+                    AtStart::Retried},
+        OpenFailure{
+            "HeldByAnotherProgram",
+            [](PortThatCannotOpen& t) {
+                t.squatter.setPortName(t.device->slavePath());
+                ASSERT_TRUE(t.squatter.open(QIODevice::ReadWrite)) << qPrintable(t.squatter.errorString());
+            },
+            u"El puerto serial COM3 est\u00e1 en uso (%1/Tarvenix/dosdevices/com3)"_s, AtStart::Retried},
         OpenFailure{"SettingsTheLineCannotTake", [](PortThatCannotOpen& t) { t.settings.DataBits = 9; },
-                    u"El puerto serial COM3 no acepta Data bits: 9"_s},
+                    u"El puerto serial COM3 no acepta Data bits: 9"_s, AtStart::Reported},
         OpenFailure{"NoSpeed", [](PortThatCannotOpen& t) { t.settings.Baud = 0; },
-                    u"El puerto serial COM3 no acepta Baudios: 0"_s},
+                    u"El puerto serial COM3 no acepta Baudios: 0"_s, AtStart::Reported},
+        OpenFailure{"NegativeDataBits", [](PortThatCannotOpen& t) { t.settings.DataBits = -8; },
+                    u"El puerto serial COM3 no acepta Data bits: -8"_s, AtStart::Reported},
         OpenFailure{"ThreeStopBits", [](PortThatCannotOpen& t) { t.settings.StopBits = 3; },
-                    u"El puerto serial COM3 no acepta Bits de Parada: 3"_s}),
+                    u"El puerto serial COM3 no acepta Bits de Parada: 3"_s, AtStart::Reported},
+        OpenFailure{"NegativePort", [](PortThatCannotOpen& t) { t.settings.ComNumber = -1; },
+                    u"No existe el puerto serial COM-1: los puertos se numeran desde 1 (0 es ninguno)"_s,
+                    AtStart::Reported}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SerialIntakeTest, SendOnAClosedPortOpensItFirst) {

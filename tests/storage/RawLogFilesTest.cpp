@@ -294,8 +294,9 @@ TEST_F(RawLogFilesTest, ManualSaveWritesIntoTheRelativeFoldersOnly) {
     EXPECT_TRUE(logRS232.isEmpty());
 }
 
-TEST_F(RawLogFilesTest, ManualSaveWithoutTheEthernetFolderRaisesAndWritesNothing) {
+TEST_F(RawLogFilesTest, ManualSaveWhoseEthernetFolderCannotBeMadeRaisesAndWritesNothing) {
     ASSERT_TRUE(QDir().mkdir(u"RS232"_s));
+    ASSERT_TRUE(makeFile(u"Ethernet"_s)); // a file where the folder should be
     const QString label = panel.text(Field::LULE);
     fill(logEthernet, {u"e"_s});
     fill(logRS232, {u"r"_s});
@@ -319,10 +320,21 @@ TEST_F(RawLogFilesTest, AWriteThatFailsAfterOpeningIsRaisedAndKeepsTheList) {
     EXPECT_EQ(logRS232.size(), 1);
 }
 
-TEST_F(RawLogFilesTest, SaveOnCloseMakesTheFolderOfAListThatHasEntries) {
+// "Guardar Log" and the close write into the relative folders alike, on a fresh station too.
+struct RelativeSaveCase {
+    const char* name;
+    void (RawLogFiles::*save)();
+};
+
+class RelativeSave : public RawLogFilesTest, public ::testing::WithParamInterface<RelativeSaveCase> {
+protected:
+    void save() { (files.*GetParam().save)(); }
+};
+
+TEST_P(RelativeSave, MakesTheFolderOfAListThatHasEntries) {
     fill(logRS232, {u"r"_s});
 
-    files.saveOnClose();
+    save();
 
     EXPECT_EQ(bytesOf(u"RS232/05012024-143701.txt"_s), "r\r\n");
     EXPECT_FALSE(QDir(u"Ethernet"_s).exists()); // nothing to write there
@@ -330,13 +342,18 @@ TEST_F(RawLogFilesTest, SaveOnCloseMakesTheFolderOfAListThatHasEntries) {
     EXPECT_TRUE(logRS232.isEmpty());
 }
 
-TEST_F(RawLogFilesTest, SaveOnCloseThatCannotWriteRaisesAndKeepsTheList) {
+TEST_P(RelativeSave, ThatCannotWriteRaisesAndKeepsTheList) {
     ASSERT_TRUE(makeFile(u"RS232"_s));
     fill(logRS232, {u"r"_s});
 
-    EXPECT_THROW(files.saveOnClose(), base::Error);
+    EXPECT_THROW(save(), base::Error);
     EXPECT_EQ(logRS232.size(), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(RawLogFiles, RelativeSave,
+                         ::testing::Values(RelativeSaveCase{"GuardarLog", &RawLogFiles::Button3Click},
+                                           RelativeSaveCase{"Close", &RawLogFiles::saveOnClose}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RawLogFilesTest, ASaveNeverDestroysAnEarlierFileOfTheSameName) {
     ASSERT_TRUE(QDir().mkdir(u"RS232"_s));
@@ -353,7 +370,8 @@ TEST_F(RawLogFilesTest, ASaveNeverDestroysAnEarlierFileOfTheSameName) {
 struct OversizedCase {
     const char* name;
     bool serial;
-    bool restored; // the whole list at once, as the settings store restores the Ethernet log
+    bool restored;        // the whole list at once, as the settings store restores the Ethernet log
+    qsizetype lineLength; // 0: short lines, which reach the entry bound; else the byte bound comes first
 };
 
 class OversizedList : public RawLogFilesTest, public ::testing::WithParamInterface<OversizedCase> {
@@ -361,15 +379,26 @@ protected:
     station::RawLog& log() { return GetParam().serial ? logRS232 : logEthernet; }
     QString folder() const { return GetParam().serial ? u"RS232"_s : u"Ethernet"_s; }
 
+    // The most entries the list holds without being written out.
+    static qsizetype limit() {
+        const qsizetype length = GetParam().lineLength;
+        return length == 0 ? RawLogFiles::kEntryLimit
+                           : RawLogFiles::kByteLimit / (length * qsizetype(sizeof(QChar)));
+    }
+
+    static QString entry(qsizetype number) {
+        return u"line %1"_s.arg(number).leftJustified(GetParam().lineLength, u'x');
+    }
+
     void grow(qsizetype count) {
         if (GetParam().restored) {
             QStringList entries = log().entries();
             while (entries.size() < count)
-                entries.append(u"line %1"_s.arg(entries.size() + 1));
+                entries.append(entry(entries.size() + 1));
             log().assign(std::move(entries));
         } else {
             while (log().size() < count)
-                log().append(u"line %1"_s.arg(log().size() + 1));
+                log().append(entry(log().size() + 1));
         }
         QCoreApplication::processEvents();
     }
@@ -377,17 +406,17 @@ protected:
 
 TEST_P(OversizedList, IsWrittenOutOnceItPassesTheLimit) {
     QSignalSpy reported(&errors, &base::ErrorReport::reported);
-    grow(RawLogFiles::kEntryLimit);
-    EXPECT_EQ(log().size(), RawLogFiles::kEntryLimit);
+    grow(limit());
+    EXPECT_EQ(log().size(), limit());
     EXPECT_FALSE(QDir(folder()).exists());
 
-    grow(RawLogFiles::kEntryLimit + 1);
+    grow(limit() + 1);
 
     EXPECT_TRUE(log().isEmpty());
     const QByteArray written = bytesOf(folder() + u"/05012024-143701.txt"_s);
-    EXPECT_EQ(written.count("\r\n"), RawLogFiles::kEntryLimit + 1);
-    EXPECT_TRUE(written.startsWith("line 1\r\nline 2\r\n"));
-    EXPECT_TRUE(written.endsWith("line 100001\r\n"));
+    EXPECT_EQ(written.count("\r\n"), limit() + 1);
+    EXPECT_TRUE(written.startsWith((entry(1) + u"\r\n"_s + entry(2) + u"\r\n"_s).toLatin1()));
+    EXPECT_TRUE(written.endsWith((entry(limit() + 1) + u"\r\n"_s).toLatin1()));
     EXPECT_EQ(reported.count(), 0);
 }
 
@@ -395,10 +424,10 @@ TEST_P(OversizedList, ThatCannotBeWrittenIsKeptAndReportedOnce) {
     QSignalSpy reported(&errors, &base::ErrorReport::reported);
     ASSERT_TRUE(makeFile(folder())); // a file where the folder should be
 
-    grow(RawLogFiles::kEntryLimit + 1);
-    grow(RawLogFiles::kEntryLimit + 50);
+    grow(limit() + 1);
+    grow(limit() + 50);
 
-    EXPECT_EQ(log().size(), RawLogFiles::kEntryLimit + 50);
+    EXPECT_EQ(log().size(), limit() + 50);
     ASSERT_EQ(reported.count(), 1);
     EXPECT_TRUE(reported.at(0).at(0).toString().contains(folder()));
 
@@ -406,14 +435,17 @@ TEST_P(OversizedList, ThatCannotBeWrittenIsKeptAndReportedOnce) {
     ASSERT_TRUE(QFile::remove(folder()));
     files.saveOnClose();
     ASSERT_TRUE(log().isEmpty());
-    grow(RawLogFiles::kEntryLimit + 1);
+    grow(limit() + 1);
     EXPECT_TRUE(log().isEmpty());
     EXPECT_EQ(reported.count(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(RawLogFiles, OversizedList,
-                         ::testing::Values(OversizedCase{"SerialAppended", true, false},
-                                           OversizedCase{"EthernetRestored", false, true}),
+                         ::testing::Values(OversizedCase{"SerialAppended", true, false, 0},
+                                           OversizedCase{"EthernetRestored", false, true, 0},
+                                           // Lines as long as the serial intake lets them be.
+                                           OversizedCase{"SerialLongLines", true, false, 16384},
+                                           OversizedCase{"EthernetRestoredLongLines", false, true, 16384}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
