@@ -5,14 +5,19 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace alerts {
 
 namespace {
 
+// [rfc5321] 4.5.3.1.3: a path holds at most 256 octets, its angle brackets included.
+constexpr qsizetype kMaxAddressOctets = 254;
+
 bool usableAddress(QStringView address) {
-    if (address.isEmpty())
+    if (address.isEmpty() || address.size() > kMaxAddressOctets)
         return false;
     for (const QChar c : address)
         if (c.unicode() <= 0x20 || c.unicode() >= 0x7F || c == u'<' || c == u'>')
@@ -40,8 +45,17 @@ AddressList AddressList::parse(QStringView text, QStringView what) {
         const QString entry = part.trimmed();
         if (entry.isEmpty())
             continue;
+        const qsizetype open = entry.lastIndexOf(u'<');
+        const qsizetype close = entry.lastIndexOf(u'>');
+        // Nothing may follow the address: it would go out as it is, 8-bit too, in a header that
+        // says it is US-ASCII.
+        if (open >= 0 && close > open && close + 1 < entry.size())
+            throw MailError(
+                u"Correo no enviado: texto después de la dirección en %1: '%2'"_s.arg(what, entry));
+        // A second address in the display name would be read as one by the mail reader.
+        const QStringView name = QStringView(entry).first(std::max<qsizetype>(open, 0));
         const QString address = addressOf(entry);
-        if (!usableAddress(address))
+        if (!usableAddress(address) || name.contains(u'<') || name.contains(u'>'))
             throw MailError(u"Correo no enviado: dirección no válida en %1: '%2'"_s.arg(what, entry));
         list.m_entries.append(entry);
         list.m_addresses.append(address);
@@ -59,19 +73,10 @@ QString AddressList::addressOf(QStringView entry) {
 
 QByteArray AddressList::headerValue() const {
     QByteArray out;
-    qsizetype lineLength = 0;
     for (const QString& entry : m_entries) {
-        const QByteArray value = entryHeaderValue(entry);
-        if (!out.isEmpty()) {
-            out += ',';
-            if (lineLength + value.size() > 70) {
-                out += "\r\n";
-                lineLength = 0;
-            }
-            out += ' ';
-        }
-        out += value;
-        lineLength += value.size() + 2;
+        if (!out.isEmpty())
+            out += ", ";
+        out += entryHeaderValue(entry);
     }
     return out;
 }

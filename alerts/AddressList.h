@@ -13,7 +13,9 @@ public:
     AddressList() = default;
 
     // Fails on an entry whose address is unusable in an SMTP command (control characters, blanks,
-    // angle brackets, non-ASCII) and on a NUL anywhere. `what` names the list for the operator.
+    // angle brackets, non-ASCII, longer than a path may be), on text after the closing angle
+    // bracket, on angle brackets in the display name and on a NUL anywhere. `what` names the list
+    // for the operator.
     static AddressList parse(QStringView text, QStringView what);
 
     // The address of one entry: the text in angle brackets when there is one, else the entry.
@@ -23,8 +25,8 @@ public:
     const QStringList& entries() const { return m_entries; }
     const QStringList& addresses() const { return m_addresses; }
 
-    // The list as a header's value: entries joined by commas, a display name that is not plain
-    // ASCII encoded, a line folded after a comma when it grows long.
+    // The list as a header's value, still unfolded: entries joined by commas, a display name
+    // encoded where it needs to be.
     QByteArray headerValue() const;
 
 private:

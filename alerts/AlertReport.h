@@ -19,6 +19,15 @@ public:
     void failed(const QString& error) {
         note(false, QString::fromUtf16(u"Alerta de calidad no enviada: ") + error);
     }
+    // Alerts that never became a mail because too many waited: said at every burst of them, but
+    // no mail's outcome.
+    void dropped(qint64 count) {
+        m_last = count == 1
+                     ? QString::fromUtf16(u"Se descartó 1 alerta de calidad: demasiadas en espera")
+                     : QString::fromUtf16(u"Se descartaron %1 alertas de calidad: demasiadas en espera")
+                           .arg(count);
+        Q_EMIT changed(m_last);
+    }
 
     const QString& last() const { return m_last; }
 

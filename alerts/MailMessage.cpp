@@ -11,7 +11,7 @@ namespace alerts {
 namespace {
 
 void appendHeader(QByteArray& out, const QByteArray& name, const QByteArray& value) {
-    out += name + ": " + value + "\r\n";
+    out += headerField(name, value);
 }
 
 QByteArray asciiLine(QStringView line) {

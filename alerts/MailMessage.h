@@ -11,9 +11,9 @@
 namespace alerts {
 
 // One composed alert mail: its envelope and its content as it goes after DATA (before the
-// transport's dot-stuffing). The content is 7-bit: headers with RFC 2047 words where needed, an
-// HTML body whose characters outside US-ASCII are character references, every line at most 998
-// octets.
+// transport's dot-stuffing). The content is 7-bit: headers folded, with RFC 2047 words where
+// needed, an HTML body whose characters outside US-ASCII are character references, every line at
+// most 998 octets.
 class MailMessage final {
 public:
     struct Options {
@@ -26,7 +26,8 @@ public:
     static constexpr qsizetype kMaxLineOctets = 998;
 
     // Fails, before anything is sent, on a sender, reply-to or subject that would break out of its
-    // header line, on an unusable address and when nobody would receive the mail.
+    // header line, on an unusable address or text after one, and when nobody would receive the
+    // mail.
     static MailMessage compose(const MailRequest& request, const QStringList& bodyLines,
                                const Options& options, const QDateTime& now);
 

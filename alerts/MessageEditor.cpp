@@ -18,6 +18,7 @@ MessageEditor::MessageEditor(const base::Clock& clock, QLocale locale, QObject* 
     m_state.Memo1 = MessageTemplate::defaultText();
     connect(&m_outbox, &MailOutbox::finished, this, &MessageEditor::sendFinished);
     connect(&m_outbox, &MailOutbox::drained, this, &MessageEditor::drained);
+    connect(&m_outbox, &MailOutbox::alertsDropped, this, &MessageEditor::alertsDropped);
 }
 
 void MessageEditor::setState(const EditorState& state) {

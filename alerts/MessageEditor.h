@@ -67,6 +67,8 @@ Q_SIGNALS:
     void stateChanged(const alerts::EditorState& state);
     void sendFinished(alerts::MailOutbox::Kind kind, const QString& error);
     void drained();
+    // Alerts dropped because too many waited; once a burst.
+    void alertsDropped(qint64 count);
 
 private:
     const base::Clock& m_clock;

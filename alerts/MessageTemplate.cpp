@@ -100,14 +100,60 @@ QString MessageTemplate::readFile(const QString& path) {
 }
 
 QStringList MessageTemplate::fill(const QString& plantilla, const Values& values) {
-    QString body = normalised(plantilla);
-    body.replace(u"@GUIA"_s, escapeHtml(values.aplicacion));
-    body.replace(u"Bloque_falla"_s, values.Texto_cuerpo);
-    body = normalised(body);
-    body.replace(u'\n', u"\n<br>"_s);
-    body.replace(u"@ORIGEN"_s, escapeHtml(values.estacion));
-    body.replace(u"@DESTINO"_s, escapeHtml(values.usuario));
-    body.replace(u"@FECHA"_s, values.fecha);
+    struct Placeholder {
+        QStringView name;
+        QString value;
+        bool brokenLines; // its line breaks get their "<br>" as the template's own do
+    };
+    const Placeholder placeholders[] = {
+        {u"@GUIA", escapeHtml(values.aplicacion), true},
+        {u"Bloque_falla", values.Texto_cuerpo, true},
+        {u"@ORIGEN", escapeHtml(values.estacion), false},
+        {u"@DESTINO", escapeHtml(values.usuario), false},
+        {u"@FECHA", values.fecha, false},
+    };
+    const auto withBr = [](QStringView value) {
+        QString out;
+        for (qsizetype i = 0; i < value.size(); ++i) {
+            if (value[i] == u'\r' || value[i] == u'\n') {
+                if (value[i] == u'\r' && i + 1 < value.size() && value[i + 1] == u'\n')
+                    ++i;
+                out += u"\r\n<br>"_s;
+            } else {
+                out += value[i];
+            }
+        }
+        return out;
+    };
+
+    // One pass over the template, from the left: what a value brings in is never searched for
+    // placeholders, so a guide read as "AB@FECHA" goes into the mail as it was read.
+    const QString text = normalised(plantilla);
+    const QStringView source(text);
+    QString body;
+    body.reserve(text.size() + text.size() / 8);
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\n') {
+            body += source.sliced(copied, i + 1 - copied);
+            body += u"<br>"_s;
+            copied = i + 1;
+            continue;
+        }
+        if (c != u'@' && c != u'B')
+            continue;
+        for (const Placeholder& p : placeholders) {
+            if (!source.sliced(i).startsWith(p.name))
+                continue;
+            body += source.sliced(copied, i - copied);
+            body += p.brokenLines ? withBr(p.value) : p.value;
+            i += p.name.size() - 1;
+            copied = i + 1;
+            break;
+        }
+    }
+    body += source.sliced(copied);
     return config::LineList::fromFileText(body).lines();
 }
 

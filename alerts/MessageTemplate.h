@@ -28,9 +28,10 @@ public:
     // file or is larger than station::SideFile::kMaxBytes.
     static QString readFile(const QString& path);
 
-    // The mail body as lines: the replacements in their order, and every line after the first
-    // begun with "<br>", one more line "<br>" at the end. Line breaks that the value of "@GUIA" or
-    // of "Bloque_falla" brings in get their "<br>" too; those of the later values do not.
+    // The mail body as lines: every placeholder of the template replaced, in one pass (a value is
+    // never searched for placeholders), and every line after the first begun with "<br>", one
+    // more line "<br>" at the end. Line breaks that the value of "@GUIA" or of "Bloque_falla"
+    // brings in get their "<br>" too; those of the other values do not.
     static QStringList fill(const QString& plantilla, const Values& values);
 
     // "@FECHA": the short date, a blank and the long time (without a time zone); at midnight

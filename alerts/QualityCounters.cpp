@@ -52,6 +52,7 @@ QualityCounters::QualityCounters(station::LivePanel& panel, const config::Settin
                          else
                              report.failed(error);
                      });
+    QObject::connect(&editor, &MessageEditor::alertsDropped, &report, &AlertReport::dropped);
 }
 
 void QualityCounters::evaluar_calidad(const QString& h, const QString& l, const QString& w) {

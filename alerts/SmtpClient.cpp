@@ -1,6 +1,8 @@
 #include "alerts/SmtpClient.h"
 
 #include <QHostInfo>
+#include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -42,42 +44,23 @@ bool offersLogin(const QStringList& lines) {
 
 } // namespace
 
+// No parent: they belong to the exchange, not to the client, and go when it ends.
+struct SmtpClient::Link {
+    QTcpSocket socket;
+    QTimer connectTimer;
+    QTimer replyTimer;
+    QTimer exchangeTimer;
+    QTimer closeTimer;
+};
+
 SmtpClient::SmtpClient(QObject* parent)
     : QObject(parent)
-    , m_socket(this)
-    , m_connectTimer(this)
-    , m_replyTimer(this)
-    , m_exchangeTimer(this)
-    , m_closeTimer(this)
-    , m_localName(helloName()) {
-    for (QTimer* timer : {&m_connectTimer, &m_replyTimer, &m_exchangeTimer, &m_closeTimer})
-        timer->setSingleShot(true);
-    connect(&m_socket, &QTcpSocket::connected, this, &SmtpClient::onConnected);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &SmtpClient::onReadyRead);
-    connect(&m_socket, &QTcpSocket::disconnected, this, &SmtpClient::onDisconnected);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &SmtpClient::onSocketError);
-    connect(&m_connectTimer, &QTimer::timeout, this, [this] {
-        finish(u"El servidor de correo %1:%2 no aceptó la conexión en %3 s"_s.arg(m_server.host)
-                   .arg(m_server.port)
-                   .arg(seconds(m_timeouts.connect)));
-    });
-    connect(&m_replyTimer, &QTimer::timeout, this, [this] {
-        finish(u"El servidor de correo no respondió en %1 s a %2"_s.arg(seconds(m_timeouts.reply),
-                                                                        m_shownCommand));
-    });
-    connect(&m_exchangeTimer, &QTimer::timeout, this, [this] {
-        finish(u"El envío del correo no terminó en %1 s"_s.arg(seconds(m_timeouts.exchange)));
-    });
-    connect(&m_closeTimer, &QTimer::timeout, this, [this] {
-        m_socket.abort();
-        report();
-    });
-}
+    , m_localName(helloName()) {}
 
 SmtpClient::~SmtpClient() {
     // No signal of a dying client: its socket goes down with it.
-    m_socket.disconnect(this);
-    m_socket.abort();
+    if (m_link)
+        m_link->socket.disconnect(this);
 }
 
 void SmtpClient::send(const SmtpServer& server, const MailMessage& message) {
@@ -89,34 +72,73 @@ void SmtpClient::send(const SmtpServer& server, const MailMessage& message) {
     m_outcome.clear();
     m_shownCommand = u"la conexión"_s;
     m_step = Step::Connecting;
-    m_exchangeTimer.start(m_timeouts.exchange);
-    m_connectTimer.start(m_timeouts.connect);
+
+    openLink();
+    m_link->exchangeTimer.start(m_timeouts.exchange);
+    m_link->connectTimer.start(m_timeouts.connect);
     // The name is looked up in the background; nothing here waits for it.
-    m_socket.connectToHost(server.host, server.port);
+    m_link->socket.connectToHost(server.host, server.port);
+}
+
+void SmtpClient::openLink() {
+    m_link = std::make_unique<Link>();
+    const QTcpSocket& socket = m_link->socket;
+    connect(&socket, &QTcpSocket::connected, this, &SmtpClient::onConnected);
+    connect(&socket, &QTcpSocket::readyRead, this, &SmtpClient::onReadyRead);
+    connect(&socket, &QTcpSocket::disconnected, this, &SmtpClient::onDisconnected);
+    connect(&socket, &QTcpSocket::errorOccurred, this, &SmtpClient::onSocketError);
+    for (QTimer* timer :
+         {&m_link->connectTimer, &m_link->replyTimer, &m_link->exchangeTimer, &m_link->closeTimer})
+        timer->setSingleShot(true);
+    connect(&m_link->connectTimer, &QTimer::timeout, this, [this] {
+        finish(u"El servidor de correo %1:%2 no aceptó la conexión en %3 s"_s.arg(m_server.host)
+                   .arg(m_server.port)
+                   .arg(seconds(m_timeouts.connect)));
+    });
+    connect(&m_link->replyTimer, &QTimer::timeout, this, [this] {
+        finish(u"El servidor de correo no respondió en %1 s a %2"_s.arg(seconds(m_timeouts.reply),
+                                                                        m_shownCommand));
+    });
+    connect(&m_link->exchangeTimer, &QTimer::timeout, this, [this] {
+        finish(u"El envío del correo no terminó en %1 s"_s.arg(seconds(m_timeouts.exchange)));
+    });
+    connect(&m_link->closeTimer, &QTimer::timeout, this, [this] {
+        m_link->socket.abort();
+        report();
+    });
 }
 
 void SmtpClient::abort(const QString& why) {
-    if (m_step == Step::Idle || m_step == Step::Reporting)
+    if (m_step == Step::Idle)
         return;
-    if (m_step == Step::Closing) {
-        m_socket.abort();
-        report();
-        return;
+    // Once the farewell is all that is left, the outcome is known already.
+    if (m_step != Step::Closing && m_step != Step::Reporting)
+        m_outcome = why;
+    if (m_link) {
+        QTcpSocket& socket = m_link->socket;
+        socket.disconnect(this);
+        if (m_step != Step::Closing && m_step != Step::Reporting &&
+            socket.state() == QAbstractSocket::ConnectedState) {
+            // QUIT as far as the socket takes it at once; the connection is not waited for.
+            socket.write("QUIT\r\n");
+            socket.flush();
+        }
+        socket.abort();
     }
-    finish(why);
+    end();
 }
 
 void SmtpClient::onConnected() {
     if (m_step != Step::Connecting)
         return;
-    m_connectTimer.stop();
+    m_link->connectTimer.stop();
     m_step = Step::Greeting;
     m_shownCommand = u"la conexión (saludo 220)"_s;
-    m_replyTimer.start(m_timeouts.reply);
+    m_link->replyTimer.start(m_timeouts.reply);
 }
 
 void SmtpClient::onReadyRead() {
-    m_replies.append(m_socket.readAll());
+    m_replies.append(m_link->socket.readAll());
     while (m_step != Step::Idle && m_step != Step::Closing && m_step != Step::Reporting) {
         SmtpReplyReader::Reply reply;
         QString error;
@@ -127,7 +149,7 @@ void SmtpClient::onReadyRead() {
             finish(error);
             return;
         case SmtpReplyReader::Result::Reply:
-            m_replyTimer.stop();
+            m_link->replyTimer.stop();
             onReply(reply.code, reply.lines);
             break;
         }
@@ -136,7 +158,7 @@ void SmtpClient::onReadyRead() {
 
 void SmtpClient::onDisconnected() {
     if (m_step == Step::Closing) {
-        m_closeTimer.stop();
+        m_link->closeTimer.stop();
         report();
     } else if (m_step != Step::Idle && m_step != Step::Reporting) {
         finish(u"El servidor de correo cerró la conexión durante %1"_s.arg(m_shownCommand));
@@ -147,27 +169,27 @@ void SmtpClient::onSocketError() {
     if (m_step == Step::Idle || m_step == Step::Reporting)
         return;
     if (m_step == Step::Closing) {
-        if (m_socket.state() == QAbstractSocket::UnconnectedState)
+        if (m_link->socket.state() == QAbstractSocket::UnconnectedState)
             report();
         return;
     }
-    if (m_socket.error() == QAbstractSocket::RemoteHostClosedError) {
+    if (m_link->socket.error() == QAbstractSocket::RemoteHostClosedError) {
         // The server hung up: nobody is left to say QUIT to.
-        m_socket.abort();
+        m_link->socket.abort();
         finish(u"El servidor de correo cerró la conexión durante %1"_s.arg(m_shownCommand));
     } else if (m_step == Step::Connecting) {
         finish(u"Servidor de correo %1:%2: %3"_s.arg(m_server.host)
                    .arg(m_server.port)
-                   .arg(m_socket.errorString()));
+                   .arg(m_link->socket.errorString()));
     } else {
-        finish(u"Servidor de correo: %1 durante %2"_s.arg(m_socket.errorString(), m_shownCommand));
+        finish(u"Servidor de correo: %1 durante %2"_s.arg(m_link->socket.errorString(), m_shownCommand));
     }
 }
 
 void SmtpClient::command(const QByteArray& line, const QString& shown) {
     m_shownCommand = shown;
-    m_socket.write(line + "\r\n");
-    m_replyTimer.start(m_timeouts.reply);
+    m_link->socket.write(line + "\r\n");
+    m_link->replyTimer.start(m_timeouts.reply);
 }
 
 void SmtpClient::onReply(int code, const QStringList& lines) {
@@ -268,37 +290,44 @@ void SmtpClient::finish(const QString& error) {
     if (m_step == Step::Idle || m_step == Step::Closing || m_step == Step::Reporting)
         return;
     m_outcome = error;
-    m_connectTimer.stop();
-    m_replyTimer.stop();
-    m_exchangeTimer.stop();
+    m_link->connectTimer.stop();
+    m_link->replyTimer.stop();
+    m_link->exchangeTimer.stop();
     m_step = Step::Closing;
-    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+    if (m_link->socket.state() == QAbstractSocket::ConnectedState) {
         // QUIT in every case; the connection goes down once it is written, without waiting for
         // the server's farewell.
-        m_socket.write("QUIT\r\n");
-        m_socket.disconnectFromHost();
+        m_link->socket.write("QUIT\r\n");
+        m_link->socket.disconnectFromHost();
     } else {
-        m_socket.abort();
+        m_link->socket.abort();
     }
-    if (m_socket.state() == QAbstractSocket::UnconnectedState)
+    if (m_link->socket.state() == QAbstractSocket::UnconnectedState)
         report();
     else
-        m_closeTimer.start(std::min<std::chrono::milliseconds>(m_timeouts.reply, 2s));
+        m_link->closeTimer.start(std::min<std::chrono::milliseconds>(m_timeouts.reply, 2s));
 }
 
 void SmtpClient::report() {
     if (m_step != Step::Closing)
         return;
-    m_closeTimer.stop();
+    m_link->closeTimer.stop();
     m_step = Step::Reporting;
-    // From the event loop, never from inside the socket's own notification.
+    // From the event loop, never from inside the socket's own notification: the socket goes with
+    // the exchange. An abort in between has told the outcome already.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            m_step = Step::Idle;
-            Q_EMIT finished(m_outcome);
+            if (m_step == Step::Reporting)
+                end();
         },
         Qt::QueuedConnection);
+}
+
+void SmtpClient::end() {
+    m_step = Step::Idle;
+    m_link.reset();
+    Q_EMIT finished(m_outcome);
 }
 
 } // namespace alerts

@@ -6,10 +6,9 @@
 
 #include <QObject>
 #include <QStringList>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 namespace alerts {
 
@@ -24,7 +23,8 @@ struct SmtpTimeouts {
 // nothing here waits, every wait on the server has a time limit, and the outcome comes back as
 // `finished`. The exchange: greeting 220, EHLO (HELO when EHLO is refused), AUTH LOGIN when a user
 // is set and the server offers LOGIN, MAIL FROM, one RCPT TO per recipient, DATA, the content,
-// and QUIT whatever happened before.
+// and QUIT whatever happened before. The socket and the timers exist only during an exchange and
+// go on this thread when it ends, so a client whose thread has stopped holds none of them.
 class SmtpClient final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SmtpClient)
@@ -41,7 +41,8 @@ public:
     // Starts the exchange; the client must not be busy.
     void send(const SmtpServer& server, const MailMessage& message);
 
-    // Ends the exchange in flight now; it finishes with `why` as its error.
+    // Ends the exchange in flight now, and `finished` is emitted before this returns: with `why`
+    // as its error, or with the outcome already known when only the farewell was left.
     void abort(const QString& why);
 
 Q_SIGNALS:
@@ -82,11 +83,13 @@ private:
     void finish(const QString& error);
     void report();
 
-    QTcpSocket m_socket;
-    QTimer m_connectTimer;
-    QTimer m_replyTimer;
-    QTimer m_exchangeTimer;
-    QTimer m_closeTimer;
+    // The socket and the timers of a new exchange, wired to this client.
+    void openLink();
+    // The exchange is over: its socket and timers go, and the outcome is told.
+    void end();
+
+    struct Link;
+    std::unique_ptr<Link> m_link; // from `send` to the end of the exchange
     SmtpTimeouts m_timeouts;
     QByteArray m_localName;
 

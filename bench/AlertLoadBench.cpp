@@ -154,7 +154,7 @@ int main(int argc, char** argv) {
         run(core, 1, 50, false, 900000);
         const int reportedBefore = silent->connections();
         const RunResult quiet = run(core, seconds, rate, false, 0);
-        const int replacedBefore = core.alertMail().outbox().replaced();
+        const quint64 droppedBefore = core.alertMail().outbox().dropped();
         const RunResult alerting = run(core, seconds, rate, true, 100000);
 
         std::printf("%d records a second for %d s per run\n", rate, seconds);
@@ -164,9 +164,10 @@ int main(int argc, char** argv) {
              {std::pair{"every record read well", quiet}, std::pair{"every record alerts, silent", alerting}})
             std::printf("%-28s %10d %12.1f %16.2f %18.2f\n", name, r.records, r.storedPerSecond,
                         r.worstTickLatenessMs, r.worstRecordMs);
-        std::printf("mails started: %d; alerts replaced while one was in flight: %d\n",
+        std::printf("mails started: %d; alerts waiting: %lld; dropped for want of room: %llu\n",
                     silent->connections() - reportedBefore,
-                    core.alertMail().outbox().replaced() - replacedBefore);
+                    static_cast<long long>(core.alertMail().outbox().waitingAlerts()),
+                    static_cast<unsigned long long>(core.alertMail().outbox().dropped() - droppedBefore));
 
         QElapsedTimer closing;
         closing.start();

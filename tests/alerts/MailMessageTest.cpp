@@ -1,7 +1,9 @@
 #include "alerts/MailMessage.h"
 #include "alerts/MailError.h"
 #include "alerts/SmtpServer.h"
+#include "tests/support/QtPrinters.h"
 
+#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <gmock/gmock.h>
@@ -137,7 +139,110 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"TwoSenders", [](MailRequest& r) { r.From_text = u"a@example.test, b@example.test"_s; },
                     "el remitente debe ser una sola dirección"},
         RefusedCase{"NoRecipient", [](MailRequest& r) { r.To_text = u" ;\r\n"_s; },
-                    "la lista de destinatarios está vacía"}),
+                    "la lista de destinatarios está vacía"},
+        // Raw 8-bit text in a mail that says it is US-ASCII.
+        RefusedCase{"SenderWithTextAfterTheAddress",
+                    [](MailRequest& r) { r.From_text = u"Jefe Ñ <jefe@example.org> ñ"_s; },
+                    "texto después de la dirección en el remitente: 'Jefe Ñ <jefe@example.org> ñ'"},
+        RefusedCase{"RecipientWithTextAfterTheAddress",
+                    [](MailRequest& r) { r.To_text = u"Jefe <jefe@example.org> planta 2"_s; },
+                    "texto después de la dirección en los destinatarios"},
+        RefusedCase{"ReplyToWithASecondAddressInTheName",
+                    [](MailRequest& r) { r.Replay_to = u"<a@example.test> <b@example.test>"_s; },
+                    "dirección no válida en la dirección de respuesta"},
+        // [rfc5321] 4.5.3.1.3: a path holds at most 256 octets, the angle brackets included.
+        RefusedCase{"AddressLongerThanSmtpAllows",
+                    [](MailRequest& r) { r.To_text = QString(243, u'a') + u"@example.test"_s; },
+                    "dirección no válida en los destinatarios"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A header's value as a reader gets it: unfolded ([rfc5322] 2.2.3), its encoded-words decoded and
+// the blanks between two adjacent ones dropped ([rfc2047] 6.2).
+QString fieldValue(const QByteArray& headers, const QByteArray& name) {
+    const QByteArray all = "\r\n" + headers;
+    const qsizetype start = all.indexOf("\r\n" + name + ": ");
+    if (start < 0)
+        return u"<no %1>"_s.arg(QString::fromLatin1(name));
+    QByteArray value;
+    for (qsizetype i = start + name.size() + 4; i < all.size(); ++i) {
+        if (all[i] == '\r' && (i + 2 >= all.size() || (all[i + 2] != ' ' && all[i + 2] != '\t')))
+            break;
+        if (all[i] != '\r' && all[i] != '\n')
+            value += all[i];
+    }
+    static const QRegularExpression word(u"=\\?UTF-8\\?B\\?([A-Za-z0-9+/=]*)\\?="_s);
+    QString text;
+    qsizetype at = 0;
+    bool afterWord = false;
+    for (const QRegularExpressionMatch& m : word.globalMatch(QString::fromLatin1(value))) {
+        const QString between = QString::fromLatin1(value.sliced(at, m.capturedStart() - at));
+        if (!(afterWord && between.trimmed().isEmpty()))
+            text += between;
+        text += QString::fromUtf8(QByteArray::fromBase64(m.captured(1).toLatin1()));
+        at = m.capturedEnd();
+        afterWord = true;
+    }
+    return text + QString::fromLatin1(value.sliced(at));
+}
+
+// Settings that make a header long: it still reaches the server ([rfc5322] 2.1.1: 998 octets a
+// line at most, 78 should be), and reads back as it was set.
+struct LongHeaderCase {
+    const char* name;
+    void (*lengthen)(MailRequest&);
+    const char* header;
+    QString (*expected)(const MailRequest&);
+};
+
+class LongHeader : public ::testing::TestWithParam<LongHeaderCase> {};
+
+TEST_P(LongHeader, IsFoldedIntoLinesOfAtMost78OctetsAndReadsBackTheSame) {
+    MailRequest r = request();
+    GetParam().lengthen(r);
+    const QByteArray h = headers(MailMessage::compose(r, {}, {}, kNow));
+    for (const QByteArray& line : h.first(h.size() - 2).split('\n')) {
+        EXPECT_LE(line.size(), 79) << "78 octets and the CR: " << line.left(60).constData();
+        EXPECT_FALSE(line.trimmed().isEmpty()) << "a line of blanks alone would end the headers";
+        for (const char c : line)
+            ASSERT_GT(c, 0) << line.left(60).constData();
+    }
+    EXPECT_EQ(fieldValue(h, GetParam().header), GetParam().expected(r));
+}
+
+QString words(int count, QStringView word) {
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << word.toString() + QString::number(i);
+    return list.join(u' ');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, LongHeader,
+    ::testing::Values(
+        LongHeaderCase{"SubjectOfManyWords", [](MailRequest& r) { r.Asunto = words(10000, u"falla"); },
+                       "Subject", [](const MailRequest& r) { return r.Asunto; }},
+        LongHeaderCase{"SubjectOfBlanksAndTabs",
+                       [](MailRequest& r) { r.Asunto = u"  a"_s + QString(300, u' ') + u"b\tc\t  "_s; },
+                       "Subject", [](const MailRequest& r) { return r.Asunto; }},
+        LongHeaderCase{"SubjectOfOneLongWord", [](MailRequest& r) { r.Asunto = QString(3000, u'x'); },
+                       "Subject", [](const MailRequest& r) { return r.Asunto; }},
+        LongHeaderCase{"SubjectOfLongNonAsciiWords",
+                       [](MailRequest& r) { r.Asunto = words(300, u"Estación_de_lectura_número_"); },
+                       "Subject", [](const MailRequest& r) { return r.Asunto; }},
+        LongHeaderCase{
+            "SenderName",
+            [](MailRequest& r) { r.From_text = words(500, u"Estacion") + u" <estacion@example.test>"_s; },
+            "From", [](const MailRequest& r) { return r.From_text; }},
+        LongHeaderCase{
+            "ReplyToName",
+            [](MailRequest& r) { r.Replay_to = QString(2000, u'R') + u" <responder@example.test>"_s; },
+            "Reply-To", [](const MailRequest& r) { return r.Replay_to; }},
+        LongHeaderCase{"ManyRecipients",
+                       [](MailRequest& r) {
+                           r.To_text = words(300, u"destinatario").replace(u' ', u"@example.test;"_s) +
+                                       u"@example.test"_s;
+                       },
+                       "To", [](const MailRequest& r) { return r.To_text.split(u';').join(u", "_s); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MailMessage, NonAsciiSubjectIsEncodedInWordsOfAtMost75Characters) {

@@ -1,5 +1,6 @@
 #include "alerts/MessageTemplate.h"
 #include "base/Error.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -39,14 +40,43 @@ TEST(MessageTemplateFill, DefaultTemplateTakesTheTestFailureBlockOnItsOwnLine) {
     EXPECT_FALSE(body.join(u'\n').contains(u'@')) << "every placeholder replaced";
 }
 
-// Line breaks from "@GUIA" and "Bloque_falla" come before the "<br>" step and get theirs; later
-// values keep their breaks bare. A value that holds a later placeholder is replaced once more.
-TEST(MessageTemplateFill, ReplacementsRunInTheirOrder) {
-    const MessageTemplate::Values v{u"a1\na2"_s, u"b1\r\nb2 @ORIGEN"_s, u"e1\ne2"_s, u"u"_s, u"f"_s};
-    EXPECT_EQ(
-        MessageTemplate::fill(u"@GUIA|@DESTINO\nBloque_falla\n@FECHA"_s, v),
-        (QStringList{u"a1"_s, u"<br>a2|u"_s, u"<br>b1"_s, u"<br>b2 e1"_s, u"e2"_s, u"<br>f"_s, u"<br>"_s}));
+// Line breaks from "@GUIA" and "Bloque_falla" get their "<br>"; those of the later values stay bare.
+// The placeholders are found in the template only: a value that holds one (a guide read as
+// "AB@FECHA@DESTINO12345.") goes into the mail as it is.
+struct FillCase {
+    const char* name;
+    const char16_t* plantilla;
+    MessageTemplate::Values values;
+    QStringList body;
+};
+
+class Fill : public ::testing::TestWithParam<FillCase> {};
+
+TEST_P(Fill, ReplacesThePlaceholdersOfTheTemplateOnly) {
+    EXPECT_EQ(MessageTemplate::fill(QString::fromUtf16(GetParam().plantilla), GetParam().values),
+              GetParam().body);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, Fill,
+    ::testing::Values(
+        FillCase{"LineBreaksOfTheEarlyValuesGetTheirBr",
+                 u"@GUIA|@DESTINO\nBloque_falla @ORIGEN\n@FECHA",
+                 {u"a1\na2"_s, u"b1\r\nb2"_s, u"e1\ne2"_s, u"u"_s, u"f"_s},
+                 {u"a1"_s, u"<br>a2|u"_s, u"<br>b1"_s, u"<br>b2 e1"_s, u"e2"_s, u"<br>f"_s, u"<br>"_s}},
+        FillCase{"AGuideHoldingPlaceholdersStaysAsRead",
+                 u"Estaci\u00f3n: @ORIGEN Usuario:@DESTINO",
+                 {u"A"_s, u"B"_s, u"AB@FECHA@DESTINO12345."_s, u"???|???"_s, u"10 Dec 2026 18:42:18"_s},
+                 {u"Estaci\u00f3n: AB@FECHA@DESTINO12345. Usuario:???|???"_s, u"<br>"_s}},
+        FillCase{"NoValueIsSearchedForALaterOrAnEarlierPlaceholder",
+                 u"@GUIA;Bloque_falla;@ORIGEN;@DESTINO;@FECHA",
+                 {u"Bloque_falla@ORIGEN"_s, u"@DESTINO"_s, u"@FECHA@GUIA"_s, u"@ORIGEN"_s, u"@GUIA"_s},
+                 {u"Bloque_falla@ORIGEN;@DESTINO;@FECHA@GUIA;@ORIGEN;@GUIA"_s, u"<br>"_s}},
+        FillCase{"APlaceholderSplitByAValueIsNoPlaceholder",
+                 u"@FE@GUIACHA",
+                 {u"@FE"_s, u"B"_s, u"E"_s, u"U"_s, u"F"_s},
+                 {u"@FE@FECHA"_s, u"<br>"_s}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MessageTemplateFill, DeviceValuesAreEscapedButTheFailureBlockIsHtml) {
     const MessageTemplate::Values v{u"<W&>"_s, u"<b>x</b>"_s, u"</td><script>"_s, u"a&b"_s, u"f"_s};

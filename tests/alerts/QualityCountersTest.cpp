@@ -8,8 +8,10 @@
 
 #include "tests/support/FakeClock.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/SmtpPeer.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -284,6 +286,36 @@ TEST_F(QualityFixture, WithoutAMailServerTheCountersStillMoveAndNothingIsShown) 
     EXPECT_EQ(panel.text(Field::Fallas), QString());
     ASSERT_EQ(changes.size(), 1) << "one report for the same failure twice";
     EXPECT_TRUE(changes[0].startsWith(u"Alerta de calidad no enviada: "_s)) << qPrintable(changes[0]);
+}
+
+TEST_F(QualityFixture, AlertsBeyondAHundredWaitingAreDroppedAndToldOncePerBurst) {
+    const QString droppedOne = u"Se descartó 1 alerta de calidad: demasiadas en espera"_s;
+    testsupport::SmtpPeer silent(u"silent"_s);
+    ASSERT_TRUE(silent.started());
+    settings.setText(SettingId::EdMailport, silent.portText());
+    QStringList changes;
+    QObject::connect(&report, &alerts::AlertReport::changed, &report,
+                     [&](const QString& text) { changes << text; });
+    const auto alerts = [&](int count) {
+        panel.setText(Field::LC128, QString::fromUtf16(kNoDimensions.guide));
+        for (int i = 0; i < count; ++i)
+            quality.evaluar_calidad(u"???"_s, u"???"_s, u"???"_s); // an unread H alerts every time
+    };
+
+    // One mail hangs on the silent server and a hundred wait: the next pushes the oldest out.
+    alerts(102);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return changes.contains(droppedOne); }, 5000));
+    alerts(5);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(changes.count(droppedOne), 1)
+        << "once for the whole burst: " << qPrintable(changes.join(u'\n'));
+    EXPECT_EQ(panel.text(Field::Lmalos), u"321"_s) << "the records are counted all the same";
+
+    // Once nothing waits any more, the next overflow is told again.
+    editor.abortAll(u"cerrada"_s);
+    alerts(102);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changes.count(droppedOne) == 2; }, 5000))
+        << qPrintable(changes.join(u'\n'));
 }
 
 TEST_F(QualityFixture, ASettingThatCannotBeSentIsReportedNotRaised) {

@@ -1,12 +1,24 @@
 #include "alerts/MessageEditor.h"
 #include "alerts/MessageTemplate.h"
+#include "alerts/SmtpServer.h"
 #include "base/Error.h"
 
 #include "tests/support/FakeClock.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/SmtpPeer.h"
 
 #include <QJsonArray>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -29,7 +41,8 @@ protected:
                          });
     }
 
-    static MailRequest requestTo(const SmtpPeer& peer) {
+    static MailRequest requestTo(const SmtpPeer& peer) { return requestTo(peer.portText()); }
+    static MailRequest requestTo(const QString& port) {
         MailRequest r;
         r.Texto_cuerpo = u"falla de lectura"_s;
         r.From_text = u"Estacion <estacion@example.test>"_s;
@@ -39,7 +52,7 @@ protected:
         r.smptuser_name = u"estacion"_s;
         r.smptpassword = u"q815027394"_s;
         r.smpt_server_name = u"127.0.0.1"_s;
-        r.smpt_server_port = peer.portText();
+        r.smpt_server_port = port;
         return r;
     }
 
@@ -235,16 +248,227 @@ TEST_F(SmtpExchange, TestSendUsesItsBuiltInTexts) {
     EXPECT_TRUE(peer.events(u"auth"_s).isEmpty()) << "the built-in user is empty";
 }
 
-TEST_F(SmtpExchange, ANewerAlertReplacesTheOneWaitingWhileAMailIsInFlight) {
-    SmtpPeer peer(u"silent"_s);
+TEST_F(SmtpExchange, AlertsWaitInTheirOrderAndBeyondAHundredTheOldestAreDropped) {
+    SmtpPeer peer(u"no-auth"_s);
     ASSERT_TRUE(peer.started());
-    editor.setTimeouts({10s, 200ms, 60s});
-    for (int i = 0; i < 4; ++i)
-        editor.enviar_mensaje(requestTo(peer));
-    EXPECT_EQ(editor.outbox().replaced(), 2);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return editor.idle(); }, 5000));
-    EXPECT_EQ(outcomes.size(), 2) << "the first and the last";
-    EXPECT_EQ(peer.events(u"connect"_s).size(), 2);
+    QList<qint64> told;
+    QObject::connect(&editor, &alerts::MessageEditor::alertsDropped, &editor,
+                     [&](qint64 count) { told << count; });
+    const auto post = [&](int first, int count) {
+        MailRequest r = requestTo(peer);
+        for (int i = first; i < first + count; ++i) {
+            r.Asunto = u"Alerta %1"_s.arg(i);
+            editor.enviar_mensaje(r);
+        }
+    };
+    const auto subjects = [&] {
+        static const QRegularExpression subject(u"\r\nSubject: Alerta (\\d+)\r\n"_s);
+        QList<int> numbers;
+        for (const QJsonObject& message : peer.events(u"message"_s))
+            numbers << subject.match(message[u"data"_s].toString()).captured(1).toInt();
+        return numbers;
+    };
+
+    // A real event loop: qWaitFor's pauses between rounds would make these 200 exchanges crawl.
+    QSignalSpy drained(&editor, &alerts::MessageEditor::drained);
+
+    // One in flight, a hundred waiting: the three after them push the three oldest waiting out,
+    // and the operator hears of it once.
+    post(1, 104);
+    ASSERT_TRUE(drained.wait(60000));
+    QList<int> expected{1};
+    for (int i = 5; i <= 104; ++i)
+        expected << i;
+    ASSERT_TRUE(peer.waitFor(u"message"_s, expected.size()));
+    EXPECT_EQ(subjects(), expected);
+    EXPECT_EQ(told, QList<qint64>{3});
+    EXPECT_EQ(outcomes.size(), expected.size());
+    EXPECT_EQ(outcomes.count({MailOutbox::Kind::Alert, QString()}), expected.size()) << "every one sent";
+
+    // The queue has drained since: the next overflow is a burst of its own.
+    post(105, 102);
+    ASSERT_TRUE(drained.wait(60000));
+    EXPECT_EQ(told, (QList<qint64>{3, 1}));
+    EXPECT_EQ(editor.outbox().dropped(), 4u);
 }
+
+TEST_F(SmtpExchange, WaitingAlertsAreBoundedByTheirSizeToo) {
+    SmtpPeer silent(u"silent"_s);
+    ASSERT_TRUE(silent.started());
+    const MailRequest r = requestTo(silent);
+    // Mails of a mebibyte (a large template): a few of them are all the memory the queue may take.
+    const alerts::MailMessage big =
+        alerts::MailMessage::compose(r, {QString(1024 * 1024, u'x')}, {}, clock.now());
+    MailOutbox outbox;
+    constexpr int kPosted = 40;
+    for (int i = 0; i < kPosted; ++i)
+        outbox.post(MailOutbox::Kind::Alert, alerts::SmtpServer::fromRequest(r), big);
+    const qsizetype waiting = outbox.waitingAlerts();
+    EXPECT_LE(waiting * big.content().size(), MailOutbox::kMaxWaitingBytes);
+    EXPECT_GT((waiting + 1) * big.content().size(), MailOutbox::kMaxWaitingBytes);
+    EXPECT_EQ(outbox.dropped(), quint64(kPosted - 1 - waiting));
+}
+
+TEST_F(SmtpExchange, LongHeadersAreFoldedAndTheServerTakesTheMail) {
+    SmtpPeer peer(u"no-auth"_s);
+    ASSERT_TRUE(peer.started());
+    MailRequest r = requestTo(peer);
+    QStringList words;
+    for (int i = 0; i < 12000; ++i)
+        words << u"falla%1"_s.arg(i);
+    r.Asunto = words.join(u' ');
+    r.From_text = QString(3000, u'E') + u" <estacion@example.test>"_s;
+    r.Replay_to = words.mid(0, 500).join(u' ') + u" <responder@example.test>"_s;
+    editor.enviar_mensaje(r);
+    EXPECT_EQ(nextOutcome(), QString());
+    ASSERT_TRUE(peer.waitFor(u"message"_s));
+    const QString data = peer.events(u"message"_s).first()[u"data"_s].toString();
+    for (const QString& line : data.split(u"\r\n"_s))
+        EXPECT_LE(line.size(), 998);
+}
+
+// A server that misbehaves where the real one cannot be made to: it trickles a greeting that never
+// ends, or greets and then answers nothing.
+class MisbehavingPeer final : public QObject {
+public:
+    enum class Mode { TrickledGreeting, MuteAfterGreeting };
+
+    explicit MisbehavingPeer(Mode mode) {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        m_trickle.setInterval(20ms);
+        connect(&m_trickle, &QTimer::timeout, this, [this] {
+            m_client->write("x");
+            ++m_trickled;
+        });
+        connect(&m_server, &QTcpServer::newConnection, this, [this, mode] {
+            m_client = m_server.nextPendingConnection();
+            connect(m_client, &QTcpSocket::readyRead, this, [this] { m_received += m_client->readAll(); });
+            if (mode == Mode::MuteAfterGreeting) {
+                m_client->write("220 lento\r\n");
+            } else {
+                m_client->write("220-");
+                m_trickle.start();
+            }
+        });
+    }
+
+    QString portText() const { return QString::number(m_server.serverPort()); }
+    const QByteArray& received() const { return m_received; }
+    int trickled() const { return m_trickled; }
+
+private:
+    QTcpServer m_server;
+    QTimer m_trickle;
+    QTcpSocket* m_client = nullptr; // the server's child
+    QByteArray m_received;
+    int m_trickled = 0;
+};
+
+// Qt's warnings, from every thread, while it lives.
+class WarningCatcher final {
+public:
+    WarningCatcher() { m_previous = qInstallMessageHandler(&WarningCatcher::handle); }
+    ~WarningCatcher() {
+        qInstallMessageHandler(m_previous);
+        const QMutexLocker lock(&s_mutex);
+        s_caught.clear();
+    }
+    Q_DISABLE_COPY_MOVE(WarningCatcher)
+
+    QStringList caught() const {
+        const QMutexLocker lock(&s_mutex);
+        return s_caught;
+    }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtDebugMsg || type == QtInfoMsg)
+            return;
+        const QMutexLocker lock(&s_mutex);
+        s_caught << text;
+    }
+
+    static inline QMutex s_mutex;
+    static inline QStringList s_caught;
+    QtMessageHandler m_previous = nullptr;
+};
+
+enum class Misbehaviour { Silent, TrickledGreeting, SlowEhloAnswer };
+
+struct InFlightCase {
+    const char* name;
+    Misbehaviour misbehaviour;
+};
+
+class InFlightAtTheClose : public SmtpExchange, public ::testing::WithParamInterface<InFlightCase> {};
+
+// The station's close on the core's own thread: the mail in flight is aborted, the thread ends soon
+// after and the core is deleted from another one. The outcome must be out before the thread ends,
+// and nothing of the client may still run then.
+TEST_P(InFlightAtTheClose, IsEndedOnItsOwnThreadAndItsOutcomeTold) {
+    const QString why = u"La estación se cerró antes de terminar el envío del correo"_s;
+    std::unique_ptr<SmtpPeer> silent;
+    std::unique_ptr<MisbehavingPeer> fake;
+    std::function<bool()> inFlight;
+    QString port;
+    switch (GetParam().misbehaviour) {
+    case Misbehaviour::Silent:
+        silent = std::make_unique<SmtpPeer>(u"silent"_s);
+        ASSERT_TRUE(silent->started());
+        port = silent->portText();
+        inFlight = [&] { return !silent->events(u"connect"_s).isEmpty(); };
+        break;
+    case Misbehaviour::TrickledGreeting:
+        fake = std::make_unique<MisbehavingPeer>(MisbehavingPeer::Mode::TrickledGreeting);
+        port = fake->portText();
+        inFlight = [&] { return fake->trickled() >= 5; };
+        break;
+    case Misbehaviour::SlowEhloAnswer:
+        fake = std::make_unique<MisbehavingPeer>(MisbehavingPeer::Mode::MuteAfterGreeting);
+        port = fake->portText();
+        inFlight = [&] { return fake->received().startsWith("EHLO "); };
+        break;
+    }
+    const MailRequest r = requestTo(port);
+
+    const WarningCatcher warnings;
+    QThread coreThread;
+    auto core = std::make_unique<alerts::MessageEditor>(clock, QLocale::c());
+    struct Joined {
+        QThread& thread;
+        ~Joined() {
+            thread.quit();
+            thread.wait();
+        }
+    } joined{coreThread};
+    QStringList told; // written on the core's thread, read once it has ended
+    QObject::connect(
+        core.get(), &alerts::MessageEditor::sendFinished, core.get(),
+        [&](MailOutbox::Kind, const QString& error) { told << error; }, Qt::DirectConnection);
+    core->moveToThread(&coreThread);
+    coreThread.start();
+    QMetaObject::invokeMethod(
+        core.get(), [&] { core->enviar_mensaje(r); }, Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(QTest::qWaitFor(inFlight, 10000));
+
+    QMetaObject::invokeMethod(
+        core.get(),
+        [&] {
+            core->abortAll(why);
+            QThread::currentThread()->quit();
+        },
+        Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(coreThread.wait(10000));
+    core.reset();
+
+    EXPECT_EQ(told, QStringList{why});
+    EXPECT_TRUE(warnings.caught().isEmpty()) << qPrintable(warnings.caught().join(u'\n'));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, InFlightAtTheClose,
+                         ::testing::Values(InFlightCase{"Silent", Misbehaviour::Silent},
+                                           InFlightCase{"TrickledGreeting", Misbehaviour::TrickledGreeting},
+                                           InFlightCase{"SlowEhloAnswer", Misbehaviour::SlowEhloAnswer}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
