@@ -14,4 +14,12 @@ QString asideName(const QString& path, const QDateTime& now) {
     return name;
 }
 
+QString damagedName(const QString& path, const QDateTime& now) {
+    const QString name = path + u".da\u00f1ado-"_s + now.toString(u"yyyyMMdd-HHmmss"_s);
+    QString free = name;
+    for (int n = 2; QFileInfo::exists(free); ++n)
+        free = name + u'-' + QString::number(n);
+    return free;
+}
+
 } // namespace base

@@ -9,4 +9,8 @@ namespace base {
 // "<path>.yyyyMMdd-HHmmss.bak", with "-2", "-3"… added when that name is taken already.
 QString asideName(const QString& path, const QDateTime& now);
 
+// Where a damaged journal is set aside before the station writes a sound one in its place:
+// "<path>.dañado-yyyyMMdd-HHmmss", with "-2", "-3"… added when that name is taken already.
+QString damagedName(const QString& path, const QDateTime& now);
+
 } // namespace base

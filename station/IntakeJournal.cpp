@@ -3,6 +3,7 @@
 #include "base/ByteCodec.h"
 #include "base/Error.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <iterator>
@@ -49,23 +50,51 @@ QString refusal(const base::Error& error) {
         error.message());
 }
 
+QString linesText(qint64 n) {
+    return n == 1 ? u"1 l\u00ednea"_s : u"%1 l\u00edneas"_s.arg(n);
+}
+
+// A journal an earlier version wrote: no header, records in the former framing, the first one a
+// line or a done mark (base::FormerJournalReader).
+bool isFormerFormat(const base::JournalFile& file) {
+    if (file.size() == 0 || !base::FormerJournalReader::framedAt(file, 0))
+        return false;
+    const std::optional<QByteArray> first = base::FormerJournalReader(file, 0).next();
+    return first && !first->isEmpty() && (first->at(0) == char(kLine) || first->at(0) == char(kDone));
+}
+
 } // namespace
 
-IntakeJournal::IntakeJournal(const QString& path)
-    : m_file(std::make_unique<base::JournalFile>(path)) {
-    m_unread = m_file->size() > 0;
+IntakeJournal::IntakeJournal(const QString& path, base::JournalIo& io)
+    : m_path(path)
+    , m_io(io) {
+    if (open())
+        m_unread = m_file->size() > 0;
 }
 
 IntakeJournal::~IntakeJournal() = default;
 
-IntakeJournal::Recovered IntakeJournal::recover() {
-    QMutexLocker lock(&m_mutex);
-    // Only the lines still undone are held: a done mark always follows its line in the file, so
-    // a line leaves memory as soon as its mark is read.
+bool IntakeJournal::open() {
+    try {
+        m_file = std::make_shared<base::JournalFile>(m_path, m_io);
+        m_file->setWriteFault(m_fault);
+    } catch (const base::Error& e) {
+        m_blockedReason =
+            u"El diario de lecturas no se puede abrir; la recepci\u00f3n queda detenida: %1"_s.arg(
+                e.message());
+        m_blocked = true;
+        return false;
+    }
+    return !isFormerFormat(*m_file) || convertFormerFormat();
+}
+
+bool IntakeJournal::convertFormerFormat() {
+    // The lines not done, read as that version did (up to the first damaged record, skipping
+    // records that were no line or mark), go in their order into a file of the present format put
+    // in its place, the former file kept beside it as it was.
     std::list<JournaledLine> open;
     std::unordered_map<base::LineId, std::list<JournaledLine>::iterator, IdHash> where;
-    qsizetype unreadable = 0;
-    base::JournalReader reader(*m_file, 0);
+    base::FormerJournalReader reader(*m_file, 0);
     while (const std::optional<QByteArray> record = reader.next()) {
         base::ByteReader in(*record);
         quint8 kind = 0;
@@ -74,6 +103,79 @@ IntakeJournal::Recovered IntakeJournal::recover() {
             JournaledLine line;
             if (in.get(line.id.run) && in.get(line.id.sequence) && in.get(line.source) && in.get(line.text) &&
                 in.atEnd() && !where.contains(line.id)) {
+                open.push_back(std::move(line));
+                where.emplace(open.back().id, std::prev(open.end()));
+            }
+        } else if (quint32 count = 0; kind == kDone && in.get(count)) {
+            base::LineId id;
+            for (quint32 i = 0; i < count && in.get(id.run) && in.get(id.sequence); ++i) {
+                if (const auto found = where.find(id); found != where.end()) {
+                    open.erase(found->second);
+                    where.erase(found);
+                }
+            }
+        }
+    }
+    const bool damaged = reader.damaged();
+    QString aside;
+    try {
+        aside = base::JournalFile::keepFormerFormat(m_path);
+        QByteArray bytes;
+        quint64 number = 0;
+        for (const JournaledLine& line : open)
+            bytes.append(base::JournalFile::frame(++number, lineRecord(line)));
+        m_file = base::JournalFile::replace(m_path, bytes, m_io);
+        m_file->setWriteFault(m_fault);
+    } catch (const base::Error& e) {
+        m_file.reset();
+        m_blockedReason = u"El diario de lecturas \"%1\" tiene el formato anterior y no se pudo pasar al "
+                          u"formato nuevo; la recepci\u00f3n queda detenida: %2"_s.arg(m_path, e.message());
+        m_blocked = true;
+        return false;
+    }
+    m_notices << u"El diario de lecturas \"%1\" ten\u00eda el formato anterior: sus %2 sin trabajar pasaron "
+                 u"al formato nuevo%3. El archivo anterior qued\u00f3 apartado como \"%4\"."_s.arg(
+                     m_path, linesText(qint64(open.size())),
+                     damaged ? u"; su final estaba da\u00f1ado y se descart\u00f3"_s : QString(), aside);
+    return true;
+}
+
+IntakeJournal::Recovered IntakeJournal::recover() {
+    QMutexLocker lock(&m_mutex);
+    Recovered out;
+    if (!m_file)
+        return out;
+    // Only the lines still undone are held: a done mark always follows its line in the file, so
+    // a line leaves memory as soon as its mark is read.
+    std::list<JournaledLine> open;
+    std::unordered_map<base::LineId, std::list<JournaledLine>::iterator, IdHash> where;
+    qsizetype unreadable = 0;
+    // The lines a damaged stretch took, told by the sequences of the lines on either side of it.
+    std::optional<base::LineId> lastLine;
+    std::vector<std::optional<qint64>> linesLost;
+    std::optional<std::size_t> stretchOpen;
+    std::optional<base::LineId> lineBefore;
+    quint64 lastNumber = 0;
+    base::JournalReader reader(*m_file, 0);
+    while (const std::optional<base::JournalRecord> record = reader.next()) {
+        lastNumber = record->number;
+        if (reader.skipped().size() > linesLost.size()) {
+            linesLost.resize(reader.skipped().size());
+            stretchOpen = linesLost.size() - 1;
+            lineBefore = lastLine;
+        }
+        base::ByteReader in(record->bytes);
+        quint8 kind = 0;
+        in.get(kind);
+        if (kind == kLine) {
+            JournaledLine line;
+            if (in.get(line.id.run) && in.get(line.id.sequence) && in.get(line.source) && in.get(line.text) &&
+                in.atEnd() && !where.contains(line.id)) {
+                if (stretchOpen && lineBefore && lineBefore->run == line.id.run &&
+                    line.id.sequence > lineBefore->sequence)
+                    linesLost[*stretchOpen] = qint64(line.id.sequence - lineBefore->sequence - 1);
+                stretchOpen.reset();
+                lastLine = line.id;
                 open.push_back(std::move(line));
                 where.emplace(open.back().id, std::prev(open.end()));
                 continue;
@@ -96,19 +198,51 @@ IntakeJournal::Recovered IntakeJournal::recover() {
         // lines after it are still good.
         ++unreadable;
     }
+    linesLost.resize(reader.skipped().size());
 
-    Recovered out;
     QStringList damage;
-    if (reader.damaged()) {
-        const qint64 dropped = m_file->size() - reader.position();
-        // Lines appended after a torn record would never be read back.
-        m_file->truncate(reader.position());
-        damage << u"El diario de lecturas terminaba en un registro dañado (un corte de corriente o un "
-                  u"cierre forzado): se descartaron %1 bytes del final."_s.arg(dropped);
+    for (std::size_t i = 0; i < reader.skipped().size(); ++i) {
+        const base::JournalReader::Skipped& skipped = reader.skipped()[i];
+        if (skipped.to == m_file->size())
+            damage << u"se descartaron sus \u00faltimos %1 bytes, desde el byte %2 (l\u00edneas cortadas por "
+                      u"un corte "
+                      u"de corriente o ilegibles)"_s.arg(skipped.to - skipped.from)
+                          .arg(skipped.from);
+        else if (linesLost[i])
+            damage << u"se perdieron %1 entre los bytes %2 y %3"_s.arg(linesText(*linesLost[i]))
+                          .arg(skipped.from)
+                          .arg(skipped.to);
+        else if (skipped.lost)
+            damage << u"se perdieron %1 registros (l\u00edneas o marcas de hecho) entre los bytes %2 y %3"_s
+                          .arg(*skipped.lost)
+                          .arg(skipped.from)
+                          .arg(skipped.to);
+        else
+            damage << u"se perdieron las l\u00edneas entre los bytes %1 y %2"_s.arg(skipped.from)
+                          .arg(skipped.to);
     }
     if (unreadable > 0)
-        damage << u"El diario de lecturas tenía %1 registros ilegibles, que se omitieron."_s.arg(unreadable);
-    out.damage = damage.join(u' ');
+        damage << u"%1 registros no eran de la estaci\u00f3n y se omitieron"_s.arg(unreadable);
+
+    if (!damage.isEmpty()) {
+        // The damaged file is kept as it was before anything is written; a sound one takes its
+        // place with the lines not done, in their order. A line whose done mark was lost is worked
+        // again, and its row is not stored twice.
+        const QString aside = base::JournalFile::keepAside(m_path);
+        QByteArray bytes;
+        quint64 number = 0;
+        for (const JournaledLine& line : open)
+            bytes.append(base::JournalFile::frame(++number, lineRecord(line)));
+        m_file = base::JournalFile::replace(m_path, bytes, m_io);
+        m_file->setWriteFault(m_fault);
+        lastNumber = number;
+        out.damage =
+            u"El diario de lecturas \"%1\" estaba da\u00f1ado: %2. %3 sin trabajar se trabajan ahora; el "
+            u"archivo da\u00f1ado qued\u00f3 apartado como \"%4\"."_s.arg(
+                m_path, damage.join(u"; "_s), linesText(qint64(open.size())), aside);
+    }
+    // Numbers go on after a cut-back: bytes a power cut brings back from before it stay older.
+    m_file->setNextNumber(lastNumber + 1);
 
     m_unread = false;
     if (open.empty() && m_file->size() > 0)
@@ -119,6 +253,68 @@ IntakeJournal::Recovered IntakeJournal::recover() {
         out.lines.push_back(std::move(line));
     }
     return out;
+}
+
+void IntakeJournal::checkFile() {
+    QMutexLocker lock(&m_mutex);
+    if (m_file && !m_file->stillAtPath())
+        putBack();
+}
+
+void IntakeJournal::putBack() {
+    // The lines not done are still readable through the open descriptor; they go, in their order,
+    // into a new file at the path. Before recover() every record goes: none was read yet.
+    QByteArray bytes;
+    quint64 number = 0;
+    qint64 lines = 0;
+    base::JournalReader reader(*m_file, 0);
+    while (const std::optional<base::JournalRecord> record = reader.next()) {
+        base::ByteReader in(record->bytes);
+        quint8 kind = 0;
+        base::LineId id;
+        const bool undone =
+            in.get(kind) && kind == kLine && in.get(id.run) && in.get(id.sequence) && m_undone.contains(id);
+        if (m_unread || undone) {
+            bytes.append(base::JournalFile::frame(++number, record->bytes));
+            lines += undone ? 1 : 0;
+        }
+    }
+    try {
+        QString aside;
+        const QFileInfo there(m_path);
+        if (there.exists() && there.isFile())
+            aside = base::JournalFile::keepAside(m_path);
+        std::shared_ptr<base::JournalFile> file = base::JournalFile::replace(m_path, bytes, m_io);
+        file->setWriteFault(m_fault);
+        file->setNextNumber(number + 1);
+        m_file = std::move(file);
+        // Marks not yet written belong to lines that are not in the new file.
+        m_unwritten.clear();
+        if (std::exchange(m_putBackFailed, false) && m_kept.empty() && !m_syncOwed) {
+            m_blockedReason.clear();
+            m_blocked = false;
+        }
+        m_notices << u"El diario de lecturas \"%1\" fue borrado o reemplazado mientras la estaci\u00f3n "
+                     u"funcionaba; "
+                     u"se escribi\u00f3 de nuevo con las %2 sin trabajar%3"_s.arg(m_path, linesText(lines))
+                         .arg(aside.isEmpty()
+                                  ? QString()
+                                  : u" (el archivo que lo reemplaz\u00f3 qued\u00f3 apartado como \"%1\")"_s
+                                        .arg(aside));
+    } catch (const base::Error& e) {
+        // The old file holds the lines only while the station runs: the intake stops (as on a full
+        // disk) until the file is back.
+        m_putBackFailed = true;
+        m_blockedReason =
+            u"El diario de lecturas \"%1\" fue borrado o reemplazado y no se pudo escribir de nuevo "
+            u"(%2); la recepci\u00f3n queda detenida"_s.arg(m_path, e.message());
+        m_blocked = true;
+    }
+}
+
+QStringList IntakeJournal::takeNotices() {
+    QMutexLocker lock(&m_mutex);
+    return std::exchange(m_notices, {});
 }
 
 void IntakeJournal::append(const std::vector<JournaledLine>& lines) {
@@ -159,6 +355,33 @@ QString IntakeJournal::blockedReason() const {
 
 bool IntakeJournal::retry() {
     QMutexLocker lock(&m_mutex);
+    if (!m_file) {
+        if (!open())
+            return false;
+        if (m_file->size() > 0) {
+            // Lines of an earlier run, found too late to be queued before the new ones: kept
+            // aside for the operator rather than worked out of order or lost.
+            try {
+                const QString aside = base::JournalFile::keepAside(m_path);
+                m_file = base::JournalFile::replace(m_path, QByteArrayView(), m_io);
+                m_file->setWriteFault(m_fault);
+                m_notices
+                    << u"El diario de lecturas \"%1\" se pudo abrir cuando la estaci\u00f3n ya funcionaba; "
+                       u"las l\u00edneas que guardaba de antes no se trabajaron y quedaron en \"%2\""_s.arg(
+                           m_path, aside);
+            } catch (const base::Error& error) {
+                m_file.reset();
+                m_blockedReason = refusal(error);
+                return false;
+            }
+        }
+        m_notices << u"El diario de lecturas \"%1\" se pudo abrir; la recepci\u00f3n sigue"_s.arg(m_path);
+    }
+    if (m_putBackFailed) {
+        putBack();
+        if (m_putBackFailed)
+            return false;
+    }
     try {
         if (!m_kept.empty()) {
             QList<QByteArray> records;
@@ -195,8 +418,11 @@ std::vector<base::LineId> IntakeJournal::takeDoneMarks() {
 }
 
 void IntakeJournal::writeDoneMarks(const std::vector<base::LineId>& marks) {
+    std::shared_ptr<base::JournalFile> file;
     {
         QMutexLocker lock(&m_mutex);
+        if (m_file && !m_file->stillAtPath())
+            putBack();
         // A mark for a line never journaled, or given twice, changes nothing.
         std::unordered_set<base::LineId, IdHash> fresh;
         for (const base::LineId& id : marks) {
@@ -211,6 +437,9 @@ void IntakeJournal::writeDoneMarks(const std::vector<base::LineId>& marks) {
         if (!fresh.empty())
             std::erase_if(m_kept, [&](const Kept& kept) { return fresh.contains(kept.id); });
 
+        file = m_file;
+        if (!file)
+            return;
         if (m_undone.empty() && !m_unread) {
             // Every line in the file is done: cutting it back also frees a full disk, where the
             // marks themselves may not fit.
@@ -232,9 +461,9 @@ void IntakeJournal::writeDoneMarks(const std::vector<base::LineId>& marks) {
         }
     }
     // Outside the lock, so the intake's appends never wait for the disk: the sync touches only
-    // the descriptor, which lives as long as the journal.
+    // the descriptor, kept alive here should the file be put back meanwhile.
     try {
-        m_file->sync();
+        file->sync();
     } catch (const base::Error& error) {
         QMutexLocker lock(&m_mutex);
         m_syncOwed = true;
@@ -252,7 +481,9 @@ void IntakeJournal::setWriteObserver(std::function<void()> written) {
 
 void IntakeJournal::setWriteFault(base::JournalFile::WriteFault fault) {
     QMutexLocker lock(&m_mutex);
-    m_file->setWriteFault(std::move(fault));
+    m_fault = fault;
+    if (m_file)
+        m_file->setWriteFault(std::move(fault));
 }
 
 } // namespace station

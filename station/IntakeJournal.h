@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <deque>
@@ -31,9 +32,10 @@ struct JournaledLine {
 // and written by the group commit after the row outbox is on the disk, so that a power cut never
 // leaves a line marked done whose row is lost.
 //
-// A file that cannot be opened at all makes the constructor raise; the station reports it and works
-// on without a journal (the queue takes lines as before): only a crash or a kill can then lose the
-// lines waiting in `L1`.
+// A file that cannot be opened at all (a folder in its place, no permission) leaves the journal
+// blocked, as a full disk does: the intake reads no line it could not keep, until a retry opens it.
+// A file removed or replaced while the station runs is written again at its path with every line
+// not yet done.
 //
 // Thread-safe: the intake appends, the tick marks lines done, the group commit writes the marks.
 class IntakeJournal final {
@@ -42,18 +44,26 @@ public:
 
     struct Recovered {
         std::vector<JournaledLine> lines; // read and not done, in the order they were read
-        QString damage;                   // a damaged tail that was cut off, with what was dropped; or empty
+        QString damage; // what was damaged, what was lost and where the damaged file was kept; or empty
     };
 
-    // Opens (or creates) the file; raises base::Error when it cannot.
-    explicit IntakeJournal(const QString& path);
+    // Opens (or creates) the file; when it cannot, the journal starts blocked. Never raises.
+    explicit IntakeJournal(const QString& path, base::JournalIo& io = base::JournalIo::real());
     ~IntakeJournal();
     Q_DISABLE_COPY_MOVE(IntakeJournal)
 
     // Reads what an earlier run left: called once, before the first append. Until it has been
-    // called, the file is never cut back. Raises base::Error when a damaged tail cannot be cut off
-    // (the file then stays as it is, for a later start).
+    // called, the file is never cut back. Damaged records cost only themselves: reading resumes at
+    // the next sound one, the damaged file is kept aside as it was and a sound one with the lines
+    // not done takes its place. Raises base::Error when that cannot be written (the file then stays
+    // as it is, for a later start).
     Recovered recover();
+
+    // Notices the file removed or replaced while the station runs, and writes a new one at the
+    // path with every line not yet done (the group commit and the station's watch once a second
+    // call it; any thread). What it did is told once by takeNotices().
+    void checkFile();
+    QStringList takeNotices();
 
     // The lines of one read, in one write (any thread). When the disk refuses it (full) the lines
     // are kept in memory, in order, and the journal is blocked until a retry writes them: the
@@ -95,7 +105,16 @@ private:
 
     mutable QMutex m_mutex;
     std::function<void()> m_written; // under m_mutex
-    std::unique_ptr<base::JournalFile> m_file;
+    bool open();
+    bool convertFormerFormat();
+    void putBack();
+
+    const QString m_path;
+    base::JournalIo& m_io;
+    std::shared_ptr<base::JournalFile> m_file; // none while it cannot be opened
+    base::JournalFile::WriteFault m_fault;
+    QStringList m_notices;
+    bool m_putBackFailed = false;
     // Lines in the file or kept in memory whose mark the group commit has not been given yet.
     std::unordered_set<base::LineId, IdHash> m_undone;
     std::deque<Kept> m_kept;

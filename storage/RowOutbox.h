@@ -5,9 +5,11 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -31,13 +33,29 @@ public:
         qint64 end; // the position after this row
     };
 
-    // Opens (or creates) the file and finds the unconfirmed rows: a damaged tail (a row cut short
-    // by a power cut) is cut off and told by damage(), never sent half. Raises base::Error when the
-    // file cannot be opened or is no outbox of this station.
-    explicit RowOutbox(const QString& path);
+    // Opens (or creates) the file and finds the unconfirmed rows. Damage (a row cut short by a
+    // power cut, a spoiled byte, a spoiled header, a file that is no outbox) costs only the rows
+    // it hit: the file is kept aside as it was, a sound one with every readable row is put in its
+    // place, and damage() tells what was lost and where. A file that cannot be opened at all (a
+    // folder in its place, no permission) leaves the outbox blocked, as a full disk does, until a
+    // retry can open it. Never raises.
+    explicit RowOutbox(const QString& path, base::JournalIo& io = base::JournalIo::real());
 
-    // Why a tail was cut off at opening, with what was dropped; empty when nothing was.
+    // What the opening found damaged, what it lost and where the damaged file was kept; empty
+    // when nothing was.
     const QString& damage() const { return m_damage; }
+
+    // Notices the file removed or replaced while the station runs, and writes a new one at the
+    // path with every unconfirmed row (the group commit's sync and the station's watch once a
+    // second call it; any thread). What it did is told once by takeNotices().
+    void checkFile();
+    // Texts for the operator since the last call: a file put back, a file opened late.
+    QStringList takeNotices();
+
+    // Takes over the rows waiting in another outbox file (one an earlier version left in the
+    // temporary folder): appended here, forced to the disk, and that file removed. Returns how
+    // many rows came; raises base::Error (the other file then stays as it is).
+    qint64 adopt(const QString& otherPath);
 
     // Appends a row (the core's thread). When the disk refuses it (full), the row is kept in
     // memory, in order, and the outbox is blocked until retry() writes it: the caller then takes
@@ -69,7 +87,8 @@ public:
     // commit sleeps until there is something to force.
     void setWriteObserver(std::function<void()> written);
 
-    // What the file's writes meet instead of the disk, for tests of a full disk.
+    // What the file's writes meet instead of the disk, for tests of a full disk; kept across a
+    // file put back.
     void setWriteFault(base::JournalFile::WriteFault fault);
 
 private:
@@ -80,13 +99,20 @@ private:
         qint64 rows;
     };
 
+    bool open();
+    bool convertFormerFormat();
+    void putBack();
     qint64 physical(qint64 position) const;
     std::optional<qint64> knownRowsUpTo(qint64 position) const;
     qint64 rowsUpTo(qint64 position) const;
     void writeHeader();
 
-    base::JournalFile m_file;
+    const QString m_path;
+    base::JournalIo& m_io;
+    std::shared_ptr<base::JournalFile> m_file; // none while it cannot be opened
     QString m_damage;
+    QStringList m_notices;
+    bool m_putBackFailed = false;
 
     mutable QMutex m_mutex;
     std::function<void()> m_written;
@@ -98,12 +124,17 @@ private:
     // Rows counted from the opening: the pending ones are the difference.
     qint64 m_confirmedRows = 0;
     qint64 m_writtenRows = 0;
+    // Record numbers: the one of the last confirmed row, and the one before the first row found
+    // at opening (rows are numbered one after the other).
+    quint64 m_confirmedNumber = 0;
+    quint64 m_numberBase = 0;
     quint64 m_generation = 0;
     int m_slot = 0;
     // The header slot could not be written: nothing is appended until it is, as the old slot may
     // point past a file that was cut back.
     bool m_headerStale = false;
     QList<QByteArray> m_kept; // encoded rows the disk refused, in order
+    base::JournalFile::WriteFault m_fault;
     QString m_blockedReason;
     mutable std::deque<HandedOut> m_handedOut;
     mutable int m_readers = 0; // reads in progress, which the file must not be cut back under

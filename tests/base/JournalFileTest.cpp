@@ -3,12 +3,14 @@
 #include "base/Error.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 
@@ -17,8 +19,8 @@ namespace {
 std::vector<QByteArray> readAll(const base::JournalFile& file, qint64 from, bool* damaged = nullptr) {
     base::JournalReader reader(file, from);
     std::vector<QByteArray> records;
-    while (std::optional<QByteArray> r = reader.next())
-        records.push_back(*r);
+    while (std::optional<base::JournalRecord> r = reader.next())
+        records.push_back(r->bytes);
     if (damaged)
         *damaged = reader.damaged();
     return records;
@@ -45,32 +47,77 @@ TEST(JournalFile, RecordsComeBackInOrderAcrossReopening) {
     EXPECT_FALSE(damaged);
 }
 
-// What a power cut leaves at the end of the file: a record cut short anywhere, or one whose bytes
-// never reached the disk. Reading stops before it, at the end of the last good record.
-TEST(JournalFile, ReadingStopsAtATornOrCorruptTail) {
+namespace {
+
+// Five records, then the damage: what the reader gives back, and the stretch it skipped with the
+// records the numbers on either side say were lost.
+struct SkipCase {
+    const char* name;
+    std::function<void(base::JournalFile&, const std::vector<qint64>& ends)> spoil;
+    std::vector<QByteArray> kept;
+    std::optional<quint64> lost; // in the one stretch skipped
+};
+
+class JournalDamage : public ::testing::TestWithParam<SkipCase> {};
+
+void flip(base::JournalFile& file, qint64 at) {
+    QByteArray b = file.readAt(at, 1);
+    b[0] = char(b[0] ^ 0x5A);
+    file.writeAt(at, b);
+}
+
+} // namespace
+
+TEST_P(JournalDamage, OnlyTheDamagedRecordsAreLost) {
+    QTemporaryDir dir;
+    base::JournalFile file(dir.filePath(u"j"_s));
+    std::vector<qint64> ends;
+    for (const char* r : {"r1", "r2 algo mas largo", "r3", "r4", "r5"}) {
+        file.append(QByteArray(r));
+        ends.push_back(file.size());
+    }
+    GetParam().spoil(file, ends);
+    base::JournalReader reader(file, 0, quint64(0));
+    std::vector<QByteArray> records;
+    while (std::optional<base::JournalRecord> r = reader.next())
+        records.push_back(r->bytes);
+    EXPECT_EQ(records, GetParam().kept);
+    ASSERT_EQ(reader.skipped().size(), 1u);
+    EXPECT_EQ(reader.skipped()[0].lost, GetParam().lost);
+    EXPECT_EQ(reader.position(), file.size());
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Spoiled, JournalDamage, ::testing::Values(
+    SkipCase{"FirstRecordPayload", [](auto& f, const auto&) { flip(f, 17); }, {"r2 algo mas largo", "r3", "r4", "r5"}, 1},
+    SkipCase{"FirstRecordLength", [](auto& f, const auto&) { flip(f, 1); }, {"r2 algo mas largo", "r3", "r4", "r5"}, 1},
+    SkipCase{"MiddleRecordNumber", [](auto& f, const auto& e) { flip(f, e[1] + 9); }, {"r1", "r2 algo mas largo", "r4", "r5"}, 1},
+    SkipCase{"TwoMiddleRecordsZeroed",
+             [](auto& f, const auto& e) { f.writeAt(e[0] + 3, QByteArray(e[2] - e[0] - 3, '\0')); },
+             {"r1", "r4", "r5"}, 2},
+    SkipCase{"LastRecordCutShort", [](auto& f, const auto& e) { f.truncate(e[4] - 1); }, {"r1", "r2 algo mas largo", "r3", "r4"}, std::nullopt},
+    SkipCase{"GarbageAfterTheEnd", [](auto& f, const auto& e) { f.writeAt(e[4], "basura"); }, {"r1", "r2 algo mas largo", "r3", "r4", "r5"}, std::nullopt},
+    // What a power cut can bring back past a cut-back: a whole record older than the one before it.
+    SkipCase{"OlderRecordAfterNewer",
+             [](auto& f, const auto& e) { f.writeAt(e[4], base::JournalFile::frame(2, "viejo")); },
+             {"r1", "r2 algo mas largo", "r3", "r4", "r5"}, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(JournalFile, APathRemovedOrReplacedIsNoticed) {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"j"_s);
     base::JournalFile file(path);
-    file.append("bueno");
-    const qint64 good = file.size();
-    file.append("roto por el corte");
-    const qint64 full = file.size();
-    for (qint64 cut = good + 1; cut < full; cut += 3) {
-        file.truncate(cut);
-        base::JournalReader reader(file, 0);
-        EXPECT_EQ(reader.next(), QByteArray("bueno"));
-        EXPECT_FALSE(reader.next()) << cut;
-        EXPECT_TRUE(reader.damaged()) << cut;
-        EXPECT_EQ(reader.position(), good);
-        file.truncate(good);
-        file.append("roto por el corte");
-    }
-    QByteArray last = file.readAt(full - 1, 1);
-    last[0] = static_cast<char>(last[0] ^ 0x20);
-    file.writeAt(full - 1, last);
-    bool damaged = false;
-    EXPECT_EQ(readAll(file, 0, &damaged).size(), 1u);
-    EXPECT_TRUE(damaged);
+    EXPECT_TRUE(file.stillAtPath());
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_FALSE(file.stillAtPath());
+    QFile other(path);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(file.stillAtPath());
+    const auto put =
+        base::JournalFile::replace(path, base::JournalFile::frame(1, "nuevo"), base::JournalIo::real());
+    EXPECT_TRUE(put->stillAtPath());
+    EXPECT_EQ(readAll(*put, 0), std::vector<QByteArray>{"nuevo"});
 }
 
 TEST(JournalFile, AFailedWriteLeavesNothingOfItself) {

@@ -1,8 +1,10 @@
 #include "station/IntakeJournal.h"
 
+#include "base/ByteCodec.h"
 #include "base/JournalFile.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -12,6 +14,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -163,32 +166,135 @@ TEST_F(IntakeJournalTest, WithoutRecoveryTheEarlierRunsLinesAreNeverCutOff) {
     EXPECT_EQ(described(reopen().lines), described({1}));
 }
 
-// A power cut in the middle of an append: the tail is cut off at recovery, so the lines appended
-// after it can be read back at the start after that.
-TEST_F(IntakeJournalTest, ATornTailIsCutOffAndTold) {
-    qint64 whole = 0;
+namespace {
+
+// Lines 1..6 read, 1 and 2 done: what damage leaves of them. Only the lines it hit are lost; the
+// damaged file is kept aside as it was, and a sound one takes its place.
+struct DamageCase {
+    const char* name;
+    // `ends`: where the records of lines 1..6 end in the file.
+    std::function<void(const QString& path, const std::vector<qint64>& ends)> spoil;
+    std::vector<quint64> kept;
+    const char* damage; // a piece of the text told, or empty when nothing is (nor kept aside)
+};
+
+class IntakeJournalDamage : public IntakeJournalTest, public ::testing::WithParamInterface<DamageCase> {};
+
+void overwrite(const QString& path, qint64 at, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(at);
+    file.write(bytes);
+}
+
+void flip(const QString& path, qint64 at) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(at);
+    char c = 0;
+    file.getChar(&c);
+    file.seek(at);
+    file.putChar(char(c ^ 0x5A));
+}
+
+QStringList asideFiles(const QString& folder) {
+    return QDir(folder).entryList({u"*.da\u00f1ado-*"_s}, QDir::Files);
+}
+
+} // namespace
+
+TEST_P(IntakeJournalDamage, OnlyTheLinesTheDamageHitAreLost) {
+    std::vector<qint64> ends;
     {
         IntakeJournal journal(path);
         journal.recover();
-        journal.append({line(1)});
-        whole = QFile(path).size();
-        journal.append({line(2)});
+        for (quint64 s = 1; s <= 6; ++s) {
+            journal.append({line(s)});
+            ends.push_back(QFile(path).size());
+            if (s == 3)
+                markAndCommit(journal, {1, 2});
+        }
     }
-    const qint64 torn = QFile(path).size() - 5;
-    ASSERT_TRUE(QFile::resize(path, torn));
-    {
-        IntakeJournal journal(path);
-        const IntakeJournal::Recovered recovered = journal.recover();
-        EXPECT_EQ(described(recovered.lines), described({1}));
-        EXPECT_THAT(recovered.damage.toStdString(),
-                    testing::AllOf(testing::HasSubstr("dañado"),
-                                   testing::HasSubstr(QString::number(torn - whole).toStdString())));
-        EXPECT_EQ(QFile(path).size(), whole);
-        journal.append({line(3)});
+    GetParam().spoil(path, ends);
+    QFile before(path);
+    const QByteArray spoiled = before.open(QIODevice::ReadOnly) ? before.readAll() : QByteArray();
+    before.close();
+    std::vector<JournaledLine> kept;
+    for (const quint64 s : GetParam().kept)
+        kept.push_back(line(s));
+    const IntakeJournal::Recovered recovered = reopen();
+    EXPECT_EQ(described(recovered.lines), described(kept));
+    const QStringList aside = asideFiles(dir.path());
+    const std::string damage = GetParam().damage;
+    if (damage.empty()) {
+        EXPECT_TRUE(recovered.damage.isEmpty()) << recovered.damage.toStdString();
+        EXPECT_TRUE(aside.isEmpty());
+    } else {
+        EXPECT_THAT(recovered.damage.toStdString(), testing::HasSubstr(damage));
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_THAT(recovered.damage.toStdString(), testing::HasSubstr(aside[0].toStdString()));
+        QFile kept(dir.filePath(aside[0]));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), spoiled);
     }
+    // Sound from then on: the same lines, no damage.
     const IntakeJournal::Recovered again = reopen();
-    EXPECT_EQ(described(again.lines), described({1, 3}));
-    EXPECT_TRUE(again.damage.isEmpty());
+    EXPECT_EQ(described(again.lines), described(kept));
+    EXPECT_TRUE(again.damage.isEmpty()) << again.damage.toStdString();
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Spoiled, IntakeJournalDamage, ::testing::Values(
+    DamageCase{"Intact", [](const QString&, const auto&) {}, {3, 4, 5, 6}, ""},
+    DamageCase{"CutInsideTheLastLine", [](const QString& p, const auto& e) { QFile::resize(p, e[5] - 5); },
+               {3, 4, 5}, "\u00faltimos"},
+    DamageCase{"ByteFlippedInTheFirstLine", [](const QString& p, const auto&) { flip(p, 20); }, {3, 4, 5, 6},
+               "se perdieron las l\u00edneas entre los bytes 0 y"},
+    DamageCase{"ByteFlippedInAMiddleLine", [](const QString& p, const auto& e) { flip(p, e[4] - 3); }, {3, 4, 6},
+               "se perdieron 1 l\u00ednea entre los bytes"},
+    DamageCase{"ByteFlippedInTheLastLine", [](const QString& p, const auto& e) { flip(p, e[5] - 3); }, {3, 4, 5},
+               "\u00faltimos"},
+    DamageCase{"First64BytesZeroed", [](const QString& p, const auto&) { overwrite(p, 0, QByteArray(64, '\0')); },
+               {3, 4, 5, 6}, "se perdieron las l\u00edneas entre los bytes 0 y"},
+    DamageCase{"GarbageFile",
+               [](const QString& p, const auto&) {
+                   QFile f(p);
+                   ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                   f.write(QByteArray(300, 'x'));
+               },
+               {}, "\u00faltimos 300 bytes"},
+    // Nothing can be done about a file removed while the station was stopped.
+    DamageCase{"RemovedWhileStopped", [](const QString& p, const auto&) { QFile::remove(p); }, {}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(IntakeJournalTest, AFolderInItsPlaceBlocksTheIntakeUntilItCanBeOpened) {
+    ASSERT_TRUE(QDir().mkdir(path));
+    IntakeJournal journal(path);
+    EXPECT_TRUE(journal.blocked());
+    EXPECT_TRUE(journal.recover().lines.empty());
+    journal.append({line(1)});
+    EXPECT_FALSE(journal.retry());
+    ASSERT_TRUE(QDir().rmdir(path));
+    EXPECT_TRUE(journal.retry());
+    EXPECT_FALSE(journal.blocked());
+    EXPECT_EQ(described(reopen().lines), described({1}));
+}
+
+// Removed while the station runs: noticed at the next group commit, written again with every line
+// not done, told once.
+TEST_F(IntakeJournalTest, AFileRemovedWhileRunningIsWrittenAgain) {
+    IntakeJournal journal(path);
+    journal.recover();
+    journal.append({line(1), line(2), line(3)});
+    ASSERT_TRUE(QFile::remove(path));
+    journal.append({line(4)});
+    markAndCommit(journal, {2});
+    EXPECT_THAT(journal.takeNotices().join(u' ').toStdString(), testing::HasSubstr("borrado o reemplazado"));
+    journal.checkFile();
+    EXPECT_TRUE(journal.takeNotices().isEmpty());
+    journal.append({line(5)});
+    EXPECT_EQ(described(reopen().lines), described({1, 3, 4, 5}));
 }
 
 // A full disk: nothing read is dropped. The lines wait in memory, in order, behind the first one
@@ -280,4 +386,73 @@ TEST_F(IntakeJournalTest, ConcurrentAppendsSurviveTheCutBack) {
         intake.join();
     }
     EXPECT_EQ(described(reopen().lines), described({kLines}));
+}
+
+namespace {
+
+// A record as the former format framed it: length, then a CRC-32C of the record's bytes alone.
+QByteArray formerFrame(const QByteArray& record) {
+    QByteArray out;
+    base::ByteWriter(out).put(quint32(record.size())).put(base::crc32c(record));
+    return out + record;
+}
+
+QByteArray lineRecord(const JournaledLine& l) {
+    QByteArray out;
+    base::ByteWriter(out).put(quint8(1)).put(l.id.run).put(l.id.sequence).put(l.source).put(l.text);
+    return out;
+}
+
+QByteArray doneRecord(std::initializer_list<quint64> sequences) {
+    QByteArray out;
+    base::ByteWriter writer(out);
+    writer.put(quint8(2)).put(quint32(sequences.size()));
+    for (const quint64 s : sequences)
+        writer.put(kRun).put(s);
+    return out;
+}
+
+} // namespace
+
+// A station upgraded with lines waiting: those the former journal held read and not done, up to
+// where that version stopped reading, are worked in their order, once, from a file of the present
+// format.
+TEST_F(IntakeJournalTest, LinesWaitingInAFormerFormatFileAreCarriedOver) {
+    QByteArray former;
+    for (const QByteArray& record : {lineRecord(line(1)), lineRecord(line(2)), lineRecord(line(3)),
+                                     doneRecord({1}), lineRecord(line(4)), doneRecord({3})})
+        former += formerFrame(record);
+    // A power cut tore the last line.
+    former += formerFrame(lineRecord(line(5))).first(12);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(former);
+    }
+
+    {
+        IntakeJournal journal(path);
+        EXPECT_FALSE(journal.blocked());
+        const IntakeJournal::Recovered recovered = journal.recover();
+        EXPECT_EQ(described(recovered.lines), described({2, 4}));
+        EXPECT_TRUE(recovered.damage.isEmpty()) << recovered.damage.toStdString();
+        const QStringList notices = journal.takeNotices();
+        ASSERT_EQ(notices.size(), 1);
+        EXPECT_THAT(notices[0].toStdString(),
+                    ::testing::HasSubstr("formato anterior: sus 2 l\u00edneas sin trabajar"));
+        const QStringList aside = QDir(dir.path()).entryList({u"*.anterior-*"_s}, QDir::Files);
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_THAT(notices[0].toStdString(), ::testing::HasSubstr(aside[0].toStdString()));
+        QFile kept(dir.filePath(aside[0]));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), former);
+        EXPECT_EQ(recordsIn(path), 2);
+        markAndCommit(journal, {2});
+    }
+    // Now of the present format: read as any other, converted no more.
+    IntakeJournal again(path);
+    const IntakeJournal::Recovered recovered = again.recover();
+    EXPECT_EQ(described(recovered.lines), described({4}));
+    EXPECT_TRUE(recovered.damage.isEmpty()) << recovered.damage.toStdString();
+    EXPECT_TRUE(again.takeNotices().isEmpty());
 }

@@ -5,6 +5,7 @@
 #include "tests/support/QtPrinters.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -203,126 +204,206 @@ TEST_F(RowOutboxTest, FileIsCutBackWhenAllIsConfirmedWhilePositionsKeepGrowing) 
 
 namespace {
 
-// What a power cut, a torn write or a foreign hand can leave in the file. The rows that stand
-// before the damage stay, nothing after it is sent, and nothing confirmed comes back unless the
-// record of what was confirmed is itself lost (then everything is sent again rather than lost).
+// What a power cut, a torn write or a foreign hand can leave in the file. Only the rows the damage
+// hit are lost; nothing confirmed comes back unless the record of what was confirmed is itself lost
+// (then every row is sent again rather than lost); the damaged file is kept aside as it was.
 struct DamageCase {
     const char* name;
-    // The file holds rows 0..2, row 0 confirmed; `ends` are where the rows end in the file.
-    std::function<void(QFile& file, const std::vector<qint64>& ends)> spoil;
+    // The file holds rows 0..3, row 0 confirmed; `ends` are where the rows end in the file.
+    std::function<void(const QString& path, const std::vector<qint64>& ends)> spoil;
     std::vector<int> kept;
-    const char* damage; // a piece of the text told, or empty when nothing is
+    const char* damage; // a piece of the text told, or empty when nothing is (nor kept aside)
 };
 
 class RowOutboxDamage : public RowOutboxTest, public ::testing::WithParamInterface<DamageCase> {};
 
+QStringList asideFiles(const QString& folder) {
+    return QDir(folder).entryList({u"*.da\u00f1ado-*"_s}, QDir::Files);
+}
+
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
-TEST_P(RowOutboxDamage, RowsBeforeTheDamageStayAndNoneIsSentHalf) {
+TEST_P(RowOutboxDamage, OnlyTheRowsTheDamageHitAreLost) {
     std::vector<qint64> ends;
     {
         RowOutbox outbox(m_path);
-        appendRows(outbox, 0, 3);
+        appendRows(outbox, 0, 4);
         const qint64 base = outbox.confirmedPosition();
         for (const RowOutbox::Entry& entry : outbox.read(base, 10))
             ends.push_back(m_headerSize + entry.end - base);
         outbox.confirm(outbox.read(base, 1).at(0).end);
     }
     ASSERT_EQ(ends.back(), sizeOf(m_path));
-    changeFile(m_path, [&](QFile& file) { GetParam().spoil(file, ends); });
-    const qint64 spoiled = sizeOf(m_path);
+    GetParam().spoil(m_path, ends);
+    const QByteArray spoiled = contentsOf(m_path);
     RowOutbox outbox(m_path);
+    EXPECT_FALSE(outbox.blocked());
     EXPECT_EQ(pendingRows(outbox), GetParam().kept);
     EXPECT_EQ(outbox.pendingCount(), qint64(GetParam().kept.size()));
     const std::string damage = GetParam().damage;
+    const QStringList aside = asideFiles(m_dir.path());
     if (damage.empty()) {
         EXPECT_TRUE(outbox.damage().isEmpty()) << outbox.damage().toStdString();
+        EXPECT_TRUE(aside.isEmpty());
     } else {
         EXPECT_THAT(outbox.damage().toStdString(), HasSubstr(damage));
         EXPECT_THAT(outbox.damage().toStdString(), HasSubstr(m_path.toStdString()));
-    }
-    const qint64 goodEnd = GetParam().kept.empty() ? ends[0] : ends[GetParam().kept.back()];
-    if (spoiled > goodEnd) {
-        EXPECT_THAT(outbox.damage().toStdString(),
-                    HasSubstr(u"descartaron %1 bytes"_s.arg(spoiled - goodEnd).toStdString()));
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_THAT(outbox.damage().toStdString(), HasSubstr(aside[0].toStdString()));
+        EXPECT_EQ(contentsOf(m_dir.filePath(aside[0])), spoiled);
     }
 
-    // The cut is for good: the next opening finds the same rows, a new one after them, and no damage.
+    // The repair is for good: the next opening finds the same rows, a new one after them, and no damage.
     appendRows(outbox, 9, 1);
     std::vector<int> expected = GetParam().kept;
     expected.push_back(9);
     RowOutbox again(m_path);
-    EXPECT_TRUE(again.damage().isEmpty());
+    EXPECT_TRUE(again.damage().isEmpty()) << again.damage().toStdString();
     EXPECT_EQ(pendingRows(again), expected);
 }
 
 namespace {
 
-void cutAt(QFile& file, qint64 size) {
-    file.resize(size);
+void cutAt(const QString& path, qint64 size) {
+    QFile(path).resize(size);
+}
+
+void flipByteAt(const QString& path, qint64 at) {
+    changeFile(path, [&](QFile& file) { flipByteAt(file, at); });
+}
+
+void writeAt(const QString& path, qint64 at, const QByteArray& bytes) {
+    changeFile(path, [&](QFile& file) {
+        file.seek(at);
+        file.write(bytes);
+    });
 }
 
 // The header's two slots start after the magic and the version, 16 bytes in; a confirm writes the
 // slot the newest is not in, the first one going to the second slot.
 constexpr qint64 kFirstSlot = 16;
-constexpr qint64 kSlotSize = 24;
+constexpr qint64 kSlotSize = 32;
 
 } // namespace
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Spoiled, RowOutboxDamage, ::testing::Values(
-    DamageCase{"Intact", [](QFile&, const auto&) {}, {1, 2}, ""},
-    DamageCase{"CutInsideTheLastFrame", [](QFile& f, const auto& e) { cutAt(f, e[1] + 3); }, {1}, "dañado"},
-    DamageCase{"CutAfterTheLastFrame", [](QFile& f, const auto& e) { cutAt(f, e[1] + 8); }, {1}, "dañado"},
-    DamageCase{"CutInsideTheLastRow", [](QFile& f, const auto& e) { cutAt(f, e[1] + 20); }, {1}, "dañado"},
-    DamageCase{"LastByteMissing", [](QFile& f, const auto& e) { cutAt(f, e[2] - 1); }, {1}, "dañado"},
-    DamageCase{"CutAtARowsEnd", [](QFile& f, const auto& e) { cutAt(f, e[1]); }, {1}, ""},
-    DamageCase{"ByteFlippedInTheLastRow", [](QFile& f, const auto& e) { flipByteAt(f, e[2] - 5); }, {1},
-               "dañado"},
-    DamageCase{"ByteFlippedInTheMiddleRow", [](QFile& f, const auto& e) { flipByteAt(f, e[1] - 5); }, {},
-               "dañado"},
-    DamageCase{"GarbageAppended", [](QFile& f, const auto&) { f.seek(f.size()); f.write("basura"); },
-               {1, 2}, "descartaron 6 bytes"},
+    DamageCase{"Intact", [](const QString&, const auto&) {}, {1, 2, 3}, ""},
+    DamageCase{"CutAtARowsEnd", [](const QString& p, const auto& e) { cutAt(p, e[2]); }, {1, 2}, ""},
+    DamageCase{"CutInsideTheLastRow", [](const QString& p, const auto& e) { cutAt(p, e[2] + 20); }, {1, 2},
+               "\u00faltimos 20 bytes"},
+    DamageCase{"ByteFlippedInTheFirstRow", [](const QString& p, const auto& e) { flipByteAt(p, e[1] - 5); },
+               {2, 3}, "se perdieron 1 fila entre los bytes"},
+    DamageCase{"ByteFlippedInTheMiddleRow", [](const QString& p, const auto& e) { flipByteAt(p, e[2] - 5); },
+               {1, 3}, "se perdieron 1 fila entre los bytes"},
+    DamageCase{"ByteFlippedInTheLastRow", [](const QString& p, const auto& e) { flipByteAt(p, e[3] - 5); },
+               {1, 2}, "\u00faltimos"},
+    // Before the confirmed position: never read again.
+    DamageCase{"ByteFlippedInAConfirmedRow", [](const QString& p, const auto& e) { flipByteAt(p, e[0] - 5); },
+               {1, 2, 3}, ""},
+    DamageCase{"GarbageAppended", [](const QString& p, const auto& e) { writeAt(p, e[3], "basura"); },
+               {1, 2, 3}, "\u00faltimos 6 bytes"},
     // Framed and checksummed well, but no row: written by something else.
     DamageCase{"ForeignRecordAppended",
-               [](QFile& f, const auto&) { f.seek(f.size()); f.write(base::JournalFile::frame("no es fila")); },
-               {1, 2}, "dañado"},
+               [](const QString& p, const auto& e) { writeAt(p, e[3], base::JournalFile::frame(99, "no es fila")); },
+               {1, 2, 3}, "no eran filas"},
     // A torn write of the newest slot leaves the older one, which confirmed less.
-    DamageCase{"NewestSlotTorn", [](QFile& f, const auto&) { flipByteAt(f, kFirstSlot + kSlotSize + 3); },
-               {0, 1, 2}, ""},
+    DamageCase{"NewestSlotTorn", [](const QString& p, const auto&) { flipByteAt(p, kFirstSlot + kSlotSize + 3); },
+               {0, 1, 2, 3}, ""},
     DamageCase{"BothSlotsSpoiled",
-               [](QFile& f, const auto&) {
-                   flipByteAt(f, kFirstSlot + 3);
-                   flipByteAt(f, kFirstSlot + kSlotSize + 3);
+               [](const QString& p, const auto&) {
+                   flipByteAt(p, kFirstSlot + 3);
+                   flipByteAt(p, kFirstSlot + kSlotSize + 3);
                },
-               {0, 1, 2}, "encabezado"}),
+               {0, 1, 2, 3}, "encabezado"},
+    DamageCase{"MagicZeroed", [](const QString& p, const auto&) { writeAt(p, 0, QByteArray(8, '\0')); },
+               {0, 1, 2, 3}, "encabezado"},
+    DamageCase{"GarbageFile",
+               [](const QString& p, const auto&) {
+                   QFile f(p);
+                   ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                   f.write(QByteArray(300, 'x'));
+               },
+               {}, "encabezado"},
+    // Nothing can be done about a file removed while the station was stopped: it starts empty.
+    DamageCase{"RemovedWhileStopped", [](const QString& p, const auto&) { QFile::remove(p); }, {}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST_F(RowOutboxTest, AFileThatIsNoOutboxIsLeftAsItIs) {
-    for (const QByteArray& content :
-         {QByteArray("Query-fallido\r\n"), QByteArray("ORVFILA_"), QByteArray("x"), QByteArray(200, '\0'),
-          // Ours, but from a version this station does not know.
-          QByteArray("ORVFILAS\x02\0\0\0", 12) + QByteArray(52, '\0')}) {
-        {
-            QFile file(m_path);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write(content);
+TEST_F(RowOutboxTest, AFolderInItsPlaceBlocksUntilTheFileCanBeOpened) {
+    ASSERT_TRUE(QDir().mkdir(m_path));
+    RowOutbox outbox(m_path);
+    EXPECT_TRUE(outbox.blocked());
+    EXPECT_THAT(outbox.blockedReason().toStdString(), HasSubstr(m_path.toStdString()));
+    appendRows(outbox, 0, 2);
+    EXPECT_EQ(outbox.pendingCount(), 2);
+    EXPECT_FALSE(outbox.retry());
+    ASSERT_TRUE(QDir().rmdir(m_path));
+    EXPECT_TRUE(outbox.retry());
+    EXPECT_FALSE(outbox.blocked());
+    EXPECT_THAT(outbox.takeNotices().join(u' ').toStdString(), HasSubstr("se pudo abrir"));
+    RowOutbox reopened(m_path);
+    EXPECT_THAT(pendingRows(reopened), ElementsAre(0, 1));
+}
+
+// Removed, or replaced by another file, while the station runs: noticed at the next flush or
+// check, written again with every unconfirmed row, told once; nothing is lost.
+TEST_F(RowOutboxTest, AFileRemovedOrReplacedWhileRunningIsWrittenAgain) {
+    for (const bool replaced : {false, true}) {
+        QFile::remove(m_path);
+        for (const QString& name : asideFiles(m_dir.path()))
+            QFile::remove(m_dir.filePath(name));
+        RowOutbox outbox(m_path);
+        appendRows(outbox, 0, 3);
+        outbox.confirm(outbox.read(outbox.confirmedPosition(), 1).at(0).end);
+        ASSERT_TRUE(QFile::remove(m_path));
+        if (replaced) {
+            QFile other(m_path);
+            ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+            other.write("otro");
         }
-        EXPECT_THAT([&] { RowOutbox outbox(m_path); },
-                    ThrowsMessage<base::Error>(HasSubstr(m_path.toStdString())))
-            << content.toStdString();
-        QFile file(m_path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), content);
+        appendRows(outbox, 3, 1);
+        outbox.sync();
+        const QString told = outbox.takeNotices().join(u' ');
+        EXPECT_THAT(told.toStdString(), HasSubstr("borrado o reemplazado"));
+        EXPECT_THAT(told.toStdString(), HasSubstr("3 filas"));
+        EXPECT_EQ(asideFiles(m_dir.path()).size(), replaced ? 1 : 0);
+        outbox.checkFile();
+        EXPECT_TRUE(outbox.takeNotices().isEmpty()) << "told twice";
+        appendRows(outbox, 4, 1);
+        EXPECT_THAT(pendingRows(outbox), ElementsAre(1, 2, 3, 4));
+        outbox.confirm(outbox.read(outbox.confirmedPosition(), 1).at(0).end);
+        RowOutbox reopened(m_path);
+        EXPECT_THAT(pendingRows(reopened), ElementsAre(2, 3, 4));
     }
+}
+
+// Rows an earlier version left in a spare file are taken over, and the spare removed.
+TEST_F(RowOutboxTest, RowsOfASpareFileAreTakenOver) {
+    const QString spare = m_dir.filePath(u"repuesto"_s);
+    {
+        RowOutbox other(spare);
+        appendRows(other, 5, 2);
+    }
+    RowOutbox outbox(m_path);
+    appendRows(outbox, 0, 1);
+    EXPECT_EQ(outbox.adopt(spare), 2);
+    EXPECT_FALSE(QFileInfo::exists(spare));
+    EXPECT_EQ(outbox.adopt(spare), 0);
+    RowOutbox reopened(m_path);
+    EXPECT_THAT(pendingRows(reopened), ElementsAre(0, 5, 6));
 }
 
 // Its first write cut short by a power cut: no row can be in it yet, it is simply begun again.
 TEST_F(RowOutboxTest, AHeaderCutShortIsBegunAgain) {
     { RowOutbox outbox(m_path); }
     for (const qint64 size : {m_headerSize - 1, qint64(5)}) {
-        changeFile(m_path, [&](QFile& file) { cutAt(file, size); });
+        cutAt(m_path, size);
         RowOutbox outbox(m_path);
         EXPECT_EQ(outbox.pendingCount(), 0);
         EXPECT_TRUE(outbox.damage().isEmpty());
@@ -442,4 +523,75 @@ TEST_F(RowOutboxTest, ManyRowsComeBackInBatchesAfterReopening) {
     EXPECT_TRUE(inOrder);
     EXPECT_EQ(next, kRows);
     EXPECT_EQ(sizeOf(m_path), m_headerSize);
+}
+
+namespace {
+
+template <typename T> void putRaw(QByteArray& out, T value) {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// A row as the former format framed it: length, then a CRC-32C of the row's bytes alone.
+QByteArray formerFrame(const QByteArray& record) {
+    QByteArray out;
+    putRaw(out, quint32(record.size()));
+    putRaw(out, base::crc32c(record));
+    return out + record;
+}
+
+// A former header slot: generation, confirmed offset, a CRC-32C of both, 4 bytes unused.
+QByteArray formerSlot(quint64 generation, qint64 confirmed) {
+    QByteArray out;
+    putRaw(out, generation);
+    putRaw(out, confirmed);
+    putRaw(out, base::crc32c(out));
+    putRaw(out, quint32(0));
+    return out;
+}
+
+} // namespace
+
+// A station upgraded with rows waiting: the former file's unconfirmed rows, up to where that version
+// stopped reading, are sent in their order, once, from a file of the present format.
+TEST_F(RowOutboxTest, RowsWaitingInAFormerFormatFileAreCarriedOver) {
+    constexpr qint64 kFormerHeader = 64;
+    QByteArray rows;
+    std::vector<qint64> ends;
+    for (int i = 0; i < 4; ++i) {
+        rows += formerFrame(row(i).encoded());
+        ends.push_back(kFormerHeader + rows.size());
+    }
+    // The newer slot confirmed rows 0 and 1; a power cut tore the write of row 4.
+    QByteArray former("ORVFILAS");
+    putRaw(former, quint32(1));
+    putRaw(former, quint32(0));
+    former +=
+        formerSlot(7, ends[1]) + formerSlot(6, ends[0]) + rows + formerFrame(row(4).encoded()).first(20);
+    {
+        QFile file(m_path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(former);
+    }
+
+    {
+        RowOutbox outbox(m_path);
+        EXPECT_FALSE(outbox.blocked());
+        EXPECT_TRUE(outbox.damage().isEmpty()) << outbox.damage().toStdString();
+        EXPECT_EQ(outbox.pendingCount(), 2);
+        EXPECT_THAT(pendingRows(outbox), ElementsAre(2, 3));
+        const QStringList notices = outbox.takeNotices();
+        ASSERT_EQ(notices.size(), 1);
+        EXPECT_THAT(notices[0].toStdString(), HasSubstr("formato anterior: sus 2 filas en espera"));
+        const QStringList aside = QDir(m_dir.path()).entryList({u"*.anterior-*"_s}, QDir::Files);
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_THAT(notices[0].toStdString(), HasSubstr(aside[0].toStdString()));
+        EXPECT_EQ(contentsOf(m_dir.filePath(aside[0])), former);
+        outbox.confirm(outbox.read(outbox.confirmedPosition(), 1).at(0).end);
+        appendRows(outbox, 9, 1);
+    }
+    // Now of the present format: read as any other, converted no more.
+    RowOutbox again(m_path);
+    EXPECT_TRUE(again.damage().isEmpty()) << again.damage().toStdString();
+    EXPECT_TRUE(again.takeNotices().isEmpty());
+    EXPECT_THAT(pendingRows(again), ElementsAre(3, 9));
 }

@@ -16,7 +16,7 @@ inline QStringList journaledTexts(const QString& path) {
     base::JournalReader reader(file, 0);
     QStringList texts;
     while (const auto record = reader.next()) {
-        base::ByteReader in(*record);
+        base::ByteReader in(record->bytes);
         quint8 kind = 0;
         quint64 run = 0, sequence = 0, source = 0;
         QString text;
