@@ -1,5 +1,6 @@
 #include "station/NetworkIntake.h"
 
+#include "station/DeviceSocket.h"
 #include "station/IntakeQueue.h"
 #include "station/LineSplitter.h"
 #include "station/OriginTag.h"
@@ -7,7 +8,6 @@
 
 #include <QHostAddress>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <atomic>
 #include <functional>
@@ -37,6 +37,19 @@ bool ipv6Unavailable(QAbstractSocket::SocketError error) {
     return error == QAbstractSocket::UnsupportedSocketOperationError ||
            error == QAbstractSocket::SocketAddressNotAvailableError;
 }
+
+// Hands every accepted connection over as its bare descriptor: the intake reads it itself.
+class Listener final : public QTcpServer {
+public:
+    explicit Listener(std::function<void(int)> accepted)
+        : m_accepted(std::move(accepted)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_accepted(int(descriptor)); }
+
+private:
+    std::function<void(int)> m_accepted;
+};
 
 } // namespace
 
@@ -82,10 +95,6 @@ public:
     void closeAll() {
         m_v4.reset();
         m_v6.reset();
-        for (auto& [socket, connection] : m_connections) {
-            QObject::disconnect(socket, nullptr, this, nullptr);
-            socket->abort();
-        }
         m_connections.clear();
         countConnections();
     }
@@ -97,58 +106,57 @@ public:
 
 private:
     struct Connection {
-        std::unique_ptr<QTcpSocket> socket;
+        std::unique_ptr<DeviceSocket> socket;
         QString origin;
         QString prefix;     // STX, origin, TAB: the start of every item of this connection
         quint64 source = 0; // the queue serves each connection in turn with the others
         LineSplitter splitter;
-        bool peerClosed = false;
         bool paused = false;  // the queue holds this device back: its bytes wait in the kernel
         bool cutTold = false; // a line too long was reported
     };
 
     std::unique_ptr<QTcpServer> makeServer() {
-        auto server = std::make_unique<QTcpServer>();
+        auto server = std::make_unique<Listener>([this](int descriptor) { accept(descriptor); });
         server->setListenBacklogSize(kListenBacklog);
-        // Every pending connection is taken at each notification (acceptFrom empties the server's
-        // list at once); no cap of its own holds the kernel's queue back.
-        server->setMaxPendingConnections(std::numeric_limits<int>::max());
-        QObject::connect(server.get(), &QTcpServer::newConnection, this,
-                         [this, s = server.get()] { acceptFrom(*s); });
         return server;
     }
 
-    void acceptFrom(QTcpServer& server) {
-        while (QTcpSocket* accepted = server.nextPendingConnection()) {
-            accepted->setParent(nullptr);
-            auto connection = std::make_unique<Connection>();
-            connection->socket.reset(accepted);
-            connection->origin = originOf(accepted->peerAddress());
-            connection->prefix = kStx + connection->origin + kTab;
-            connection->source = ++m_lastSource;
-            // Bounded, so that a paused connection leaves its bytes to the kernel and TCP pushes back.
-            accepted->setReadBufferSize(kSocketReadBuffer);
-            QObject::connect(accepted, &QTcpSocket::readyRead, this,
-                             [this, accepted] { readFrom(accepted); });
-            QObject::connect(accepted, &QTcpSocket::disconnected, this,
-                             [this, accepted] { peerClosed(accepted); });
-            m_connections.emplace(accepted, std::move(connection));
-            countConnections();
-            // The connection starts waiting for its first line.
-            m_origin.set(m_connections[accepted]->origin);
-            readFrom(accepted);
-        }
+    void accept(int descriptor) {
+        const quint64 source = ++m_lastSource;
+        auto connection = std::make_unique<Connection>();
+        connection->socket = std::make_unique<DeviceSocket>(descriptor, [this, source] { readFrom(source); });
+        connection->origin = originOf(connection->socket->peerAddress());
+        connection->prefix = kStx + connection->origin + kTab;
+        connection->source = source;
+        const QString origin = connection->origin;
+        m_connections.emplace(source, std::move(connection));
+        countConnections();
+        // The connection starts waiting for its first line.
+        m_origin.set(origin);
+        readFrom(source);
     }
 
-    void readFrom(QTcpSocket* socket) {
-        const auto found = m_connections.find(socket);
+    // Takes the whole lines the system holds for this connection into the journal and the queue,
+    // one read at a time, until none is left or the queue holds the device back. A device held
+    // back (or a journal the disk refuses) is not read at all: its bytes stay with the system.
+    void readFrom(quint64 source) {
+        const auto found = m_connections.find(source);
         if (found == m_connections.end())
             return;
         Connection& connection = *found->second;
-        while (!connection.paused && socket->bytesAvailable() > 0) {
-            const qint64 read = socket->read(m_scratch.data(), m_scratch.size());
-            if (read <= 0)
-                break;
+        for (;;) {
+            if (connection.paused || m_queue.holdsBack(source)) {
+                pause(connection);
+                return;
+            }
+            const DeviceSocket::Taken taken = connection.socket->take(m_scratch.data(), m_scratch.size());
+            if (taken.ended) {
+                end(source);
+                return;
+            }
+            if (taken.size == 0)
+                return;
+            const qint64 read = taken.size;
             std::vector<QString> lines;
             const auto result =
                 connection.splitter.feed(QByteArrayView(m_scratch.data(), read), [&](QByteArrayView line) {
@@ -162,8 +170,11 @@ private:
                         connection.origin, QString::number(LineSplitter::kMaxLineBytes)));
             enqueue(connection, std::move(lines));
         }
-        if (!connection.paused && connection.peerClosed && socket->bytesAvailable() == 0)
-            end(socket);
+    }
+
+    static void pause(Connection& connection) {
+        connection.paused = true;
+        connection.socket->setReading(false);
     }
 
     static QString itemOf(const Connection& connection, QByteArrayView line) {
@@ -186,27 +197,19 @@ private:
         m_origin.set(connection.origin);
     }
 
-    // Complete lines still buffered are delivered first (also once a pause ends), then the
-    // connection goes.
-    void peerClosed(QTcpSocket* socket) {
-        const auto found = m_connections.find(socket);
+    // The device hung up and every whole line it sent was taken (a device held back is not read,
+    // so its lines are taken once the pause ends).
+    void end(quint64 source) {
+        const auto found = m_connections.find(source);
         if (found == m_connections.end())
             return;
-        found->second->peerClosed = true;
-        readFrom(socket);
-    }
-
-    void end(QTcpSocket* socket) {
-        const auto found = m_connections.find(socket);
-        if (found == m_connections.end())
-            return;
-        std::unique_ptr<QTcpSocket> owned = std::move(found->second->socket);
+        std::shared_ptr<DeviceSocket> owned = std::move(found->second->socket);
         m_connections.erase(found);
         countConnections();
-        QObject::disconnect(owned.get(), nullptr, this, nullptr);
-        owned->abort();
-        // We may be inside one of its signals.
-        owned.release()->deleteLater();
+        owned->setReading(false);
+        // We may be inside its notifier's signal.
+        QMetaObject::invokeMethod(
+            this, [owned] {}, Qt::QueuedConnection);
     }
 
     void countConnections() { m_connectionCount.store(qsizetype(m_connections.size())); }
@@ -214,22 +217,24 @@ private:
     // Every device the queue lets go reads on; one still held, or all while the journal is
     // blocked, waits for a later drain.
     void resume() {
-        std::vector<QTcpSocket*> released;
-        for (const auto& [socket, connection] : m_connections) {
-            if (connection->paused && !m_queue.holdsBack(connection->source)) {
+
+        std::vector<quint64> released;
+        for (const auto& [source, connection] : m_connections) {
+            if (connection->paused && !m_queue.holdsBack(source)) {
                 connection->paused = false;
-                released.push_back(socket);
+                connection->socket->setReading(true);
+                released.push_back(source);
             }
         }
-        for (QTcpSocket* socket : released)
-            readFrom(socket);
+        for (const quint64 source : released)
+            readFrom(source);
     }
 
     IntakeQueue& m_queue;
     OriginTag& m_origin;
     std::unique_ptr<QTcpServer> m_v4;
     std::unique_ptr<QTcpServer> m_v6;
-    std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
+    std::unordered_map<quint64, std::unique_ptr<Connection>> m_connections; // by source
     std::atomic<qsizetype> m_connectionCount = 0;
     QByteArray m_scratch;
     quint64 m_lastSource = 0;

@@ -21,18 +21,21 @@ class OriginTag;
 // core is the queue and the origin tag, neither of which ever waits on the core's thread, so
 // stop() can block the core until the connections are gone without a deadlock.
 //
-// The complete lines of each read go to the queue as one batch (one journal write per read). When
-// the queue holds a device back (it fills the queue beyond its share), or its journal cannot
-// write, the intake stops reading from that device's socket (its read buffer is bounded, so TCP
-// pushes back on the device) and reads on when the queue lets it go; the other devices are still
-// read. A line longer than LineSplitter::kMaxLineBytes is cut, reported once per connection, and
-// the connection goes on. No line is dropped and memory stays bounded.
+// Bytes taken off a device's socket are in the intake journal before anything else happens to
+// them: each read takes whole lines (the start of a line after them stays with the system; see
+// DeviceSocket), and they go to the queue as one batch, which journals them in one write. When the queue
+// holds a device back (it fills the queue beyond its share), or the journal cannot write, the intake stops
+// reading from that device's socket, so its bytes wait in the system and TCP pushes back on the
+// device, and reads on when the queue lets it go; the other devices are still read. While the
+// journal cannot write no device is read, so what the disk refused is at most one read. A line
+// longer than LineSplitter::kMaxLineBytes is cut, reported once per connection, and the connection
+// goes on. No line is dropped, a kill loses none that was taken, and memory stays bounded.
 //
 // start(), stop(), isActive() and port() are called from one thread, the core's.
 class NetworkIntake final {
 public:
-    // Bytes a connection may hold in its socket's read buffer before the kernel takes over.
-    static constexpr qint64 kSocketReadBuffer = 16 * 1024;
+    // The most one read takes off a socket.
+    static constexpr qint64 kSocketReadBuffer = 64 * 1024;
     // The system's largest: the kernel cuts any larger value down to its own maximum. With a
     // short backlog, a burst of devices connecting at once overflows it, and with SYN cookies a
     // device then believes it is connected while its line is lost.
@@ -55,7 +58,7 @@ public:
     void start(quint16 port);
 
     // Closes the listeners and every connection and returns once all are gone. Lines already in
-    // the queue stay there; bytes not yet made into queued lines are lost.
+    // the queue stay there; bytes the intake had not taken off a socket are lost with it.
     void stop();
 
     bool isActive() const { return m_active; }

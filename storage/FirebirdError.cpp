@@ -31,6 +31,32 @@ constexpr std::array<std::intptr_t, 17> kLostConnection{
     isc_bad_db_handle,
 };
 
+// The database or what is under it failed, whatever the statement: its files, the disk, the
+// memory, the lock manager, a shutdown, a damaged page. The embedded engine reports a full disk as
+// an I/O error ("No space left on device" from the system), as its own server does.
+constexpr std::array<std::intptr_t, 27> kUnableToWork{
+    isc_io_error,      isc_io_create_err,      isc_io_open_err,
+    isc_io_close_err,  isc_io_read_err,        isc_io_write_err,
+    isc_io_delete_err, isc_io_access_err,      isc_io_32bit_exceeded_err,
+    isc_sys_request,   isc_old_no_space,       isc_virmemexh,
+    isc_sort_err,      isc_sort_mem_err,       isc_out_of_temp_space,
+    isc_lock_conflict, isc_deadlock,           isc_lock_timeout,
+    isc_no_lock_mgr,   isc_lockmanerr,         isc_max_att_exceeded,
+    isc_shutinprog,    isc_read_only_database, isc_bug_check,
+    isc_db_corrupt,    isc_bad_checksum,       isc_cancelled,
+};
+
+// The row itself is what the database refused: a row with the same key is there already, or one
+// of its values breaks a constraint. These win over a lock conflict reported beside them.
+constexpr std::array<std::intptr_t, 6> kRowRefused{
+    isc_no_dup,    isc_unique_key_violation, isc_foreign_key, isc_check_constraint,
+    isc_not_valid, isc_integ_fail,
+};
+
+template <std::size_t N> bool hasAny(const FirebirdError& error, const std::array<std::intptr_t, N>& codes) {
+    return std::any_of(codes.begin(), codes.end(), [&](std::intptr_t c) { return error.hasCode(c); });
+}
+
 } // namespace
 
 FirebirdError::FirebirdError(const QString& message, std::vector<std::intptr_t> codes)
@@ -42,8 +68,13 @@ bool FirebirdError::hasCode(std::intptr_t code) const {
 }
 
 bool FirebirdError::isLostConnection() const {
-    return std::any_of(kLostConnection.begin(), kLostConnection.end(),
-                       [this](std::intptr_t c) { return hasCode(c); });
+    return hasAny(*this, kLostConnection);
+}
+
+bool FirebirdError::leavesRowsWaiting() const {
+    if (isLostConnection())
+        return true;
+    return hasAny(*this, kUnableToWork) && !hasAny(*this, kRowRefused);
 }
 
 } // namespace storage

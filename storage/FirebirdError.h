@@ -23,6 +23,12 @@ public:
     // words the client chose for it.
     bool isLostConnection() const;
 
+    // The database could not do the work, not that it rejected it: the connection went, its files
+    // cannot be written (a full disk, an I/O error), it ran out of memory or locks, or it is shut
+    // down or damaged. The same statement may succeed later, so the rows it carried wait; only a
+    // status that refuses the row itself (a value the table rejects, a key already there) is final.
+    bool leavesRowsWaiting() const;
+
 private:
     std::vector<std::intptr_t> m_codes;
 };

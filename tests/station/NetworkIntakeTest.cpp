@@ -7,6 +7,7 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/JournaledTexts.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/SocketQueues.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -316,6 +318,133 @@ TEST(NetworkIntakeJournal, JournalsEveryLineBeforeQueueingItInOrder) {
     EXPECT_EQ(takeAll(queue), expected);
     EXPECT_EQ(testsupport::journaledTexts(path), expected);
     EXPECT_LT(writes.load(), kLines / 20) << "one write per read, not per line";
+}
+
+// Bytes on the wire that the journaled items stand for: each item is STX, origin, TAB, the line
+// and its LF, and the line went with its LF.
+qint64 wireBytes(const QStringList& items, const QString& origin = u"127.0.0.1"_s) {
+    qint64 bytes = 0;
+    for (const QString& item : items)
+        bytes += item.size() - origin.size() - 2;
+    return bytes;
+}
+
+// Whatever left the device and the system no longer holds for the station is in the journal, also
+// while the queue holds the device back: the station keeps none of it in memory, not even the
+// start of a line whose end is there to come.
+TEST(NetworkIntakeJournal, EveryByteTakenOffTheSocketIsJournaledWhileTheDeviceIsHeldBack) {
+    constexpr int kLines = 20000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(IntakeJournal::kFileName.toString());
+    IntakeJournal journal(path);
+    journal.recover();
+    IntakeQueue queue(50);
+    queue.setJournal(&journal);
+    OriginTag origin;
+    NetworkIntake intake(queue, origin);
+    intake.start(0);
+    auto device = connectFrom({}, QHostAddress::LocalHost, intake.port());
+    QByteArray sent;
+    for (int i = 0; i < kLines; ++i)
+        sent += "H00001!" + QByteArray::number(i).rightJustified(6, '0') + "!PQ12RS34TU56VW78XY90\n";
+    const QByteArray unfinished = "H00001!999999!PQ12";
+    device->write(sent + unfinished);
+
+    const quint16 devicePort = device->localPort();
+    qint64 taken = -1;
+    qint64 journaled = -2;
+    // At rest the two agree exactly; a read under way may part them for a moment.
+    const bool agree = QTest::qWaitFor(
+        [&] {
+            const qint64 delivered = sent.size() + unfinished.size() - device->bytesToWrite() -
+                                     testsupport::unsentOn(device->socketDescriptor());
+            journaled = wireBytes(testsupport::journaledTexts(path));
+            taken = delivered - testsupport::unreadOnLoopback(intake.port(), devicePort);
+            return queue.holdsBack() && taken == journaled;
+        },
+        kWaitMs);
+    EXPECT_TRUE(agree) << "taken " << taken << ", journaled " << journaled;
+    EXPECT_LT(queue.appendedCount(), quint64(kLines)) << "the device was never held back";
+
+    QStringList items;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            items << takeAll(queue);
+            return items.size() == kLines;
+        },
+        kWaitMs));
+    EXPECT_EQ(testsupport::journaledTexts(path), items);
+    device->write("34\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return queue.size() == 1; }, kWaitMs));
+    EXPECT_EQ(takeAll(queue), QStringList{item(u"127.0.0.1"_s, u"H00001!999999!PQ1234"_s)});
+}
+
+// While the disk refuses the journal, one read at most waits in memory for it: no device is read
+// on, whatever they send. Once the journal writes again, the lines it kept go first and every line
+// arrives, in each device's order.
+TEST(NetworkIntakeJournal, AJournalTheDiskRefusesStopsEveryDeviceAfterOneRead) {
+    constexpr int kDevices = 3;
+    constexpr int kLines = 3000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(IntakeJournal::kFileName.toString());
+    IntakeJournal journal(path);
+    journal.recover();
+    std::atomic<bool> full = true;
+    journal.setWriteFault([&](qint64) { return full ? ENOSPC : 0; });
+    IntakeQueue queue;
+    queue.setJournal(&journal);
+    OriginTag origin;
+    NetworkIntake intake(queue, origin);
+    intake.start(0);
+
+    std::vector<std::unique_ptr<QTcpSocket>> devices;
+    QByteArray sent;
+    for (int i = 0; i < kLines; ++i)
+        sent += "H00001!" + QByteArray::number(i).rightJustified(6, '0') + "!PQ12RS34TU56VW78XY90\n";
+    const qsizetype lineBytes = sent.size() / kLines;
+    for (int d = 0; d < kDevices; ++d) {
+        devices.push_back(
+            connectFrom(QHostAddress(u"127.0.0.%1"_s.arg(d + 1)), QHostAddress::LocalHost, intake.port()));
+        devices.back()->write(sent);
+    }
+    // Every byte has reached the station's end, so every device could be read.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const auto& device : devices) {
+                if (device->bytesToWrite() > 0 || testsupport::unsentOn(device->socketDescriptor()) != 0)
+                    return false;
+            }
+            return journal.blocked();
+        },
+        kWaitMs));
+    QTest::qWait(200);
+    EXPECT_LE(qint64(queue.appendedCount()) * lineBytes, NetworkIntake::kSocketReadBuffer);
+    EXPECT_TRUE(testsupport::journaledTexts(path).isEmpty());
+
+    full = false;
+    ASSERT_TRUE(queue.retryJournal());
+    QStringList items;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            items << takeAll(queue);
+            return items.size() == kDevices * kLines;
+        },
+        kWaitMs));
+    for (int d = 0; d < kDevices; ++d) {
+        const QString from = u"127.0.0.%1"_s.arg(d + 1);
+        QStringList own;
+        for (const QString& item : items) {
+            if (item.mid(1, from.size() + 1) == from + u'\t')
+                own << item.mid(from.size() + 2 + 7, 6);
+        }
+        ASSERT_EQ(own.size(), kLines) << qPrintable(from);
+        for (int i = 0; i < kLines; ++i)
+            ASSERT_EQ(own[i], QString::number(i).rightJustified(6, u'0')) << qPrintable(from);
+    }
+    QStringList journaled = testsupport::journaledTexts(path);
+    journaled.sort();
+    items.sort();
+    EXPECT_EQ(journaled, items);
 }
 
 TEST_F(NetworkIntakeTest, StartWhileActiveKeepsThePort) {
