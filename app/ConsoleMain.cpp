@@ -2,6 +2,8 @@
 #include "app/CoreStation.h"
 #include "app/CoreThread.h"
 #include "app/FrontEndMains.h"
+#include "app/JournalStream.h"
+#include "app/ServiceNotifier.h"
 
 #include <QCoreApplication>
 
@@ -12,7 +14,21 @@ using namespace Qt::StringLiterals;
 
 namespace app {
 
+namespace {
+
+// Qt's own messages go to the journal with their priority too.
+void journalMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const base::Priority priority = type == QtWarningMsg                          ? base::Priority::Warning
+                                    : type == QtCriticalMsg || type == QtFatalMsg ? base::Priority::Error
+                                                                                  : base::Priority::Info;
+    printToStderr(priority, qFormatLogMessage(type, context, message));
+}
+
+} // namespace
+
 bool startOptions(CoreStation& core, const StationOptions& options) {
+    QMetaObject::invokeMethod(
+        &core, [&] { core.setDatabaseLogin(options.databaseLogin); }, Qt::BlockingQueuedConnection);
     if (!options.metrics)
         return true;
     QString error;
@@ -30,19 +46,25 @@ bool startOptions(CoreStation& core, const StationOptions& options) {
         const QString shown = host.protocol() == QAbstractSocket::IPv6Protocol
                                   ? u"[%1]"_s.arg(host.toString())
                                   : host.toString();
-        std::fprintf(stderr, "M\u00e9tricas en http://%s:%u/metrics\n", qUtf8Printable(shown),
-                     unsigned(port));
+        printToStderr(base::Priority::Info,
+                      u"M\u00e9tricas en http://%1:%2/metrics"_s.arg(shown, QString::number(port)));
         return true;
     }
-    std::fprintf(stderr, "--metrics %s:%u: %s\n", qUtf8Printable(options.metrics->host.toString()),
-                 unsigned(options.metrics->port), qUtf8Printable(error));
+    printToStderr(base::Priority::Error,
+                  u"--metrics %1:%2: %3"_s.arg(options.metrics->host.toString(),
+                                               QString::number(options.metrics->port), error));
     return false;
 }
 
 int runConsole(int argc, char** argv, const StationOptions& options) {
     QCoreApplication application(argc, argv);
+    if (isJournalStream(STDERR_FILENO))
+        qInstallMessageHandler(journalMessage);
 
+    // Under a service manager that asked for it (Type=notify): readiness, status and watchdog.
+    const ServiceNotifier notifier = ServiceNotifier::fromEnvironment();
     CoreThread coreThread;
+    coreThread.notify(notifier);
     CoreStation& core = coreThread.core();
     ConsoleFrontEnd console(core, STDOUT_FILENO, STDERR_FILENO);
     QObject::connect(&console, &ConsoleFrontEnd::finished, &application, &QCoreApplication::quit);

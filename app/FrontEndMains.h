@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MetricsEndpoint.h"
+#include "storage/DatabaseLogin.h"
 
 #include <optional>
 
@@ -11,6 +12,8 @@ class CoreStation;
 // What the command line asks of a running station.
 struct StationOptions {
     std::optional<MetricsAddress> metrics;
+    // From --db-credentials or the service's credential; the built-in login otherwise.
+    storage::DatabaseLogin databaseLogin = storage::DatabaseLogin::builtIn();
 };
 
 // The two ways the station runs, each returning the program's exit status. The console one is always

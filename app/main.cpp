@@ -1,13 +1,19 @@
 #include "app/FrontEndMains.h"
+#include "app/JournalStream.h"
 #include "base/Clock.h"
+#include "base/Error.h"
 #include "station/LivePanel.h"
+#include "storage/DatabaseLogin.h"
 #include "storage/FirebirdClient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -20,6 +26,20 @@ bool displayAvailable() {
             return true;
     }
     return false;
+}
+
+// Where the database login comes from: the file the command line names, else the credential
+// systemd hands a service started with LoadCredential=orvanedb-db:..., else none (the built-in one).
+std::optional<QString> credentialsFile(const std::optional<QString>& given) {
+    if (given)
+        return given;
+    const QString directory = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (directory.isEmpty())
+        return std::nullopt;
+    const QString file = QDir(directory).filePath(u"orvanedb-db"_s);
+    if (!QFileInfo::exists(file))
+        return std::nullopt;
+    return file;
 }
 
 } // namespace
@@ -44,12 +64,18 @@ int main(int argc, char** argv) {
         u"metrics"_s,
         u"Sirve los contadores para Prometheus por HTTP en direcci\u00f3n:puerto (127.0.0.1:9310)."_s,
         u"direcci\u00f3n:puerto"_s);
+    const QCommandLineOption dbCredentials(
+        u"db-credentials"_s,
+        u"Entra a la base de datos con el usuario (primera l\u00ednea), la clave (segunda) y, si lo hay, el "
+        u"rol (tercera) de archivo, legible solo por su due\u00f1o."_s,
+        u"archivo"_s);
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(console);
     parser.addOption(metrics);
+    parser.addOption(dbCredentials);
     if (!parser.parse(arguments)) {
-        std::fprintf(stderr, "%s\n", qUtf8Printable(parser.errorText()));
+        app::printToStderr(base::Priority::Error, parser.errorText());
         return app::kStatusBadOptions;
     }
     if (parser.isSet(help)) {
@@ -64,8 +90,18 @@ int main(int argc, char** argv) {
     if (parser.isSet(metrics)) {
         options.metrics = app::MetricsAddress::parse(parser.value(metrics));
         if (!options.metrics) {
-            std::fprintf(stderr, "--metrics: se espera direcci\u00f3n:puerto, no '%s'\n",
-                         qUtf8Printable(parser.value(metrics)));
+            app::printToStderr(
+                base::Priority::Error,
+                u"--metrics: se espera direcci\u00f3n:puerto, no '%1'"_s.arg(parser.value(metrics)));
+            return app::kStatusBadOptions;
+        }
+    }
+    if (const std::optional<QString> file = credentialsFile(
+            parser.isSet(dbCredentials) ? std::optional(parser.value(dbCredentials)) : std::nullopt)) {
+        try {
+            options.databaseLogin = storage::DatabaseLogin::fromFile(*file);
+        } catch (const base::Error& e) {
+            app::printToStderr(base::Priority::Error, e.message());
             return app::kStatusBadOptions;
         }
     }

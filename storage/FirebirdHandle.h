@@ -4,6 +4,7 @@
 // interface owned by an FbRef that releases it on every path, and a status that turns an error
 // into a FirebirdError as soon as a call reports it. Only the storage sources include this.
 
+#include "storage/DatabaseLogin.h"
 #include "storage/FirebirdError.h"
 
 #include <firebird/Interface.h>
@@ -77,12 +78,12 @@ public:
 
 namespace storage::fb {
 
-// The connection parameters every attach and create carries: the station's user and password,
-// dialect 3 and the code page the statements are narrowed to. A local file goes to the embedded
-// engine only, never to a server that happens to run on this machine.
+// The connection parameters every attach and create carries: the login (user, password and a role
+// when it names one), dialect 3 and the code page the statements are narrowed to. A local file goes
+// to the embedded engine only, never to a server that happens to run on this machine.
 class Dpb {
 public:
-    explicit Dpb(bool local);
+    Dpb(bool local, const DatabaseLogin& login);
     ~Dpb();
     Dpb(const Dpb&) = delete;
     Dpb& operator=(const Dpb&) = delete;

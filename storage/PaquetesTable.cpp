@@ -5,6 +5,8 @@
 #include "storage/FirebirdHandle.h"
 #include "storage/StatementExecutor.h"
 
+#include <string.h>
+
 namespace storage {
 
 QStringList paquetesStatements() {
@@ -25,12 +27,12 @@ QStringList paquetesStatements() {
     return statements;
 }
 
-void createDatabase(const QString& eddb) {
+void createDatabase(const QString& eddb, const DatabaseLogin& login) {
     const bool local = isLocalDatabase(eddb);
     const QByteArray name = base::codepage::narrow(local ? localDatabasePath(eddb) : eddb.trimmed());
     fb::Status st;
     fb::FbRef<Firebird::IProvider> provider(fb::master()->getDispatcher());
-    fb::Dpb dpb(local);
+    fb::Dpb dpb(local, login);
     fb::FbRef<Firebird::IAttachment> attachment(
         provider->createDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
     fb::createPaquetesTable(attachment.get());
@@ -40,14 +42,14 @@ void createDatabase(const QString& eddb) {
 
 namespace fb {
 
-Dpb::Dpb(bool local) {
+Dpb::Dpb(bool local, const DatabaseLogin& login) {
     Status st;
     m_builder = util()->getXpbBuilder(&st, Firebird::IXpbBuilder::DPB, nullptr, 0);
     try {
-        m_builder->insertString(&st, isc_dpb_user_name,
-                                StatementExecutor::kUsuario.toString().toLatin1().constData());
-        m_builder->insertString(&st, isc_dpb_password,
-                                StatementExecutor::kClave.toString().toLatin1().constData());
+        m_builder->insertString(&st, isc_dpb_user_name, login.userBytes().c_str());
+        m_builder->insertString(&st, isc_dpb_password, login.password());
+        if (!login.role().empty())
+            m_builder->insertString(&st, isc_dpb_sql_role_name, login.role().c_str());
         m_builder->insertInt(&st, isc_dpb_sql_dialect, StatementExecutor::kDialecto);
         m_builder->insertString(&st, isc_dpb_lc_ctype, "WIN1252");
         if (local)
@@ -61,6 +63,13 @@ Dpb::Dpb(bool local) {
 }
 
 Dpb::~Dpb() {
+    // The builder's buffer holds the password: wiped before it goes back to the client library.
+    try {
+        Status st;
+        if (const unsigned length = m_builder->getBufferLength(&st); length > 0)
+            explicit_bzero(const_cast<unsigned char*>(m_builder->getBuffer(&st)), length);
+    } catch (const FirebirdError&) {
+    }
     m_builder->dispose();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/DatabaseLogin.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,7 +14,7 @@ const char* paquetesDdl();
 QStringList paquetesStatements();
 
 // Creates the database named by `eddb` (a local file or a "host/port:path" on a server) with the
-// table `paquetes`, with the station's user, password and dialect. Raises FirebirdError.
-void createDatabase(const QString& eddb);
+// table `paquetes`, logged in as `login`, in the station's dialect. Raises FirebirdError.
+void createDatabase(const QString& eddb, const DatabaseLogin& login = DatabaseLogin::builtIn());
 
 } // namespace storage

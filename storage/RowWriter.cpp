@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -42,6 +43,7 @@ struct RowWriter::Shared {
     RowWriter* owner = nullptr;
     QString databaseName;
     bool nameChanged = false;
+    std::optional<DatabaseLogin> newLogin;
     bool woken = false;
     bool stopping = false;
     bool finished = false;
@@ -75,6 +77,7 @@ private:
     struct Flags {
         QString newName;
         bool nameChanged = false;
+        std::optional<DatabaseLogin> newLogin;
         bool stopping = false;
         SteadyClock::time_point stopBy;
         qint64 commitUpTo = -1;
@@ -110,7 +113,7 @@ private:
 RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
     std::unique_lock lock(m_shared->mutex);
     const auto ready = [&] {
-        if (m_shared->woken || m_shared->stopping || m_shared->nameChanged)
+        if (m_shared->woken || m_shared->stopping || m_shared->nameChanged || m_shared->newLogin)
             return true;
         const auto now = SteadyClock::now();
         if (m_down)
@@ -139,6 +142,7 @@ RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
     Flags flags;
     flags.nameChanged = std::exchange(m_shared->nameChanged, false);
     flags.newName = m_shared->databaseName;
+    flags.newLogin = std::exchange(m_shared->newLogin, std::nullopt);
     flags.stopping = m_shared->stopping;
     flags.stopBy = m_shared->stopBy;
     flags.commitUpTo = m_shared->commitUpTo;
@@ -176,11 +180,13 @@ void RowWriter::Loop::run() {
 }
 
 bool RowWriter::Loop::step(const Flags& flags) {
-    if (flags.nameChanged) {
+    if (flags.nameChanged || flags.newLogin) {
         // What the old database holds is committed there first; whatever that commit's outcome, an
         // unconfirmed row goes again to the new one.
         if (uncommitted() && !m_down)
             commit();
+        if (flags.newLogin)
+            m_executor.setLogin(*flags.newLogin);
         m_executor.reconnect(flags.newName);
         m_shared->connected = false;
         m_down = false;
@@ -242,7 +248,8 @@ bool RowWriter::Loop::send(const RowOutbox::Entry& entry) {
     const PaquetesInsert insert = PaquetesInsert::of(row, late, withIdentity);
     const bool ok = m_executor.consultar(insert.sql, insert.values);
     m_shared->average = m_executor.tiempo_promedio();
-    if (!ok && !m_executor.isOpen()) {
+    // A database that cannot write (its disk is full) keeps the row waiting, as a lost one does.
+    if (!ok && (!m_executor.isOpen() || m_executor.lastFailureWaits())) {
         goDown(m_executor.lastFailure());
         return false;
     }
@@ -315,6 +322,14 @@ void RowWriter::setDatabaseName(const QString& eddb) {
         const std::lock_guard lock(m_shared->mutex);
         m_shared->databaseName = eddb;
         m_shared->nameChanged = true;
+    }
+    m_shared->changed.notify_one();
+}
+
+void RowWriter::setLogin(const DatabaseLogin& login) {
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->newLogin = login;
     }
     m_shared->changed.notify_one();
 }

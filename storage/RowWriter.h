@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storage/DatabaseLogin.h"
 #include "storage/PendingRow.h"
 
 #include <QObject>
@@ -15,10 +16,10 @@ class RowOutbox;
 // Sends the rows of the outbox to the database, on a thread of its own, so that the core never
 // waits on a database that is slow, gone, or takes a connection and never answers. Rows go in the
 // order they were stored; they leave the outbox only when the commit that carried them succeeded.
-// A lost connection sends every unconfirmed row again after the reconnect, before any new one,
-// and the unique `id_lectura` makes a row that a lost commit had stored after all a no-op. A row the
-// database refuses for another reason (a value too long, a constraint) is told once and not sent
-// again.
+// A lost connection, or a database that cannot write (its disk is full), sends every unconfirmed
+// row again after the reconnect, before any new one, and the unique `id_lectura` makes a row that a
+// lost commit had stored after all a no-op. Only a row the database refuses for itself (a value too
+// long, a constraint) is told once and not sent again.
 //
 // Rows are committed at the latest `kCommitWithin` after they were inserted, within that as the
 // tick asks (requestCommit), and in batches of `kBacklogBatch` while a backlog is worked off.
@@ -44,6 +45,9 @@ public:
     // `Eddb` as the connection takes it: the open connection is closed (after committing what it
     // holds) and the next row connects to the name given.
     void setDatabaseName(const QString& eddb);
+    // Who the connection logs in as (the built-in login until this is called); taken as a new name
+    // is.
+    void setLogin(const DatabaseLogin& login);
     void setRetryDelay(std::chrono::milliseconds delay);
 
     void start();

@@ -372,17 +372,25 @@ void StatementExecutor::attach() {
     const bool local = isLocalDatabase(m_databaseName);
     const QString path = local ? localDatabasePath(m_databaseName) : m_databaseName.trimmed();
     const QByteArray name = base::codepage::narrow(path);
-    fb::Dpb dpb(local);
+    fb::Dpb dpb(local, m_login);
     if (local && !QFileInfo::exists(path)) {
         createLocalDatabase(db->provider.get(), path, dpb);
         m_created = QFileInfo(path).absoluteFilePath();
     }
-    db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+    try {
+        db->attachment.adopt(db->provider->attachDatabase(&st, name.constData(), dpb.length(), dpb.buffer()));
+    } catch (const FirebirdError& e) {
+        // A refused login is the administrator's to fix, not the network's: say whose it was.
+        if (DatabaseLogin::isLoginRefused(e))
+            throw FirebirdError(m_login.refusedText(e.message()), e.codes());
+        throw;
+    }
     // A database made before rows carried their reading's identity still takes rows without it.
     try {
         addReadingIdentity(db->attachment.get());
     } catch (const FirebirdError& e) {
-        if (e.isLostConnection())
+        // A database that cannot write at all (a full disk) is not one that refuses the column.
+        if (e.leavesRowsWaiting())
             throw;
         m_identityRefused = e.message();
     }
@@ -457,13 +465,14 @@ bool StatementExecutor::Abrir_BD() {
 bool StatementExecutor::Iniciar_T() {
     if (isActive())
         return true;
-    // Only a failed connect is a false result; any other refusal to start the transaction on an
-    // open connection goes to the caller as it is.
+    // A failed connect, or a database that cannot start the transaction (its disk is full), is a
+    // false result; any other refusal to start the transaction on an open connection goes to the
+    // caller as it is.
     try {
         ensureTransaction();
         return true;
     } catch (const FirebirdError& e) {
-        if (m_db && !e.isLostConnection())
+        if (m_db && !e.leavesRowsWaiting())
             throw;
         m_connectError = e.message();
         cerrar();
@@ -487,17 +496,28 @@ bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed, const Stateme
 bool StatementExecutor::execute(const QByteArray& narrowed, const StatementValues* values) {
     m_sqlActual = base::codepage::widen(narrowed);
     m_filaActual.reset();
-    if (!Iniciar_T())
+    m_failureWaits = false;
+    if (!Iniciar_T()) {
+        m_failureWaits = true;
         return false;
+    }
     try {
         run(narrowed, values);
         return true;
     } catch (const FirebirdError& e) {
         m_ultimoError = e.message();
+        m_failureWaits = e.leavesRowsWaiting();
         // A lost server is recognised by its status, whatever the words; the old wording test
         // stays for messages that carry it.
         if (e.isLostConnection() || e.message().contains(u"Unable to complete", Qt::CaseInsensitive))
             cerrar();
+        // A login without the privilege fails every row alike, through no fault of the rows: the
+        // connection goes uncommitted, as a lost one does, and the rows wait until an administrator
+        // grants it.
+        if (DatabaseLogin::isNotPermitted(e)) {
+            m_ultimoError = m_login.notPermittedText(e.message());
+            abandon();
+        }
         return false;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Stopwatch.h"
+#include "storage/DatabaseLogin.h"
 #include "storage/StatementValue.h"
 
 #include <QByteArray>
@@ -23,8 +24,6 @@ namespace storage {
 // Touched on the core's thread only.
 class StatementExecutor final {
 public:
-    static constexpr QStringView kUsuario = u"SYSDBA";
-    static constexpr QStringView kClave = u"mivoltakrune";
     static constexpr int kDialecto = 3;
     // How long a connect to a server may take, answer included: a server that takes the connection
     // and never answers costs this, not the client's three minutes.
@@ -40,6 +39,8 @@ public:
     // FormCreate / FormShow copy `Eddb` into the connection; it takes effect on the next connect.
     void setDatabaseName(const QString& eddb) { m_databaseName = eddb; }
     const QString& databaseName() const { return m_databaseName; }
+    // Who to log in as (the built-in login unless set); it takes effect on the next connect.
+    void setLogin(const DatabaseLogin& login) { m_login = login; }
 
     // The hidden "Conectar": close, then take the new name; the next statement connects to it.
     void reconnect(const QString& eddb);
@@ -91,6 +92,10 @@ public:
     // Why the last `consultar` failed, whether at connecting or in the statement: the text a
     // refused row is reported and dumped with.
     const QString& lastFailure() const { return m_failedToConnect ? m_connectError : m_ultimoError; }
+    // Whether the last `consultar` failed for the database's sake rather than the statement's: it
+    // could not connect, the connection went, or the database could not do the work (its disk is
+    // full). What the statement carried is to be sent again later, not refused.
+    bool lastFailureWaits() const { return m_failedToConnect || m_failureWaits; }
 
 private:
     struct Connection;
@@ -107,6 +112,7 @@ private:
     std::unique_ptr<Connection> m_db;
 
     QString m_databaseName;
+    DatabaseLogin m_login = DatabaseLogin::builtIn();
     QString m_sqlActual;
     QString m_ultimoError;
     QString m_ultimoResultado;
@@ -116,6 +122,7 @@ private:
     std::optional<QString> m_filaActual; // first column of the current row after a query
     double m_tiempoPromedio = 0.0;
     bool m_failedToConnect = false; // the last `consultar` could not connect
+    bool m_failureWaits = false;    // the last statement failed for the database's sake
 };
 
 } // namespace storage

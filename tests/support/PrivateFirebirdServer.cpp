@@ -28,7 +28,8 @@ bool writeFile(const QString& path, const QString& text) {
 
 } // namespace
 
-PrivateFirebirdServer::PrivateFirebirdServer() {
+PrivateFirebirdServer::PrivateFirebirdServer(QString sysdbaPassword)
+    : m_sysdbaPassword(std::move(sysdbaPassword)) {
     m_process.setProgram(kServer);
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(QProcess::nullDevice());
@@ -135,7 +136,8 @@ bool PrivateFirebirdServer::prepare() {
     } else {
         script = u"create database '%1' user 'SYSDBA';\n"_s.arg(security);
     }
-    script += u"create or alter user SYSDBA password 'mivoltakrune' using plugin Srp;\ncommit;\n"_s;
+    script +=
+        u"create or alter user SYSDBA password '%1' using plugin Srp;\ncommit;\n"_s.arg(m_sysdbaPassword);
     if (!runIsql(script))
         return false;
     m_prepared = true;
