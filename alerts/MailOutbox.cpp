@@ -29,9 +29,9 @@ void MailOutbox::abortAll(const QString& why) {
     const std::deque<Job> waiting = std::exchange(m_waitingAlerts, {});
     m_waitingBytes = 0;
     for (std::size_t i = 0; i < waiting.size(); ++i)
-        Q_EMIT finished(Kind::Alert, why);
+        Q_EMIT finished(Kind::Alert, why, {});
     if (std::exchange(m_waitingTest, std::nullopt))
-        Q_EMIT finished(Kind::Test, why);
+        Q_EMIT finished(Kind::Test, why, {});
     m_client.abort(why);
 }
 
@@ -54,10 +54,10 @@ void MailOutbox::startNext() {
     m_client.send(next->server, next->message);
 }
 
-void MailOutbox::onFinished(const QString& error) {
+void MailOutbox::onFinished(const QString& error, const QString& note) {
     const Kind kind = *m_inFlight;
     m_inFlight.reset();
-    Q_EMIT finished(kind, error);
+    Q_EMIT finished(kind, error, note);
     // A listener may have posted the next mail already.
     if (!m_inFlight)
         startNext();

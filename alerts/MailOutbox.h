@@ -45,8 +45,8 @@ public:
 
 Q_SIGNALS:
     // One per mail that went to the client or was aborted waiting; `error` empty when the server
-    // took it.
-    void finished(alerts::MailOutbox::Kind kind, const QString& error);
+    // took it, `note` what the operator should still know of a mail taken (SmtpClient::finished).
+    void finished(alerts::MailOutbox::Kind kind, const QString& error, const QString& note);
     // The last mail has finished and nothing waits.
     void drained();
     // Alerts dropped in this burst so far: those of the same turn of the event loop as the first
@@ -61,7 +61,7 @@ private:
     };
 
     void startNext();
-    void onFinished(const QString& error);
+    void onFinished(const QString& error, const QString& note);
     void dropOldestAlert();
     void tellDrops();
     // No alert waits any more: drops not told yet are told, the next one starts a burst of its own.

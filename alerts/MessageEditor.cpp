@@ -66,7 +66,7 @@ void MessageEditor::testSend() {
     try {
         enviar_mensaje(m_testRequest, MailOutbox::Kind::Test);
     } catch (const std::exception& e) {
-        Q_EMIT sendFinished(MailOutbox::Kind::Test, base::messageOf(e));
+        Q_EMIT sendFinished(MailOutbox::Kind::Test, base::messageOf(e), {});
     }
 }
 

@@ -65,7 +65,8 @@ public:
 
 Q_SIGNALS:
     void stateChanged(const alerts::EditorState& state);
-    void sendFinished(alerts::MailOutbox::Kind kind, const QString& error);
+    // `note`: what is still to know of a mail the server took (a certificate that did not verify).
+    void sendFinished(alerts::MailOutbox::Kind kind, const QString& error, const QString& note);
     void drained();
     // Alerts dropped because too many waited; once a burst.
     void alertsDropped(qint64 count);

@@ -1,7 +1,8 @@
 #include "alerts/SmtpClient.h"
 
 #include <QHostInfo>
-#include <QTcpSocket>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTimer>
 
 #include <algorithm>
@@ -27,11 +28,25 @@ QByteArray helloName() {
     return plain ? name.toLatin1() : QByteArrayLiteral("localhost");
 }
 
+// A reply line without its code and separator.
+QStringView textOf(const QString& line) {
+    return QStringView(line).sliced(std::min<qsizetype>(4, line.size()));
+}
+
+// Whether an EHLO reply names the extension whose keyword is `keyword` ("250-STARTTLS").
+bool offers(const QStringList& lines, QStringView keyword) {
+    return std::any_of(lines.begin(), lines.end(), [keyword](const QString& line) {
+        const QStringView text = textOf(line);
+        return text.startsWith(keyword, Qt::CaseInsensitive) &&
+               (text.size() == keyword.size() || text[keyword.size()] == u' ');
+    });
+}
+
 // Whether an EHLO reply lists LOGIN among its AUTH mechanisms ("AUTH LOGIN PLAIN" or the older
 // "AUTH=LOGIN").
 bool offersLogin(const QStringList& lines) {
     for (const QString& line : lines) {
-        const QStringView text = QStringView(line).sliced(std::min<qsizetype>(4, line.size()));
+        const QStringView text = textOf(line);
         if (!text.startsWith(u"AUTH", Qt::CaseInsensitive) || text.size() < 5 ||
             (text[4] != u' ' && text[4] != u'='))
             continue;
@@ -46,7 +61,7 @@ bool offersLogin(const QStringList& lines) {
 
 // No parent: they belong to the exchange, not to the client, and go when it ends.
 struct SmtpClient::Link {
-    QTcpSocket socket;
+    QSslSocket socket; // in clear until STARTTLS
     QTimer connectTimer;
     QTimer replyTimer;
     QTimer exchangeTimer;
@@ -69,7 +84,10 @@ void SmtpClient::send(const SmtpServer& server, const MailMessage& message) {
     m_message = message;
     m_nextRecipient = 0;
     m_replies.clear();
+    m_encrypted = false;
+    m_unverified.clear();
     m_outcome.clear();
+    m_note.clear();
     m_shownCommand = u"la conexión"_s;
     m_step = Step::Connecting;
 
@@ -82,11 +100,20 @@ void SmtpClient::send(const SmtpServer& server, const MailMessage& message) {
 
 void SmtpClient::openLink() {
     m_link = std::make_unique<Link>();
-    const QTcpSocket& socket = m_link->socket;
-    connect(&socket, &QTcpSocket::connected, this, &SmtpClient::onConnected);
-    connect(&socket, &QTcpSocket::readyRead, this, &SmtpClient::onReadyRead);
-    connect(&socket, &QTcpSocket::disconnected, this, &SmtpClient::onDisconnected);
-    connect(&socket, &QTcpSocket::errorOccurred, this, &SmtpClient::onSocketError);
+    QSslSocket& socket = m_link->socket;
+    connect(&socket, &QSslSocket::connected, this, &SmtpClient::onConnected);
+    connect(&socket, &QSslSocket::readyRead, this, &SmtpClient::onReadyRead);
+    connect(&socket, &QSslSocket::disconnected, this, &SmtpClient::onDisconnected);
+    connect(&socket, &QSslSocket::errorOccurred, this, &SmtpClient::onSocketError);
+    connect(&socket, &QSslSocket::encrypted, this, &SmtpClient::onEncrypted);
+    // [rfc7435] 3: a certificate that does not verify still beats clear text; the operator hears
+    // why. Only ignored from this very signal, and only for this handshake.
+    connect(&socket, &QSslSocket::sslErrors, this, [this, &socket](const QList<QSslError>& errors) {
+        for (const QSslError& error : errors)
+            if (!m_unverified.contains(error.errorString()))
+                m_unverified << error.errorString();
+        socket.ignoreSslErrors();
+    });
     for (QTimer* timer :
          {&m_link->connectTimer, &m_link->replyTimer, &m_link->exchangeTimer, &m_link->closeTimer})
         timer->setSingleShot(true);
@@ -115,10 +142,9 @@ void SmtpClient::abort(const QString& why) {
     if (m_step != Step::Closing && m_step != Step::Reporting)
         m_outcome = why;
     if (m_link) {
-        QTcpSocket& socket = m_link->socket;
+        QSslSocket& socket = m_link->socket;
         socket.disconnect(this);
-        if (m_step != Step::Closing && m_step != Step::Reporting &&
-            socket.state() == QAbstractSocket::ConnectedState) {
+        if (m_step != Step::Closing && m_step != Step::Reporting && canSayQuit()) {
             // QUIT as far as the socket takes it at once; the connection is not waited for.
             socket.write("QUIT\r\n");
             socket.flush();
@@ -139,7 +165,7 @@ void SmtpClient::onConnected() {
 
 void SmtpClient::onReadyRead() {
     m_replies.append(m_link->socket.readAll());
-    while (m_step != Step::Idle && m_step != Step::Closing && m_step != Step::Reporting) {
+    while (awaitsReply()) {
         SmtpReplyReader::Reply reply;
         QString error;
         switch (m_replies.next(reply, error)) {
@@ -173,7 +199,10 @@ void SmtpClient::onSocketError() {
             report();
         return;
     }
-    if (m_link->socket.error() == QAbstractSocket::RemoteHostClosedError) {
+    if (m_step == Step::Handshake && m_link->socket.error() != QAbstractSocket::RemoteHostClosedError) {
+        finish(u"La negociación TLS con el servidor de correo falló (%1); el correo no se envía sin cifrar"_s
+                   .arg(m_link->socket.errorString()));
+    } else if (m_link->socket.error() == QAbstractSocket::RemoteHostClosedError) {
         // The server hung up: nobody is left to say QUIT to.
         m_link->socket.abort();
         finish(u"El servidor de correo cerró la conexión durante %1"_s.arg(m_shownCommand));
@@ -204,6 +233,9 @@ void SmtpClient::onReply(int code, const QStringList& lines) {
             m_step = Step::Helo;
             return command("HELO " + m_localName, u"HELO"_s);
         }
+        // [rfc3207] 4.2: after the upgrade only the new reply counts, and it is not upgraded twice.
+        if (!m_encrypted && offers(lines, u"STARTTLS"))
+            return startTls();
         if (!m_server.user.isEmpty() && offersLogin(lines)) {
             m_step = Step::AuthLogin;
             return command("AUTH LOGIN", u"AUTH LOGIN"_s);
@@ -213,6 +245,17 @@ void SmtpClient::onReply(int code, const QStringList& lines) {
         if (code != 250)
             return refused(lines);
         return mailFrom();
+    case Step::StartTls:
+        if (code != 220)
+            return refused(lines);
+        // [rfc3207] 6: whatever came in clear behind the 220 is no part of the encrypted
+        // conversation; a server that injects commands there is not heard.
+        m_replies.clear();
+        m_step = Step::Handshake;
+        m_shownCommand = u"la negociación TLS"_s;
+        m_link->replyTimer.start(m_timeouts.reply);
+        m_link->socket.startClientEncryption();
+        return;
     case Step::AuthLogin:
         if (code != 334)
             return refused(lines);
@@ -248,10 +291,36 @@ void SmtpClient::onReply(int code, const QStringList& lines) {
         return finish({});
     case Step::Idle:
     case Step::Connecting:
+    case Step::Handshake:
     case Step::Closing:
     case Step::Reporting:
         return;
     }
+}
+
+bool SmtpClient::awaitsReply() const {
+    return m_step != Step::Idle && m_step != Step::Handshake && m_step != Step::Closing &&
+           m_step != Step::Reporting;
+}
+
+void SmtpClient::startTls() {
+    // Without a TLS library the upgrade cannot happen, and a server that offered it gets nothing
+    // in clear either.
+    if (!QSslSocket::supportsSsl())
+        return finish(
+            u"El servidor de correo ofrece cifrado (STARTTLS), pero la estación no dispone de TLS; el correo "
+            "no se envía sin cifrar"_s);
+    m_step = Step::StartTls;
+    command("STARTTLS", u"STARTTLS"_s);
+}
+
+void SmtpClient::onEncrypted() {
+    if (m_step != Step::Handshake)
+        return;
+    m_link->replyTimer.stop();
+    m_encrypted = true;
+    m_step = Step::Ehlo;
+    command("EHLO " + m_localName, u"EHLO"_s);
 }
 
 void SmtpClient::mailFrom() {
@@ -290,11 +359,14 @@ void SmtpClient::finish(const QString& error) {
     if (m_step == Step::Idle || m_step == Step::Closing || m_step == Step::Reporting)
         return;
     m_outcome = error;
+    if (error.isEmpty() && !m_unverified.isEmpty())
+        m_note = u"con cifrado, pero el certificado del servidor no se pudo verificar: %1"_s.arg(
+            m_unverified.join(u"; "_s));
     m_link->connectTimer.stop();
     m_link->replyTimer.stop();
     m_link->exchangeTimer.stop();
     m_step = Step::Closing;
-    if (m_link->socket.state() == QAbstractSocket::ConnectedState) {
+    if (canSayQuit()) {
         // QUIT in every case; the connection goes down once it is written, without waiting for
         // the server's farewell.
         m_link->socket.write("QUIT\r\n");
@@ -306,6 +378,13 @@ void SmtpClient::finish(const QString& error) {
         report();
     else
         m_link->closeTimer.start(std::min<std::chrono::milliseconds>(m_timeouts.reply, 2s));
+}
+
+bool SmtpClient::canSayQuit() const {
+    const QSslSocket& socket = m_link->socket;
+    // Halfway into TLS a QUIT would only wait for a handshake that is not coming.
+    return socket.state() == QAbstractSocket::ConnectedState &&
+           (socket.mode() == QSslSocket::UnencryptedMode || socket.isEncrypted());
 }
 
 void SmtpClient::report() {
@@ -327,7 +406,7 @@ void SmtpClient::report() {
 void SmtpClient::end() {
     m_step = Step::Idle;
     m_link.reset();
-    Q_EMIT finished(m_outcome);
+    Q_EMIT finished(m_outcome, m_outcome.isEmpty() ? m_note : QString());
 }
 
 } // namespace alerts

@@ -19,12 +19,18 @@ struct SmtpTimeouts {
     std::chrono::milliseconds exchange{60'000}; // the whole exchange, from the lookup to QUIT
 };
 
-// Sends one mail at a time over SMTP, without TLS, on the event loop of the thread it lives on:
-// nothing here waits, every wait on the server has a time limit, and the outcome comes back as
-// `finished`. The exchange: greeting 220, EHLO (HELO when EHLO is refused), AUTH LOGIN when a user
-// is set and the server offers LOGIN, MAIL FROM, one RCPT TO per recipient, DATA, the content,
-// and QUIT whatever happened before. The socket and the timers exist only during an exchange and
-// go on this thread when it ends, so a client whose thread has stopped holds none of them.
+// Sends one mail at a time over SMTP on the event loop of the thread it lives on: nothing here
+// waits, every wait on the server has a time limit, and the outcome comes back as `finished`. The
+// exchange: greeting 220, EHLO (HELO when EHLO is refused), STARTTLS when the server offers it,
+// AUTH LOGIN when a user is set and the server offers LOGIN, MAIL FROM, one RCPT TO per recipient,
+// DATA, the content, and QUIT whatever happened before. The socket and the timers exist only
+// during an exchange and go on this thread when it ends, so a client whose thread has stopped
+// holds none of them.
+//
+// TLS is opportunistic ([rfc7435]): a server that offers STARTTLS gets everything after it
+// encrypted, even when its certificate does not verify against the system's store (the mail then
+// goes with a note saying so); a server that offers it and then fails the upgrade gets nothing,
+// least of all the password. A server that offers no STARTTLS is spoken to in clear.
 class SmtpClient final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SmtpClient)
@@ -47,7 +53,10 @@ public:
 
 Q_SIGNALS:
     // Emitted once per send, from the event loop; `error` is empty when the server took the mail.
-    void finished(const QString& error);
+    // `note` is what the operator should still know of a mail that was taken, empty when there is
+    // nothing: it continues "enviada …" ("con cifrado, pero el certificado del servidor no se pudo
+    // verificar: …").
+    void finished(const QString& error, const QString& note);
 
 private:
     enum class Step {
@@ -56,6 +65,8 @@ private:
         Greeting,
         Ehlo,
         Helo,
+        StartTls,  // STARTTLS sent, its 220 awaited
+        Handshake, // the TLS handshake, until `encrypted`
         AuthLogin,
         AuthUser,
         AuthPassword,
@@ -72,13 +83,19 @@ private:
     void onDisconnected();
     void onSocketError();
     void onReply(int code, const QStringList& lines);
+    void onEncrypted();
+    // Whether the step reads replies; not during the handshake, nor once the outcome is known.
+    bool awaitsReply() const;
 
     // Writes one command line; `shown` names it in an error (never the credentials).
     void command(const QByteArray& line, const QString& shown);
+    void startTls();
     void mailFrom();
     void sendContent();
     // Ends the exchange on a reply it cannot go on from; the reply's lines carry its code.
     void refused(const QStringList& lines);
+    // Whether QUIT can still go: connected, and not halfway into TLS.
+    bool canSayQuit() const;
     // Ends the exchange: QUIT when the connection is still up, then the outcome.
     void finish(const QString& error);
     void report();
@@ -99,7 +116,11 @@ private:
     qsizetype m_nextRecipient = 0;
     SmtpReplyReader m_replies;
     QString m_shownCommand;
+    bool m_encrypted = false;
+    // Why the server's certificate did not verify, when it did not; the mail went encrypted all the same.
+    QStringList m_unverified;
     QString m_outcome;
+    QString m_note;
 };
 
 } // namespace alerts

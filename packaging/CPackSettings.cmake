@@ -17,9 +17,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # adduser for the service's user; the embedded engine opens the default local database file, and a
-# window needs a platform plugin, but a station on a server needs neither.
+# window needs a platform plugin, but a station on a server needs neither. The alert mail's TLS
+# backend comes with libqt6network6 (from the libraries); the system's certificate store lets it
+# verify a mail server, without which the mail still goes encrypted, unverified.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "firebird3.0-server-core, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "firebird3.0-server-core, qt6-qpa-plugins, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/postinst
     ${PROJECT_SOURCE_DIR}/packaging/prerm

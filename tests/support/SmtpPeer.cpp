@@ -8,8 +8,15 @@ using namespace Qt::StringLiterals;
 namespace testsupport {
 
 SmtpPeer::SmtpPeer(const QString& mode) {
+    QStringList arguments{QStringLiteral(SMTP_PEER_SCRIPT), u"--mode"_s, mode};
+    if (mode == u"starttls"_s) {
+        const QStringList tls = makeCertificate();
+        if (tls.isEmpty())
+            return;
+        arguments << tls;
+    }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(SMTP_PEER_PYTHON), {QStringLiteral(SMTP_PEER_SCRIPT), u"--mode"_s, mode});
+    m_process.start(QStringLiteral(SMTP_PEER_PYTHON), arguments);
     [[maybe_unused]] const bool ready = QTest::qWaitFor(
         [this] {
             readEvents();
@@ -21,6 +28,26 @@ SmtpPeer::SmtpPeer(const QString& mode) {
 SmtpPeer::~SmtpPeer() {
     m_process.kill();
     m_process.waitForFinished(5000);
+}
+
+QStringList SmtpPeer::makeCertificate() {
+    const QString certificate = m_tlsFolder.filePath(u"peer.crt"_s);
+    const QString key = m_tlsFolder.filePath(u"peer.key"_s);
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    // An elliptic-curve key: made in milliseconds, where RSA takes a while under load.
+    openssl.start(u"openssl"_s,
+                  {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                   u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"2"_s, u"-subj"_s,
+                   u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s, u"-keyout"_s, key,
+                   u"-out"_s, certificate});
+    if (!m_tlsFolder.isValid() || !openssl.waitForFinished(15000) ||
+        openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+        qWarning("openssl made no certificate: %s", openssl.readAll().constData());
+        return {};
+    }
+    m_certificateFile = certificate;
+    return {u"--cert"_s, certificate, u"--key"_s, key};
 }
 
 void SmtpPeer::readEvents() {

@@ -13,11 +13,14 @@ Modes:
   auth-refused   offers AUTH LOGIN PLAIN and refuses every login
   drop-at-mail   drops the connection when MAIL FROM comes
   reject-rcpt    refuses every recipient whose address holds "rechazo"
+  starttls       offers STARTTLS (certificate and key from --cert and --key) and takes no command
+                 but EHLO, NOOP and QUIT before it; AUTH LOGIN PLAIN only once encrypted
 """
 import argparse
 import warnings
 import asyncio
 import json
+import ssl
 import sys
 
 from aiosmtpd.smtp import SMTP, AuthResult
@@ -66,7 +69,7 @@ class Handler:
         if session.auth_data is not None:
             login = session.auth_data.login.decode()
         emit(event="message", mail_from=envelope.mail_from, rcpt_tos=envelope.rcpt_tos,
-             data=envelope.original_content.decode("latin-1"), login=login)
+             data=envelope.original_content.decode("latin-1"), login=login, tls=session.ssl is not None)
         return "250 2.0.0 OK"
 
     async def handle_QUIT(self, server, session, envelope):
@@ -84,7 +87,7 @@ def authenticator_for(mode):
     return authenticator
 
 
-async def main(mode):
+async def main(mode, cert, key):
     loop = asyncio.get_running_loop()
     if mode == "silent":
         async def never_greet(reader, writer):
@@ -108,6 +111,10 @@ async def main(mode):
                                                                              "plain-only", "auth-refused")}
         if mode == "plain-only":
             options["auth_exclude_mechanism"] = ["LOGIN"]
+        if mode == "starttls":
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(cert, key)
+            options.update(tls_context=context, require_starttls=True, auth_require_tls=True)
 
         def factory():
             return SMTP(handler, authenticator=authenticator_for(mode), loop=loop, **options)
@@ -121,4 +128,7 @@ if __name__ == "__main__":
     warnings.simplefilter("ignore")  # aiosmtpd warns about its own deprecated names
     parser = argparse.ArgumentParser()
     parser.add_argument("--mode", default="auth-login")
-    asyncio.run(main(parser.parse_args().mode))
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    arguments = parser.parse_args()
+    asyncio.run(main(arguments.mode, arguments.cert, arguments.key))
