@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ErrorReport.h"
+
 #include <QObject>
 #include <QString>
 
@@ -15,9 +17,16 @@ class AlertReport final : public QObject {
 public:
     using QObject::QObject;
 
-    void sent() { note(true, QString::fromUtf16(u"Alerta de calidad enviada")); }
+    // `caveat`: what the operator should still know of the mail the server took (a certificate
+    // that did not verify), continuing "enviada …"; it is a sent mail all the same.
+    void sent(const QString& caveat = {}) {
+        if (caveat.isEmpty())
+            note(true, QString::fromUtf16(u"Alerta de calidad enviada"), base::Priority::Info);
+        else
+            note(true, QString::fromUtf16(u"Alerta de calidad enviada ") + caveat, base::Priority::Warning);
+    }
     void failed(const QString& error) {
-        note(false, QString::fromUtf16(u"Alerta de calidad no enviada: ") + error);
+        note(false, QString::fromUtf16(u"Alerta de calidad no enviada: ") + error, base::Priority::Warning);
     }
     // Alerts that never became a mail because too many waited: said at every burst of them, but
     // no mail's outcome.
@@ -26,23 +35,25 @@ public:
                      ? QString::fromUtf16(u"Se descartó 1 alerta de calidad: demasiadas en espera")
                      : QString::fromUtf16(u"Se descartaron %1 alertas de calidad: demasiadas en espera")
                            .arg(count);
-        Q_EMIT changed(m_last);
+        Q_EMIT changed(m_last, base::Priority::Warning);
     }
 
     const QString& last() const { return m_last; }
 
 Q_SIGNALS:
-    void changed(const QString& text);
+    // A mail that did not go, one that went unverified, or alerts let go, is a warning; a sent
+    // mail is news.
+    void changed(const QString& text, base::Priority priority);
     // Every mail's outcome, a repeated one too: for whoever counts them.
     void noted(bool sent, const QString& text);
 
 private:
-    void note(bool sent, const QString& text) {
+    void note(bool sent, const QString& text, base::Priority priority) {
         Q_EMIT noted(sent, text);
         if (text == m_last)
             return;
         m_last = text;
-        Q_EMIT changed(m_last);
+        Q_EMIT changed(m_last, priority);
     }
 
     QString m_last;

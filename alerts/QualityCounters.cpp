@@ -43,12 +43,13 @@ QualityCounters::QualityCounters(station::LivePanel& panel, const config::Settin
     , m_editor(editor)
     , m_report(report)
     , m_locale(std::move(locale)) {
-    QObject::connect(&editor, &MessageEditor::sendFinished, &report,
-                     [&report](MailOutbox::Kind kind, const QString& error) {
+    // From the outbox itself: it tells a mail taken with a note (a certificate that did not verify).
+    QObject::connect(&editor.outbox(), &MailOutbox::finished, &report,
+                     [&report](MailOutbox::Kind kind, const QString& error, const QString& note) {
                          if (kind != MailOutbox::Kind::Alert)
                              return;
                          if (error.isEmpty())
-                             report.sent();
+                             report.sent(note);
                          else
                              report.failed(error);
                      });
@@ -128,7 +129,8 @@ void QualityCounters::checkStoredTotals(base::ErrorReport& errors) {
         if (usable)
             continue;
         errors.report(u"El total guardado %1 ('%2') no es una cuenta válida; cuenta desde 0"_s.arg(
-            QString::fromUtf16(station::LivePanel::definition(total).name), text));
+                          QString::fromUtf16(station::LivePanel::definition(total).name), text),
+                      base::Priority::Warning);
         m_panel.reset(total);
     }
 }

@@ -1,6 +1,7 @@
 #include "app/ConsoleFrontEnd.h"
 
 #include "app/CoreStation.h"
+#include "app/JournalStream.h"
 
 #include <csignal>
 #include <cstddef>
@@ -59,7 +60,10 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype 
     , m_out(out, outputLimit)
     , m_err(err, outputLimit)
     , m_serialPort(core.serialPort()) {
+    using base::Priority;
     using station::Field;
+    // Under a service manager whose journal reads the error output, each line says how much it matters.
+    m_err.setPriorityPrefixes(isJournalStream(err));
     connect(&core.panel(), &station::LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
         m_shown[static_cast<int>(field)] = text;
         if (field == Field::Label1 || field == Field::Label51)
@@ -71,12 +75,12 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype 
     connect(&core, &CoreStation::recordRefused, this, [this](const QString& row, const QString& error) {
         m_err.writeLine(u"Registro rechazado por la base de datos: "_s + visible(row) + u" ("_s +
                             visible(error.simplified()) + u')',
-                        2);
+                        2, Priority::Error);
     });
     connect(&core.databaseBacklog(), &DatabaseBacklog::notice, this,
-            [this](const QString& line) { m_err.writeLine(line, 2); });
+            [this](const QString& line, Priority priority) { m_err.writeLine(line, 2, priority); });
     connect(&core.errors(), &base::ErrorReport::reported, this,
-            [this](const QString& message) { m_err.writeLine(message, 2); });
+            [this](const QString& message, Priority priority) { m_err.writeLine(message, 2, priority); });
     connect(&core, &CoreStation::closed, this, [this] {
         // The last lines get a moment to reach a slow reader; a stalled one does not hold the end.
         m_out.drain(2000);
@@ -95,15 +99,17 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype 
             [this](const config::SerialPortSettings& settings) { m_serialPort = settings; });
     // How the alerts go, once per change; the test mail's outcome every time it is asked for.
     connect(&core.alertReport(), &alerts::AlertReport::changed, this,
-            [this](const QString& text) { m_err.writeLine(text, 2); });
+            [this](const QString& text, Priority priority) { m_err.writeLine(text, 2, priority); });
     connect(&core.alertMail(), &alerts::MessageEditor::sendFinished, this,
-            [this](alerts::MailOutbox::Kind kind, const QString& error) {
+            [this](alerts::MailOutbox::Kind kind, const QString& error, const QString& note) {
                 if (kind != alerts::MailOutbox::Kind::Test)
                     return;
-                if (error.isEmpty())
+                if (error.isEmpty() && note.isEmpty())
                     printStatus(u"Correo de prueba enviado"_s);
+                else if (error.isEmpty())
+                    m_err.writeLine(u"Correo de prueba enviado "_s + note, 2, Priority::Warning);
                 else
-                    m_err.writeLine(u"Correo de prueba no enviado: "_s + error, 2);
+                    m_err.writeLine(u"Correo de prueba no enviado: "_s + error, 2, Priority::Warning);
             });
     // The station stays open after a failed close; the next "salir" or signal tries again.
     connect(&core, &CoreStation::closeFailed, this, [this] { m_closing = false; });
@@ -175,7 +181,8 @@ void ConsoleFrontEnd::readInput() {
     const auto refuseLongLine = [this] {
         if (!std::exchange(m_skippingLongLine, true))
             m_err.writeLine(
-                u"Orden demasiado larga (m\u00e1s de %1 bytes): se descarta."_s.arg(kLongestCommandLine), 2);
+                u"Orden demasiado larga (m\u00e1s de %1 bytes): se descarta."_s.arg(kLongestCommandLine), 2,
+                base::Priority::Warning);
     };
     for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
         const QByteArray bytes = m_pending.first(end);
@@ -188,7 +195,7 @@ void ConsoleFrontEnd::readInput() {
         if (!line.isEmpty() && !command(line))
             m_err.writeLine(u"Orden desconocida: "_s + visible(line) +
                                 u" (iniciar, parar, guardar, reset, puerto, correo, salir)"_s,
-                            2);
+                            2, base::Priority::Warning);
     }
     if (m_pending.size() > kLongestCommandLine) {
         refuseLongLine();
@@ -249,7 +256,7 @@ void ConsoleFrontEnd::puerto(const QList<QStringView>& arguments) {
         m_err.writeLine(
             u"Uso: puerto [N BAUDIOS DATABITS BITSDEPARADA PARIDAD], con PARIDAD ninguno, impar, par, "
             u"marca o espacio; N 0 es ninguno"_s,
-            2);
+            2, base::Priority::Warning);
         return;
     }
     config::SerialPortSettings chosen = m_serialPort;

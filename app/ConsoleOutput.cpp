@@ -1,5 +1,7 @@
 #include "app/ConsoleOutput.h"
 
+#include "app/JournalStream.h"
+
 #include <QDeadlineTimer>
 
 #include <algorithm>
@@ -32,13 +34,17 @@ ConsoleOutput::ConsoleOutput(int fd, qsizetype limit, QObject* parent)
     // A writable pipe takes PIPE_BUF bytes without blocking; a terminal only promises a little room.
     , m_chunk(::isatty(fd) ? 256 : PIPE_BUF) {}
 
-bool ConsoleOutput::writeLines(const QStringList& lines, qsizetype share) {
+bool ConsoleOutput::writeLines(const QStringList& lines, qsizetype share, base::Priority priority) {
     if (m_gone)
         return true;
     QByteArray bytes;
     for (const QString& line : lines) {
-        bytes += line.toUtf8();
-        bytes += '\n';
+        if (m_prefixed) {
+            bytes += journalLines(line, priority, true);
+        } else {
+            bytes += line.toUtf8();
+            bytes += '\n';
+        }
     }
     if (pending() + bytes.size() > m_limit * share)
         return false;

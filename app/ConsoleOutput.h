@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ErrorReport.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QSocketNotifier>
@@ -23,10 +25,16 @@ public:
     // Does not own `fd`.
     explicit ConsoleOutput(int fd, qsizetype limit = kDefaultLimit, QObject* parent = nullptr);
 
+    // Whether each line starts with its priority, for the journal (see isJournalStream()).
+    void setPriorityPrefixes(bool on) { m_prefixed = on; }
+
     // Queues the lines, each with a line end. Returns false, leaving them all out, when the bytes
     // waiting would go beyond `limit` times `share`.
-    bool writeLines(const QStringList& lines, qsizetype share = 1);
-    bool writeLine(const QString& line, qsizetype share = 1) { return writeLines({line}, share); }
+    bool writeLines(const QStringList& lines, qsizetype share = 1,
+                    base::Priority priority = base::Priority::Info);
+    bool writeLine(const QString& line, qsizetype share = 1, base::Priority priority = base::Priority::Info) {
+        return writeLines({line}, share, priority);
+    }
 
     // Bytes still waiting for the descriptor.
     qsizetype pending() const { return m_pending.size() - m_sent; }
@@ -44,6 +52,7 @@ private:
     qsizetype m_sent = 0; // bytes at the front of m_pending already written
     std::unique_ptr<QSocketNotifier> m_writable;
     bool m_gone = false;
+    bool m_prefixed = false;
 };
 
 } // namespace app

@@ -13,29 +13,29 @@ namespace app {
 
 namespace {
 
-// The outbox lives in the working folder. Where it cannot, the station still runs: its rows then
-// wait in a file of the temporary folder named after the working folder, where the next start of
-// the same station finds them, and the operator is told.
+// The journals live in the working folder and nowhere else. One that cannot be opened there leaves
+// the station taking no line or row it could not keep (the devices are held back, as on a full
+// disk) until it can; the operator is told.
 std::shared_ptr<storage::RowOutbox> openOutbox(QStringList& problems) {
-    const QString path = storage::RowOutbox::kFileName.toString();
+    // Not opened: told by the watch on the disk, with the devices held back.
+    auto outbox = std::make_shared<storage::RowOutbox>(storage::RowOutbox::kFileName.toString());
+    // Earlier versions put the rows in a file of the temporary folder, named after the working
+    // folder, when this one could not be opened: they are sent now.
+    const QString spare = QDir::temp().filePath(u"orvanedb-%1-%2"_s.arg(
+        QString::number(base::crc32c(QDir::currentPath().toUtf8()), 16), storage::RowOutbox::kFileName));
     try {
-        return std::make_shared<storage::RowOutbox>(path);
+        if (const qint64 rows = outbox->adopt(spare))
+            problems << u"Se encontraron %1 filas en espera en \"%2\", de una ejecuci\u00f3n anterior; se "
+                        u"env\u00edan ahora"_s.arg(rows)
+                            .arg(spare);
     } catch (const std::exception& e) {
-        const QByteArray folder = QDir::currentPath().toUtf8();
-        const QString fallback =
-            QDir::temp().filePath(u"orvanedb-%1-%2"_s.arg(QString::number(base::crc32c(folder), 16), path));
-        problems << base::messageOf(e) + u"; las filas esperan en \"%1\""_s.arg(fallback);
-        return std::make_shared<storage::RowOutbox>(fallback);
+        problems << base::messageOf(e) + u"; sus filas se env\u00edan en el pr\u00f3ximo inicio"_s;
     }
+    return outbox;
 }
 
-std::unique_ptr<station::IntakeJournal> openIntakeJournal(QStringList& problems) {
-    try {
-        return std::make_unique<station::IntakeJournal>(station::IntakeJournal::kFileName.toString());
-    } catch (const std::exception& e) {
-        problems << base::messageOf(e) + u"; las l\u00edneas le\u00eddas no sobreviven a un corte"_s;
-        return nullptr;
-    }
+std::unique_ptr<station::IntakeJournal> openIntakeJournal() {
+    return std::make_unique<station::IntakeJournal>(station::IntakeJournal::kFileName.toString());
 }
 
 // A refused row as the operator saw its record.
@@ -65,7 +65,7 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     , m_rawLogFiles(m_logRS232, m_logEthernet, m_settings, m_panel, m_clock, m_contadorArchivo, m_errors,
                     this)
     , m_periodicLogSave(m_rawLogFiles)
-    , m_intakeJournal(openIntakeJournal(m_startProblems))
+    , m_intakeJournal(openIntakeJournal())
     , m_outbox(openOutbox(m_startProblems))
     , m_writer(m_outbox, this)
     , m_groupCommit(*m_outbox, m_intakeJournal.get(), m_queue)
@@ -117,16 +117,19 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     connect(&m_writer, &storage::RowWriter::identityUnavailable, this, [this](const QString& error) {
         m_errors.report(
             u"La tabla paquetes no tiene id_lectura y no se le pudo agregar (%1); una fila que se "
-            u"reenv\u00ede tras perder la conexi\u00f3n podr\u00eda guardarse dos veces"_s.arg(error));
+            u"reenv\u00ede tras perder la conexi\u00f3n podr\u00eda guardarse dos veces"_s.arg(error),
+            base::Priority::Warning);
     });
 
     // An idle tick sleeps; the first line to arrive wakes it.
     connect(&m_queue, &station::IntakeQueue::linesWaiting, &m_timer, &station::QtTickTimer::wake,
             Qt::QueuedConnection);
-    // Told on the intake's thread; the report belongs to this one.
+    // Told on the intake's thread; the report belongs to this one. A device's fault the intake works
+    // around (a line cut at its bound) is a warning.
     m_server.setProblemReport([this](const QString& problem) {
         QMetaObject::invokeMethod(
-            this, [this, problem] { m_errors.report(problem); }, Qt::QueuedConnection);
+            this, [this, problem] { m_errors.report(problem, base::Priority::Warning); },
+            Qt::QueuedConnection);
     });
 
     connect(&m_alertReport, &alerts::AlertReport::noted, this,
@@ -195,9 +198,19 @@ void CoreStation::start() {
     const qint32 port = base::toInteger(m_settings.text(SettingId::Edpuerto));
     m_server.start(static_cast<quint16>(port & 0xFFFF));
     m_panel.setText(Field::Label1, u"Orvane Monitoreando en puerto  :"_s + QString::number(m_server.port()));
+    Q_EMIT listeningStarted();
 }
 
 void CoreStation::watchDisk() {
+    // A journal removed or replaced while the station is idle is noticed here, within a second.
+    m_outbox->checkFile();
+    for (const QString& notice : m_outbox->takeNotices())
+        m_errors.report(notice);
+    if (m_intakeJournal) {
+        m_intakeJournal->checkFile();
+        for (const QString& notice : m_intakeJournal->takeNotices())
+            m_errors.report(notice);
+    }
     QString refusal;
     if (m_outbox->blocked())
         refusal = m_outbox->blockedReason();
@@ -207,10 +220,11 @@ void CoreStation::watchDisk() {
         return;
     m_diskRefused = !refusal.isEmpty();
     if (m_diskRefused)
-        m_errors.report(refusal + u"; la lectura de las c\u00e1maras se detiene hasta que haya espacio en el "
-                                  u"disco, y nada de lo le\u00eddo se pierde"_s);
+        m_errors.report(refusal + u"; la lectura de las c\u00e1maras se detiene hasta que se pueda escribir "
+                                  u"en el disco, y nada de lo le\u00eddo se pierde"_s);
     else
-        m_errors.report(u"Hay espacio en el disco otra vez; la lectura de las c\u00e1maras sigue"_s);
+        m_errors.report(u"Hay espacio en el disco otra vez; la lectura de las c\u00e1maras sigue"_s,
+                        base::Priority::Notice);
 }
 
 void CoreStation::iniciar() {
@@ -270,6 +284,13 @@ MetricsValues CoreStation::metrics() const {
     return values;
 }
 
+TickProgress CoreStation::tickProgress() const {
+    // The count first: a line appended in between then reads as taken, never the other way round.
+    const qsizetype queued = m_queue.size();
+    const quint64 taken = m_queue.appendedCount() - quint64(queued);
+    return {taken, queued > 0 && m_timer.isEnabled() && m_writerTransaction.acceptsRows()};
+}
+
 QString CoreStation::serveMetrics(const MetricsAddress& address) {
     auto endpoint = std::make_unique<MetricsEndpoint>([this] { return prometheusText(metrics()); });
     if (!endpoint->listen(address))
@@ -299,6 +320,7 @@ void CoreStation::setSerialPort(const config::SerialPortSettings& chosen) {
 }
 
 void CoreStation::close(const station::WindowPlacement& placement) {
+    Q_EMIT closeStarted();
     try {
         formClose();
     } catch (const std::exception& e) {

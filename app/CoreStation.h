@@ -9,6 +9,7 @@
 #include "app/MetricsEndpoint.h"
 #include "app/MetricsValues.h"
 #include "app/RowTally.h"
+#include "app/TickProgress.h"
 #include "base/Clock.h"
 #include "base/ErrorReport.h"
 #include "base/Stopwatch.h"
@@ -87,6 +88,12 @@ public:
     // The port the metrics are served on; 0 when they are not.
     quint16 metricsPort() const { return m_metrics ? m_metrics->port() : 0; }
 
+    // Where the tick stands, for the service manager's watchdog.
+    TickProgress tickProgress() const;
+
+    // Who the database writer logs in as; set before startUp(), else the built-in login is used.
+    void setDatabaseLogin(const storage::DatabaseLogin& login) { m_writer.setLogin(login); }
+
     // The first show: the stored settings come back, the side files are read and the station
     // starts. `placementRestored` hands the window its placement.
     void startUp(const station::ScreenLayout& screen = {});
@@ -125,6 +132,10 @@ Q_SIGNALS:
     // The database refused a row for good, for the reason given; `row` describes it as the
     // operator saw the record.
     void recordRefused(const QString& row, const QString& error);
+    // The station listens for its devices (the lines an earlier run left are queued again by then).
+    void listeningStarted();
+    // The close begins.
+    void closeStarted();
     void closed();
     void closeFailed(const QString& message);
 

@@ -34,7 +34,7 @@ QString DatabaseBacklog::rowsText(qint64 count) {
 
 void DatabaseBacklog::databaseCreated(const QString& path) {
     const QString line = u"Base de datos creada: "_s + path;
-    Q_EMIT notice(line);
+    Q_EMIT notice(line, base::Priority::Notice);
     if (m_status.isEmpty())
         show(line);
 }
@@ -70,7 +70,7 @@ void DatabaseBacklog::refresh() {
         if (m_noticeDue || m_sinceNotice.elapsedMs() >= std::chrono::milliseconds(kNoticeEvery).count()) {
             m_noticeDue = false;
             m_sinceNotice.restart();
-            Q_EMIT notice(m_status);
+            Q_EMIT notice(m_status, base::Priority::Error);
         }
         return;
     }
@@ -82,7 +82,8 @@ void DatabaseBacklog::refresh() {
     }
     m_refresh.stop();
     show(QString());
-    Q_EMIT notice(u"BD conectada de nuevo: todas las filas en espera quedaron guardadas"_s);
+    Q_EMIT notice(u"BD conectada de nuevo: todas las filas en espera quedaron guardadas"_s,
+                  base::Priority::Notice);
 }
 
 void DatabaseBacklog::show(const QString& text) {

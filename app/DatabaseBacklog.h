@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ErrorReport.h"
 #include "base/Stopwatch.h"
 
 #include <QDateTime>
@@ -62,8 +63,8 @@ public:
 
 Q_SIGNALS:
     void statusChanged(const QString& text);
-    // A line for the error output.
-    void notice(const QString& line);
+    // A line for the error output: rows waiting are an error, the database back or made a notice.
+    void notice(const QString& line, base::Priority priority);
 
 private:
     void show(const QString& text);

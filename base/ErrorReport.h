@@ -7,6 +7,11 @@
 
 namespace base {
 
+// How much a report matters, as syslog ranks it (the numbers are syslog's): a failure is an error;
+// what the station works around (a stored value it cannot use, an alert mail that did not go) is a
+// warning; a fault that went away (the database back, a port open again) is a notice.
+enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
+
 // The application's general error report. The core hands every failure that escapes a tick, a
 // command or a notification to it; a front end shows the message without stopping the core.
 class ErrorReport final : public QObject {
@@ -16,7 +21,9 @@ class ErrorReport final : public QObject {
 public:
     using QObject::QObject;
 
-    void report(const QString& message) { Q_EMIT reported(message); }
+    void report(const QString& message, Priority priority = Priority::Error) {
+        Q_EMIT reported(message, priority);
+    }
 
     // Runs `work`; whatever it throws goes to the report. Returns whether it ran to its end.
     template <typename Work> bool guard(Work&& work) {
@@ -30,7 +37,7 @@ public:
     }
 
 Q_SIGNALS:
-    void reported(const QString& message);
+    void reported(const QString& message, base::Priority priority);
 };
 
 } // namespace base

@@ -408,7 +408,7 @@ void FormStorage::restoreProperties() {
     } catch (const config::ConfigError& e) {
         message += u' ' + e.message();
     }
-    m_errors.report(message);
+    m_errors.report(message, base::Priority::Warning);
 }
 
 bool FormStorage::store(const WindowPlacement& current) {

@@ -145,7 +145,8 @@ void SerialIntake::ApdComPort1TriggerAvail(int count) {
                 if (m_cutLines++ == 0)
                     m_parts.errors.report(
                         u"Una línea serial llegó a %1 caracteres sin fin de línea; se tomó como completa"_s
-                            .arg(kLongestLine));
+                            .arg(kLongestLine),
+                        base::Priority::Warning);
                 completeLine();
             }
         }
@@ -181,7 +182,12 @@ void SerialIntake::reopen() {
         start();
     } catch (const std::exception&) {
         // Still gone; the next attempt follows.
+        return;
     }
+    // Its loss was reported: so is its return.
+    m_parts.errors.report(
+        u"El puerto serial COM%1 se abri\u00f3 al reintentar"_s.arg(m_parts.settings.ComNumber),
+        base::Priority::Notice);
 }
 
 } // namespace station

@@ -1,9 +1,8 @@
 #include "ui/WindowFrontEnd.h"
 
 #include "app/CoreStation.h"
+#include "app/JournalStream.h"
 #include "ui/PlacementOnScreen.h"
-
-#include <cstdio>
 
 namespace ui {
 
@@ -70,7 +69,7 @@ WindowFrontEnd::WindowFrontEnd(CoreStation& core, QObject* parent)
     connect(&core.databaseBacklog(), &app::DatabaseBacklog::statusChanged, &m_window,
             &TVuruvov::showDatabaseBacklog);
     connect(&core.databaseBacklog(), &app::DatabaseBacklog::notice, this,
-            [](const QString& line) { std::fprintf(stderr, "%s\n", qUtf8Printable(line)); });
+            [](const QString& line, base::Priority priority) { app::printToStderr(priority, line); });
     connect(&core, &CoreStation::closeFailed, &m_window, &TVuruvov::stationCloseFailed);
 }
 

@@ -288,6 +288,26 @@ TEST_F(QualityFixture, WithoutAMailServerTheCountersStillMoveAndNothingIsShown) 
     EXPECT_TRUE(changes[0].startsWith(u"Alerta de calidad no enviada: "_s)) << qPrintable(changes[0]);
 }
 
+TEST_F(QualityFixture, ACertificateThatDoesNotVerifyIsToldOnceAndTheAlertsCountAsSent) {
+    testsupport::SmtpPeer tls(u"starttls"_s);
+    ASSERT_TRUE(tls.started());
+    settings.setText(SettingId::EdMailport, tls.portText());
+    QStringList changes;
+    QObject::connect(&report, &alerts::AlertReport::changed, &report,
+                     [&](const QString& text) { changes << text; });
+    QList<bool> noted;
+    QObject::connect(&report, &alerts::AlertReport::noted, &report,
+                     [&](bool sent, const QString&) { noted << sent; });
+    evaluate(kNoDimensions);
+    evaluate(kNoDimensions);
+    ASSERT_TRUE(tls.waitFor(u"message"_s, 2));
+    EXPECT_EQ(noted, (QList<bool>{true, true}));
+    ASSERT_EQ(changes.size(), 1) << qPrintable(changes.join(u'\n'));
+    EXPECT_TRUE(changes[0].startsWith(
+        u"Alerta de calidad enviada con cifrado, pero el certificado del servidor no se pudo verificar: "_s))
+        << qPrintable(changes[0]);
+}
+
 TEST_F(QualityFixture, AlertsBeyondAHundredWaitingAreDroppedAndToldOncePerBurst) {
     const QString droppedOne = u"Se descartó 1 alerta de calidad: demasiadas en espera"_s;
     testsupport::SmtpPeer silent(u"silent"_s);

@@ -350,7 +350,8 @@ TEST_P(PortThatCannotOpen, AtTheStationsStartIsReportedAndTriedWhileTheDeviceMay
     EXPECT_TRUE(label51().startsWith(u"Monitoreando en el puerto serial: COM"_s)) << qPrintable(label51());
     ASSERT_TRUE(device->write("ya\r"));
     ASSERT_TRUE(waitFor([&] { return logRS232.size() == 1; }));
-    EXPECT_EQ(reported.size(), 1);
+    ASSERT_EQ(reported.size(), 2);
+    EXPECT_EQ(reported[1], u"El puerto serial COM%1 se abri\u00f3 al reintentar"_s.arg(settings.ComNumber));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -450,7 +451,9 @@ TEST_F(SerialIntakeTest, DeviceThatHangsUpClosesThePortUntilItComesBack) {
     ASSERT_TRUE(device->write("C\r"));
     ASSERT_TRUE(waitFor([&] { return logRS232.size() == 1; }));
     EXPECT_EQ(logRS232.entries(), QStringList{u"ABC"_s});
-    EXPECT_EQ(reported.size(), 1);
+    // Its return is told as its loss was.
+    ASSERT_EQ(reported.size(), 2);
+    EXPECT_EQ(reported[1], u"El puerto serial COM3 se abri\u00f3 al reintentar"_s);
 }
 
 TEST_F(SerialIntakeTest, StopEndsTheAttemptsToReopen) {
