@@ -32,8 +32,11 @@ for path in ./usr/bin/orvanedb ./usr/bin/orvanedb-sim \
     ./usr/share/applications/orvanedb.desktop \
     ./usr/share/icons/hicolor/scalable/apps/orvanedb.svg \
     ./usr/share/orvanedb/paquetes.sql \
+    ./usr/share/orvanedb/station-role.sql \
     ./usr/share/man/man1/orvanedb.1.gz \
     ./usr/lib/systemd/system/orvanedb.service \
+    ./usr/lib/tmpfiles.d/orvanedb.conf \
+    ./usr/share/orvanedb/orvanedb-alerts.yml \
     ./usr/share/doc/orvanedb/copyright ./usr/share/doc/orvanedb/changelog.gz; do
     grep -qxF "$path" <<<"$contents" || fail "missing $path"
 done
