@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 #include <compare>
+#include <functional>
 
 namespace base {
 
@@ -24,3 +25,10 @@ struct LineId {
 };
 
 } // namespace base
+
+// For the sets and maps of lines the intake journal keeps.
+template <> struct std::hash<base::LineId> {
+    std::size_t operator()(const base::LineId& id) const noexcept {
+        return std::size_t(id.run ^ (id.sequence * 0x9E3779B97F4A7C15ull));
+    }
+};

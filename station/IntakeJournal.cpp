@@ -45,6 +45,62 @@ QByteArray doneRecord(const std::vector<base::LineId>& ids) {
     return out;
 }
 
+// A line record's fields after its kind; nothing unless they make a whole line.
+std::optional<JournaledLine> readLine(base::ByteReader& in) {
+    JournaledLine line;
+    if (in.get(line.id.run) && in.get(line.id.sequence) && in.get(line.source) && in.get(line.text) &&
+        in.atEnd())
+        return line;
+    return std::nullopt;
+}
+
+// The lines read and not done while a file is read through, in their order. Only those are held:
+// a done mark always follows its line, so a line leaves memory as soon as its mark is read.
+class OpenLines {
+public:
+    const std::list<JournaledLine>& lines() const { return m_lines; }
+    qint64 size() const { return qint64(m_lines.size()); }
+
+    // False for a line read already.
+    bool add(JournaledLine line) {
+        if (m_where.contains(line.id))
+            return false;
+        m_lines.push_back(std::move(line));
+        m_where.emplace(m_lines.back().id, std::prev(m_lines.end()));
+        return true;
+    }
+
+    // A done record's fields after its kind; whether they were whole.
+    bool markDone(base::ByteReader& in) {
+        quint32 count = 0;
+        if (!in.get(count))
+            return false;
+        base::LineId id;
+        for (quint32 i = 0; i < count && in.get(id.run) && in.get(id.sequence); ++i) {
+            if (const auto found = m_where.find(id); found != m_where.end()) {
+                m_lines.erase(found->second);
+                m_where.erase(found);
+            }
+        }
+        return in.atEnd();
+    }
+
+    std::list<JournaledLine> take() { return std::exchange(m_lines, {}); }
+
+    // The lines as the records of a sound file, numbered from 1.
+    QByteArray framed() const {
+        QByteArray bytes;
+        quint64 number = 0;
+        for (const JournaledLine& line : m_lines)
+            bytes.append(base::JournalFile::frame(++number, lineRecord(line)));
+        return bytes;
+    }
+
+private:
+    std::list<JournaledLine> m_lines;
+    std::unordered_map<base::LineId, std::list<JournaledLine>::iterator> m_where;
+};
+
 QString refusal(const base::Error& error) {
     return u"El diario de lecturas no se puede escribir; la recepción queda detenida: %1"_s.arg(
         error.message());
@@ -92,39 +148,24 @@ bool IntakeJournal::convertFormerFormat() {
     // The lines not done, read as that version did (up to the first damaged record, skipping
     // records that were no line or mark), go in their order into a file of the present format put
     // in its place, the former file kept beside it as it was.
-    std::list<JournaledLine> open;
-    std::unordered_map<base::LineId, std::list<JournaledLine>::iterator, IdHash> where;
+    OpenLines open;
     base::FormerJournalReader reader(*m_file, 0);
     while (const std::optional<QByteArray> record = reader.next()) {
         base::ByteReader in(*record);
         quint8 kind = 0;
         in.get(kind);
         if (kind == kLine) {
-            JournaledLine line;
-            if (in.get(line.id.run) && in.get(line.id.sequence) && in.get(line.source) && in.get(line.text) &&
-                in.atEnd() && !where.contains(line.id)) {
-                open.push_back(std::move(line));
-                where.emplace(open.back().id, std::prev(open.end()));
-            }
-        } else if (quint32 count = 0; kind == kDone && in.get(count)) {
-            base::LineId id;
-            for (quint32 i = 0; i < count && in.get(id.run) && in.get(id.sequence); ++i) {
-                if (const auto found = where.find(id); found != where.end()) {
-                    open.erase(found->second);
-                    where.erase(found);
-                }
-            }
+            if (std::optional<JournaledLine> line = readLine(in))
+                open.add(std::move(*line));
+        } else if (kind == kDone) {
+            open.markDone(in);
         }
     }
     const bool damaged = reader.damaged();
     QString aside;
     try {
         aside = base::JournalFile::keepFormerFormat(m_path);
-        QByteArray bytes;
-        quint64 number = 0;
-        for (const JournaledLine& line : open)
-            bytes.append(base::JournalFile::frame(++number, lineRecord(line)));
-        m_file = base::JournalFile::replace(m_path, bytes, m_io);
+        m_file = base::JournalFile::replace(m_path, open.framed(), m_io);
         m_file->setWriteFault(m_fault);
     } catch (const base::Error& e) {
         m_file.reset();
@@ -135,7 +176,7 @@ bool IntakeJournal::convertFormerFormat() {
     }
     m_notices << u"El diario de lecturas \"%1\" ten\u00eda el formato anterior: sus %2 sin trabajar pasaron "
                  u"al formato nuevo%3. El archivo anterior qued\u00f3 apartado como \"%4\"."_s.arg(
-                     m_path, linesText(qint64(open.size())),
+                     m_path, linesText(open.size()),
                      damaged ? u"; su final estaba da\u00f1ado y se descart\u00f3"_s : QString(), aside);
     return true;
 }
@@ -145,10 +186,7 @@ IntakeJournal::Recovered IntakeJournal::recover() {
     Recovered out;
     if (!m_file)
         return out;
-    // Only the lines still undone are held: a done mark always follows its line in the file, so
-    // a line leaves memory as soon as its mark is read.
-    std::list<JournaledLine> open;
-    std::unordered_map<base::LineId, std::list<JournaledLine>::iterator, IdHash> where;
+    OpenLines open;
     qsizetype unreadable = 0;
     // The lines a damaged stretch took, told by the sequences of the lines on either side of it.
     std::optional<base::LineId> lastLine;
@@ -168,31 +206,19 @@ IntakeJournal::Recovered IntakeJournal::recover() {
         quint8 kind = 0;
         in.get(kind);
         if (kind == kLine) {
-            JournaledLine line;
-            if (in.get(line.id.run) && in.get(line.id.sequence) && in.get(line.source) && in.get(line.text) &&
-                in.atEnd() && !where.contains(line.id)) {
-                if (stretchOpen && lineBefore && lineBefore->run == line.id.run &&
-                    line.id.sequence > lineBefore->sequence)
-                    linesLost[*stretchOpen] = qint64(line.id.sequence - lineBefore->sequence - 1);
+            std::optional<JournaledLine> line = readLine(in);
+            const std::optional<base::LineId> id = line ? std::optional(line->id) : std::nullopt;
+            if (line && open.add(std::move(*line))) {
+                if (stretchOpen && lineBefore && lineBefore->run == id->run &&
+                    id->sequence > lineBefore->sequence)
+                    linesLost[*stretchOpen] = qint64(id->sequence - lineBefore->sequence - 1);
                 stretchOpen.reset();
-                lastLine = line.id;
-                open.push_back(std::move(line));
-                where.emplace(open.back().id, std::prev(open.end()));
+                lastLine = id;
                 continue;
             }
         } else if (kind == kDone) {
-            quint32 count = 0;
-            if (in.get(count)) {
-                base::LineId id;
-                for (quint32 i = 0; i < count && in.get(id.run) && in.get(id.sequence); ++i) {
-                    if (const auto found = where.find(id); found != where.end()) {
-                        open.erase(found->second);
-                        where.erase(found);
-                    }
-                }
-                if (in.atEnd())
-                    continue;
-            }
+            if (open.markDone(in))
+                continue;
         }
         // Whole and checksummed, yet not a record this station writes: it tells nothing, and the
         // lines after it are still good.
@@ -229,26 +255,22 @@ IntakeJournal::Recovered IntakeJournal::recover() {
         // place with the lines not done, in their order. A line whose done mark was lost is worked
         // again, and its row is not stored twice.
         const QString aside = base::JournalFile::keepAside(m_path);
-        QByteArray bytes;
-        quint64 number = 0;
-        for (const JournaledLine& line : open)
-            bytes.append(base::JournalFile::frame(++number, lineRecord(line)));
-        m_file = base::JournalFile::replace(m_path, bytes, m_io);
+        m_file = base::JournalFile::replace(m_path, open.framed(), m_io);
         m_file->setWriteFault(m_fault);
-        lastNumber = number;
+        lastNumber = quint64(open.size());
         out.damage =
             u"El diario de lecturas \"%1\" estaba da\u00f1ado: %2. %3 sin trabajar se trabajan ahora; el "
-            u"archivo da\u00f1ado qued\u00f3 apartado como \"%4\"."_s.arg(
-                m_path, damage.join(u"; "_s), linesText(qint64(open.size())), aside);
+            u"archivo da\u00f1ado qued\u00f3 apartado como \"%4\"."_s.arg(m_path, damage.join(u"; "_s),
+                                                                          linesText(open.size()), aside);
     }
     // Numbers go on after a cut-back: bytes a power cut brings back from before it stay older.
     m_file->setNextNumber(lastNumber + 1);
 
     m_unread = false;
-    if (open.empty() && m_file->size() > 0)
+    if (open.size() == 0 && m_file->size() > 0)
         m_file->truncate(0);
-    out.lines.reserve(open.size());
-    for (JournaledLine& line : open) {
+    out.lines.reserve(std::size_t(open.size()));
+    for (JournaledLine& line : open.take()) {
         m_undone.insert(line.id);
         out.lines.push_back(std::move(line));
     }
@@ -424,7 +446,7 @@ void IntakeJournal::writeDoneMarks(const std::vector<base::LineId>& marks) {
         if (m_file && !m_file->stillAtPath())
             putBack();
         // A mark for a line never journaled, or given twice, changes nothing.
-        std::unordered_set<base::LineId, IdHash> fresh;
+        std::unordered_set<base::LineId> fresh;
         for (const base::LineId& id : marks) {
             if (m_undone.erase(id)) {
                 m_unwritten.push_back(id);

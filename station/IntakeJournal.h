@@ -92,11 +92,6 @@ public:
     void setWriteFault(base::JournalFile::WriteFault fault);
 
 private:
-    struct IdHash {
-        std::size_t operator()(const base::LineId& id) const noexcept {
-            return std::size_t(id.run ^ (id.sequence * 0x9E3779B97F4A7C15ull));
-        }
-    };
     // A line the disk refused, ready to be written.
     struct Kept {
         base::LineId id;
@@ -116,7 +111,7 @@ private:
     QStringList m_notices;
     bool m_putBackFailed = false;
     // Lines in the file or kept in memory whose mark the group commit has not been given yet.
-    std::unordered_set<base::LineId, IdHash> m_undone;
+    std::unordered_set<base::LineId> m_undone;
     std::deque<Kept> m_kept;
     // Marks have a lock of their own: the tick never waits for the intake's or the group commit's
     // writes to the disk.

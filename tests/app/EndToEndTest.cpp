@@ -6,6 +6,7 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/StationMetricsScrape.h"
 #include "tools/ReadingGenerator.h"
 #include "tools/SerialDevice.h"
 
@@ -47,30 +48,10 @@ constexpr int kDevices = 3;
 constexpr int kLinesPerDevice = 200;
 constexpr int kWaitMs = 60000;
 
-// The guide a generated line carries: the code of its code|weight|plaza group.
-QString guideOf(const QByteArray& line) {
-    return QString::fromLatin1(line.split('!').value(4).split('|').value(0));
-}
+using testsupport::guideOf;
 
-// The metrics as a hub's Prometheus would read them: name and value of every sample.
 QMap<QString, double> scrape(quint16 port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(kWaitMs))
-        return {};
-    socket.write("GET /metrics HTTP/1.1\r\nHost: station\r\n\r\n");
-    QByteArray response;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(kWaitMs))
-        response += socket.readAll();
-    response += socket.readAll();
-    QMap<QString, double> samples;
-    const QByteArray body = response.mid(response.indexOf("\r\n\r\n") + 4);
-    for (const QByteArray& line : body.split('\n')) {
-        const QList<QByteArray> parts = line.split(' ');
-        if (!line.startsWith('#') && parts.size() == 2)
-            samples[QString::fromLatin1(parts[0])] = parts[1].toDouble();
-    }
-    return samples;
+    return testsupport::scrapeMetrics(port, kWaitMs);
 }
 
 // The headless station as it runs on a server: its own working directory and settings, devices on
