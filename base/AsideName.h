@@ -13,4 +13,8 @@ QString asideName(const QString& path, const QDateTime& now);
 // "<path>.dañado-yyyyMMdd-HHmmss", with "-2", "-3"… added when that name is taken already.
 QString damagedName(const QString& path, const QDateTime& now);
 
+// Where a journal in an earlier version's format is kept before it is written in the present one:
+// "<path>.anterior-yyyyMMdd-HHmmss", with "-2", "-3"… added when that name is taken already.
+QString formerFormatName(const QString& path, const QDateTime& now);
+
 } // namespace base

@@ -154,25 +154,28 @@ JournalFile::replace(const QString& path, const std::function<void(JournalFile&)
 }
 
 QString JournalFile::keepFormerFormat(const QString& path) {
-    const QString name = path + u".anterior-"_s + QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
-    QString aside = name;
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = name + u'-' + QString::number(n);
-    // A second name for the same bytes, as keepAside() does; a copy where there are no such names.
-    if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0 &&
-        !QFile::copy(path, aside))
-        throw Error(u"No se pudo apartar el archivo \"%1\" como \"%2\""_s.arg(path, aside));
+    const QString aside = formerFormatName(path, QDateTime::currentDateTime());
+    keepUnder(path, aside, u"No se pudo apartar el archivo \"%1\" como \"%2\""_s);
     return aside;
 }
 
 QString JournalFile::keepAside(const QString& path) {
     const QString aside = damagedName(path, QDateTime::currentDateTime());
+    keepUnder(path, aside, u"No se pudo apartar el archivo da\u00f1ado \"%1\" como \"%2\""_s);
+    return aside;
+}
+
+QString JournalFile::keepAsideAnyFileAt(const QString& path) {
+    const QFileInfo there(path);
+    return there.exists() && there.isFile() ? keepAside(path) : QString();
+}
+
+void JournalFile::keepUnder(const QString& path, const QString& aside, const QString& failure) {
     // A second name for the same bytes costs nothing and leaves the path itself untouched until
     // the sound file is renamed over it; a copy where the file system has no such names.
     if (::link(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0 &&
         !QFile::copy(path, aside))
-        throw Error(u"No se pudo apartar el archivo da\u00f1ado \"%1\" como \"%2\""_s.arg(path, aside));
-    return aside;
+        throw Error(failure.arg(path, aside));
 }
 
 void JournalFile::fail(const QString& what, int error) const {

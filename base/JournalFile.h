@@ -85,9 +85,13 @@ public:
     // The same for a journal in an earlier version's format, before it is written in the present
     // one: "<path>.anterior-yyyyMMdd-HHmmss". Raises base::Error.
     static QString keepFormerFormat(const QString& path);
+    // keepAside() when a regular file is at `path` (a journal put back where it was removed, or
+    // over a file that replaced it); else nothing is kept and the name is empty.
+    static QString keepAsideAnyFileAt(const QString& path);
 
 private:
     JournalFile(const QString& path, JournalIo& io, int fd);
+    static void keepUnder(const QString& path, const QString& aside, const QString& failure);
     [[noreturn]] void fail(const QString& what, int error) const;
     void writeAll(qint64 offset, QByteArrayView bytes);
 

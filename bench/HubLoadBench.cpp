@@ -108,14 +108,6 @@ bool startStation(Station& s, int index, const QString& eddb, const QString& pro
     return s.device.waitForConnected(kStartMs);
 }
 
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto at = std::size_t(p * double(values.size() - 1) + 0.5);
-    return values[std::min(at, values.size() - 1)];
-}
-
 struct Result {
     int stations = 0;
     quint64 sent = 0;
@@ -332,9 +324,9 @@ Result run(PrivateFirebirdServer& server, int n, int seconds, int rate, const QS
         }
     }
     result.storedPerSecond = double(inWindow) / result.sendSeconds;
-    result.p50 = percentile(latencies, 0.50);
-    result.p99 = percentile(latencies, 0.99);
-    result.max = percentile(latencies, 1.0);
+    result.p50 = bench::percentile(latencies, 0.50);
+    result.p99 = bench::percentile(latencies, 0.99);
+    result.max = bench::percentile(latencies, 1.0);
 
     stopAndCount(stations, eddb, result);
     return result;

@@ -4,9 +4,20 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
 namespace bench {
+
+// The value at fraction `p` (0 to 1) of the sorted values, nearest rank; 0 for none.
+inline double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto at = std::size_t(p * double(values.size() - 1) + 0.5);
+    return values[std::min(at, values.size() - 1)];
+}
 
 // One scrape of a station's metrics endpoint; -1 where a value was not read.
 struct MetricsSample {

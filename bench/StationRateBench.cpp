@@ -111,14 +111,6 @@ private:
     quint16 m_metrics = 0;
 };
 
-double percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto at = std::size_t(p * double(values.size() - 1) + 0.5);
-    return values[std::min(at, values.size() - 1)];
-}
-
 struct Result {
     int rate = 0;
     quint64 sent = 0;
@@ -265,9 +257,9 @@ Result run(const QString& program, int rate, int seconds) {
     result.queueMid =
         meanQueue(samples, mid - std::chrono::milliseconds(500), mid + std::chrono::milliseconds(500));
     result.queueEnd = meanQueue(samples, sendEnd - std::chrono::seconds(1), sendEnd);
-    result.p50 = percentile(latencies, 0.50);
-    result.p99 = percentile(latencies, 0.99);
-    result.max = percentile(latencies, 1.0);
+    result.p50 = bench::percentile(latencies, 0.50);
+    result.p99 = bench::percentile(latencies, 0.99);
+    result.max = bench::percentile(latencies, 1.0);
 
     device.disconnectFromHost();
     result.cleanExit = station.stop();

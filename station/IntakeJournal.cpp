@@ -3,7 +3,6 @@
 #include "base/ByteCodec.h"
 #include "base/Error.h"
 
-#include <QFileInfo>
 #include <QStringList>
 
 #include <iterator>
@@ -302,10 +301,7 @@ void IntakeJournal::putBack() {
         }
     }
     try {
-        QString aside;
-        const QFileInfo there(m_path);
-        if (there.exists() && there.isFile())
-            aside = base::JournalFile::keepAside(m_path);
+        const QString aside = base::JournalFile::keepAsideAnyFileAt(m_path);
         std::shared_ptr<base::JournalFile> file = base::JournalFile::replace(m_path, bytes, m_io);
         file->setWriteFault(m_fault);
         file->setNextNumber(number + 1);

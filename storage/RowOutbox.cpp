@@ -416,10 +416,7 @@ void RowOutbox::putBack() {
     };
     const qint64 rows = m_writtenRows - m_confirmedRows;
     try {
-        QString aside;
-        const QFileInfo there(m_path);
-        if (there.exists() && there.isFile())
-            aside = base::JournalFile::keepAside(m_path);
+        const QString aside = base::JournalFile::keepAsideAnyFileAt(m_path);
         std::shared_ptr<base::JournalFile> file = base::JournalFile::replace(m_path, copy, m_io);
         file->setWriteFault(m_fault);
         file->setNextNumber(m_file->nextNumber());

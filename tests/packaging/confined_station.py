@@ -15,12 +15,13 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 import urllib.request
+
+from station_support import free_port, send_lines, wait_for, write_settings
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PYTHON = "/usr/bin/python3"  # outside the home folders, which the sandbox hides
@@ -33,21 +34,6 @@ def fail(message, *logs):
         if os.path.exists(log):
             sys.stderr.write(f"--- {log}\n" + open(log, encoding="utf-8", errors="replace").read()[-3000:])
     sys.exit(f"FAIL: {message}")
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for(check, deadline):
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.05)
-    return None
 
 
 def sandbox(work, *options):
@@ -107,13 +93,8 @@ except PermissionError:
         fail(f"the confinement does not hold: {check.stdout}{check.stderr}")
 
     device_port = free_port()
-    settings = os.path.join(work, ".config", "Tarvenix", "OrvaneDB.reg")
     os.umask(0o077)  # the settings as an administrator leaves them: the station's alone
-    os.makedirs(os.path.dirname(settings))
-    with open(os.open(settings, os.O_WRONLY | os.O_CREAT, 0o600), "w", encoding="utf-8") as out:
-        out.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                  "[HKEY_CURRENT_USER\\Software\\Tarvenix\\OrvaneDB\\Vuruvov]\r\n"
-                  f'"Edpuerto_Text"="{device_port}"\r\n')
+    write_settings(work, device_port)
 
     stdout_path, stderr_path = os.path.join(scratch, "stdout"), os.path.join(scratch, "stderr")
     info_read, info_write = os.pipe()
@@ -136,9 +117,7 @@ except PermissionError:
         if not announced:
             fail("the station never served its metrics", *logs)
 
-        sent = subprocess.run([simulator, "--host", "127.0.0.1", "--port", str(device_port), "--devices",
-                               str(DEVICES), "--lines", str(LINES), "--rate", "0"],
-                              capture_output=True, text=True, timeout=DEADLINE_S)
+        sent = send_lines(simulator, device_port, DEVICES, LINES, DEADLINE_S)
         if sent.returncode != 0:
             fail(f"the devices could not send: {sent.stderr}", *logs)
 

@@ -12,7 +12,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -20,24 +19,11 @@ import time
 import urllib.parse
 import urllib.request
 
+from station_support import free_port, send_lines, wait_for, write_settings
+
 PROMETHEUS = "/usr/bin/prometheus"
 DEVICES, LINES = 2, 30
 DEADLINE_S = 30  # a bound for a loaded machine; a run takes a few seconds
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for(check, deadline):
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.1)
-    return None
 
 
 def get_json(url):
@@ -75,12 +61,8 @@ def main():
     try:
         deadline = time.monotonic() + DEADLINE_S
         work = os.path.join(scratch, "trabajo")
-        os.makedirs(os.path.join(work, ".config", "Tarvenix"))
         device_port = free_port()
-        with open(os.path.join(work, ".config", "Tarvenix", "OrvaneDB.reg"), "w", encoding="utf-8") as out:
-            out.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                      "[HKEY_CURRENT_USER\\Software\\Tarvenix\\OrvaneDB\\Vuruvov]\r\n"
-                      f'"Edpuerto_Text"="{device_port}"\r\n')
+        write_settings(work, device_port)
         environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, ".config"), HOME=work,
                            ASAN_OPTIONS="detect_leaks=0")
         with open(logs["station"], "wb") as log:
@@ -112,9 +94,7 @@ scrape_configs:
                  f"--web.listen-address={web}"], cwd=scratch, stdin=subprocess.DEVNULL,
                 stdout=log, stderr=subprocess.STDOUT))
 
-        sent = subprocess.run([simulator, "--host", "127.0.0.1", "--port", str(device_port), "--devices",
-                               str(DEVICES), "--lines", str(LINES), "--rate", "0"],
-                              capture_output=True, text=True, timeout=DEADLINE_S)
+        sent = send_lines(simulator, device_port, DEVICES, LINES, DEADLINE_S)
         if sent.returncode != 0:
             fail(f"the devices could not send: {sent.stderr}")
 
@@ -137,7 +117,7 @@ scrape_configs:
             # A rule not evaluated yet has the health "unknown".
             return found if found and all(rule.get("health") != "unknown" for rule in found) else None
 
-        found = wait_for(evaluated, deadline)
+        found = wait_for(evaluated, deadline, 0.1)
         if not found:
             fail("the alerting rules were not evaluated")
         broken = [f"{rule['name']}: {rule.get('lastError')}" for rule in found if rule["health"] != "ok"]
