@@ -10,6 +10,7 @@
 #include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/QueuedSpy.h"
+#include "tests/support/StationEnvironment.h"
 #include "tools/ReadingGenerator.h"
 
 #include <QCoreApplication>
@@ -28,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using storage::DatabaseLogin;
@@ -261,10 +263,7 @@ protected:
         store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
         store.writeString(station::FormStorage::kKey, u"Eddb_Text"_s, s_eddb);
         store.save();
-        m_environment = QProcessEnvironment::systemEnvironment();
-        m_environment.insert(u"XDG_CONFIG_HOME"_s, m_config.path());
-        m_environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-        m_environment.remove(u"CREDENTIALS_DIRECTORY"_s);
+        m_environment = testsupport::stationEnvironment(m_config.path());
         m_station.setWorkingDirectory(m_work.path());
         m_station.setProgram(QString::fromUtf8(ORVANEDB_PATH));
     }
@@ -292,15 +291,27 @@ protected:
         }
     }
 
-    // SIGTERM and the station's close; answers what it wrote to stderr.
+    // SIGTERM and the station's close; answers what this run wrote to stderr.
     QString stop() {
         m_station.terminate();
         EXPECT_TRUE(m_station.waitForFinished(kWaitMs));
         EXPECT_EQ(m_station.exitCode(), 0);
         m_output += QString::fromUtf8(m_station.readAllStandardOutput());
-        const QString errors = QString::fromUtf8(m_station.readAllStandardError());
+        const QString errors =
+            std::exchange(m_runErrors, {}) + QString::fromUtf8(m_station.readAllStandardError());
         m_errors += errors;
         return errors;
+    }
+
+    // Waits until this run has written `text` to stderr: a report comes with the status refresh,
+    // which may follow the metrics by up to a second.
+    bool errorsShow(const QString& text) {
+        const QDeadlineTimer deadline(kWaitMs);
+        while (!m_runErrors.contains(text) && !deadline.hasExpired()) {
+            m_station.waitForReadyRead(100);
+            m_runErrors += QString::fromUtf8(m_station.readAllStandardError());
+        }
+        return m_runErrors.contains(text);
     }
 
     void send(int lines, int seed) {
@@ -373,6 +384,7 @@ protected:
     quint16 m_metricsPort = 0;
     QString m_output;
     QString m_errors;
+    QString m_runErrors; // read from stderr before the run's stop()
     QString m_lastMetrics;
 };
 
@@ -396,8 +408,9 @@ TEST_F(CredentialsStation, AWrongPasswordIsToldOnceAndTheRowsGoAfterARestartWith
     start({u"--db-credentials"_s, stationFile(u"db"_s, u"clave-equivocada"_s)});
     send(10, 2);
     EXPECT_TRUE(metricsShow(0, 10)) << qPrintable(m_lastMetrics);
-    const QString errors = stop();
     const QString refused = u"La base de datos no acept\u00f3 al usuario \"ESTACION1\": "_s;
+    errorsShow(refused);
+    const QString errors = stop();
     EXPECT_EQ(errors.count(refused), 1) << qPrintable(errors);
     EXPECT_TRUE(errors.contains(u"user name and password"_s)) << qPrintable(errors);
 
@@ -440,10 +453,7 @@ TEST_P(RefusedFile, EndsTheProgramWithStatus2NamingTheFile) {
     const QString path = dir.filePath(c.fromSystemd ? u"orvanedb-db"_s : u"credenciales"_s);
     if (c.text)
         writeFile(path, *c.text, c.mode);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-    environment.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s));
-    environment.remove(u"CREDENTIALS_DIRECTORY"_s);
+    QProcessEnvironment environment = testsupport::stationEnvironment(dir.filePath(u"config"_s));
     QStringList arguments{u"--console"_s};
     if (c.fromSystemd)
         environment.insert(u"CREDENTIALS_DIRECTORY"_s, dir.path());

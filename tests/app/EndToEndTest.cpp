@@ -6,6 +6,7 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/StationEnvironment.h"
 #include "tests/support/StationMetricsScrape.h"
 #include "tools/ReadingGenerator.h"
 #include "tools/SerialDevice.h"
@@ -69,10 +70,7 @@ protected:
         store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
         store.save();
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"XDG_CONFIG_HOME"_s, m_config.path());
-        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-        m_station.setProcessEnvironment(environment);
+        m_station.setProcessEnvironment(testsupport::stationEnvironment(m_config.path()));
         m_station.setWorkingDirectory(m_work.path());
         m_station.setProgram(QString::fromUtf8(ORVANEDB_PATH));
         m_station.setArguments({u"--console"_s});

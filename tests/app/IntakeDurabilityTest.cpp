@@ -7,6 +7,7 @@
 #include "tests/support/PrivateFirebirdServer.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/SocketQueues.h"
+#include "tests/support/StationEnvironment.h"
 #include "tests/support/StationMetricsScrape.h"
 #include "tools/ReadingGenerator.h"
 
@@ -146,10 +147,7 @@ protected:
         m_port = testsupport::freePort();
         m_metricsPort = testsupport::freePort(QHostAddress::LocalHost);
         writeSetting(u"Edpuerto_Text"_s, QString::number(m_port));
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"XDG_CONFIG_HOME"_s, m_config.path());
-        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-        m_station.setProcessEnvironment(environment);
+        m_station.setProcessEnvironment(testsupport::stationEnvironment(m_config.path()));
         m_station.setWorkingDirectory(m_work.path());
         run({});
     }

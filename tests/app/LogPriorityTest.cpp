@@ -3,6 +3,7 @@
 #include "station/FormStorage.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/SampleLines.h"
+#include "tests/support/StationEnvironment.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -64,11 +65,7 @@ protected:
         QFile created(m_errFile);
         ASSERT_TRUE(created.open(QIODevice::WriteOnly));
         created.close();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"XDG_CONFIG_HOME"_s, m_config.path());
-        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
-        environment.remove(u"NOTIFY_SOCKET"_s);
-        environment.remove(u"JOURNAL_STREAM"_s);
+        QProcessEnvironment environment = testsupport::stationEnvironment(m_config.path());
         if (GetParam() != Stream::None) {
             // The station's error output is opened on this file: the same device and inode.
             struct stat status {};
@@ -119,9 +116,17 @@ TEST_P(LogPriority, EachErrorLineStartsWithItsPriorityOnlyWhenTheJournalReadsIt)
     ASSERT_TRUE(errorsContain(u"se intenta abrirlo de nuevo"_s)) << qPrintable(errors());
     m_station.write("desconocida\n");
     ASSERT_TRUE(m_station.waitForBytesWritten(kWaitMs));
+    // The serial port is reported before the devices' port listens: a refused connect is tried again.
     QTcpSocket device;
-    device.connectToHost(QHostAddress::LocalHost, m_port);
-    ASSERT_TRUE(device.waitForConnected(kWaitMs));
+    const QDeadlineTimer listening(kWaitMs);
+    for (;;) {
+        device.connectToHost(QHostAddress::LocalHost, m_port);
+        if (device.waitForConnected(kWaitMs))
+            break;
+        ASSERT_FALSE(listening.hasExpired()) << qPrintable(device.errorString());
+        device.abort();
+        QThread::msleep(20);
+    }
     device.write(testsupport::kSampleDeviceLine.toLatin1() + '\n');
     ASSERT_TRUE(device.waitForBytesWritten(kWaitMs));
     ASSERT_TRUE(errorsContain(u"Base de datos creada: "_s)) << qPrintable(errors());

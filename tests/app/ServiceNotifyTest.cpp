@@ -6,6 +6,7 @@
 #include "station/FormStorage.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/SampleLines.h"
+#include "tests/support/StationEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -261,12 +262,9 @@ protected:
         store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
         store.save();
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"XDG_CONFIG_HOME"_s, m_config.path());
-        environment.insert(u"ASAN_OPTIONS"_s, u"detect_leaks=0"_s);
+        QProcessEnvironment environment = testsupport::stationEnvironment(m_config.path());
         environment.insert(u"NOTIFY_SOCKET"_s, QFile::decodeName(m_manager.name()));
         environment.insert(u"WATCHDOG_USEC"_s, QString::number(kWatchdog.count()));
-        environment.remove(u"WATCHDOG_PID"_s);
         m_station.setProcessEnvironment(environment);
         m_station.setWorkingDirectory(m_work.path());
         m_station.setProgram(QString::fromUtf8(ORVANEDB_PATH));
