@@ -64,13 +64,19 @@ ConsoleFrontEnd::ConsoleFrontEnd(CoreStation& core, int out, int err, qsizetype 
     using station::Field;
     // Under a service manager whose journal reads the error output, each line says how much it matters.
     m_err.setPriorityPrefixes(isJournalStream(err));
-    connect(&core.panel(), &station::LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
-        m_shown[static_cast<int>(field)] = text;
-        if (field == Field::Label1 || field == Field::Label51)
-            printStatus(text);
-        else if (field == Field::lProcesados)
-            printRecord();
-    });
+    connect(&core.panelRelay(), &station::PanelRelay::changed, this,
+            [this](const station::PanelChanges& changes) {
+                for (const station::PanelChange& change : changes) {
+                    if (change.kind != station::PanelChange::Kind::Field)
+                        continue;
+                    m_shown[change.index] = change.text;
+                    const auto field = static_cast<Field>(change.index);
+                    if (field == Field::Label1 || field == Field::Label51)
+                        printStatus(change.text);
+                    else if (field == Field::lProcesados)
+                        printRecord();
+                }
+            });
     // Not stored: said on the error output with the database's reason.
     connect(&core, &CoreStation::recordRefused, this, [this](const QString& row, const QString& error) {
         m_err.writeLine(u"Registro rechazado por la base de datos: "_s + visible(row) + u" ("_s +

@@ -56,6 +56,7 @@ CoreStation::CoreStation(QString settingsFile, QObject* parent)
     : QObject(parent)
     , m_settings(this)
     , m_panel(this)
+    , m_panelRelay(m_panel, this)
     , m_queue(station::IntakeQueue::kDefaultHighWaterMark, station::IntakeQueue::kDefaultHighWaterBytes, this)
     , m_errors(this)
     , m_logRS232(this)
@@ -355,6 +356,8 @@ void CoreStation::finishClose() {
     m_backlog.stopRefreshing();
     // Its sockets belong to this thread, which ends after the close.
     m_metrics.reset();
+    // The last records' changes reach the front end before the end does.
+    m_panelRelay.flush();
     Q_EMIT closed();
 }
 

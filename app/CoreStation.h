@@ -24,6 +24,7 @@
 #include "station/LivePanel.h"
 #include "station/NetworkIntake.h"
 #include "station/OriginTag.h"
+#include "station/PanelRelay.h"
 #include "station/ProcessingTick.h"
 #include "station/QtTickTimer.h"
 #include "station/RawLog.h"
@@ -57,6 +58,8 @@ public:
 
     config::Settings& settings() { return m_settings; }
     station::LivePanel& panel() { return m_panel; }
+    // The panel's changes for a front end on another thread, in batches.
+    station::PanelRelay& panelRelay() { return m_panelRelay; }
     station::IntakeQueue& queue() { return m_queue; }
     base::ErrorReport& errors() { return m_errors; }
     station::RawLog& logEthernet() { return m_logEthernet; }
@@ -161,6 +164,7 @@ private:
     config::Settings m_settings;
     config::SerialPortSettings m_serialPort;
     station::LivePanel m_panel;
+    station::PanelRelay m_panelRelay;
     station::IntakeQueue m_queue;
     station::OriginTag m_origin;
     base::ErrorReport m_errors;

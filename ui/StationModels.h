@@ -6,6 +6,7 @@
 #include "config/Settings.h"
 #include "station/IntakeQueue.h"
 #include "station/LivePanel.h"
+#include "station/PanelRelay.h"
 #include "station/RawLog.h"
 
 namespace ui {
@@ -15,6 +16,7 @@ namespace ui {
 // objects belongs to the core's thread from then on.
 struct StationModels {
     station::LivePanel& panel;
+    station::PanelRelay& panelChanges;
     config::Settings& settings;
     station::IntakeQueue& queue;
     station::RawLog& logEthernet;

@@ -546,34 +546,42 @@ void TVuruvov::showAlertOutcome(const QString& text) {
     statusBar()->setToolTip(text);
 }
 
+void TVuruvov::showField(Field field, const QString& text) {
+    m_pendingTexts[std::size_t(field)] = text;
+    if (field == Field::lProcesados) {
+        bool ok = false;
+        const qint64 processed = text.toLongLong(&ok);
+        if (ok && processed > m_processedSeen)
+            m_qualityTab->addRows(int(processed - m_processedSeen));
+        if (ok)
+            m_processedSeen = processed;
+    } else if (field == Field::Lcalidad) {
+        m_qualityTab->showQuality(text);
+    }
+}
+
 void TVuruvov::connectModels(const StationModels& models) {
     // Every connection is made with this window as context: signals from the core's and the
     // connections' threads arrive queued on this one.
-    connect(&models.panel, &LivePanel::fieldChanged, this, [this](Field field, const QString& text) {
-        m_pendingTexts[std::size_t(field)] = text;
-        noteChange();
-        if (field == Field::lProcesados) {
-            bool ok = false;
-            const qint64 processed = text.toLongLong(&ok);
-            if (ok && processed > m_processedSeen)
-                m_qualityTab->addRows(int(processed - m_processedSeen));
-            if (ok)
-                m_processedSeen = processed;
-        } else if (field == Field::Lcalidad) {
-            m_qualityTab->showQuality(text);
-        }
-    });
+    connect(&models.panelChanges, &station::PanelRelay::changed, this,
+            [this](const station::PanelChanges& changes) {
+                for (const station::PanelChange& change : changes) {
+                    switch (change.kind) {
+                    case station::PanelChange::Kind::Field:
+                        showField(static_cast<Field>(change.index), change.text);
+                        break;
+                    case station::PanelChange::Kind::Light:
+                        m_pendingLights[std::size_t(change.index)] = change.lit;
+                        break;
+                    case station::PanelChange::Kind::Status:
+                        if (change.index >= 0 && change.index < station::kStatusPanelCount)
+                            m_pendingStatus[std::size_t(change.index)] = change.text;
+                        break;
+                    }
+                }
+                noteChange();
+            });
     connect(&models.alerts, &app::AlertTally::changed, m_qualityTab, &QualityTab::showLastAlert);
-    connect(&models.panel, &LivePanel::lightChanged, this, [this](Light light, bool lit) {
-        m_pendingLights[std::size_t(light)] = lit;
-        noteChange();
-    });
-    connect(&models.panel, &LivePanel::statusChanged, this, [this](int panel, const QString& text) {
-        if (panel >= 0 && panel < station::kStatusPanelCount) {
-            m_pendingStatus[std::size_t(panel)] = text;
-            noteChange();
-        }
-    });
     connect(&models.queue, &station::IntakeQueue::appended, this,
             [this](quint64 sequence, const QString& line) {
                 m_queueModel->noteAppended(sequence, line);

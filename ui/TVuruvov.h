@@ -101,6 +101,8 @@ private:
     QWidget* buildLogRs232(const StationModels& models);
     void buildStatusBar(const station::LivePanel& panel);
     void connectModels(const StationModels& models);
+    // A field's new text, kept for the next repaint; the quality tab follows the counters at once.
+    void showField(station::Field field, const QString& text);
 
     QWidget* makeSettingEditor(const config::SettingDefinition& definition, const QVariant& value,
                                QWidget* parent);

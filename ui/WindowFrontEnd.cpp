@@ -11,8 +11,8 @@ using app::CoreStation;
 namespace {
 
 StationModels modelsOf(CoreStation& core) {
-    return {core.panel(),    core.settings(), core.queue(),      core.logEthernet(),
-            core.logRS232(), core.errors(),   core.serialPort(), core.alerts()};
+    return {core.panel(),    core.panelRelay(), core.settings(),   core.queue(), core.logEthernet(),
+            core.logRS232(), core.errors(),     core.serialPort(), core.alerts()};
 }
 
 } // namespace

@@ -1,11 +1,15 @@
 #include "station/LivePanel.h"
 #include "base/Error.h"
+#include "station/PanelRelay.h"
 #include "tests/support/QtPrinters.h"
 
+#include <QCoreApplication>
 #include <QSignalSpy>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -81,4 +85,40 @@ TEST(LivePanel, ReadsNeverNotify) {
     EXPECT_EQ(lights.count(), 1);
     EXPECT_EQ(status.count(), 1);
     EXPECT_TRUE(panel.isLit(Light::LedInput));
+}
+
+TEST(PanelRelay, HandsOverEveryChangeInOrderOneBatchPerTurnOfTheEventLoop) {
+    using station::PanelChange;
+    LivePanel panel;
+    station::PanelRelay relay(panel);
+    std::vector<station::PanelChanges> batches;
+    QObject::connect(&relay, &station::PanelRelay::changed,
+                     [&](const station::PanelChanges& changes) { batches.push_back(changes); });
+    const auto described = [](const PanelChange& c) {
+        return QString::number(int(c.kind)) + u':' + QString::number(c.index) + u':' + c.text +
+               (c.lit ? u":on"_s : QString());
+    };
+
+    panel.setText(Field::Lseq, u"7"_s);
+    panel.setLit(Light::Leddeco, true);
+    panel.setStatus(2, u"12 ms"_s);
+    panel.increment(Field::lProcesados);
+    panel.increment(Field::lProcesados);
+    EXPECT_TRUE(batches.empty()); // not while the core is still at work
+    QCoreApplication::processEvents();
+    ASSERT_EQ(batches.size(), 1u);
+    QStringList seen;
+    for (const PanelChange& c : batches[0])
+        seen << described(c);
+    EXPECT_EQ(seen, (QStringList{u"0:%1:7"_s.arg(int(Field::Lseq)), u"1:%1::on"_s.arg(int(Light::Leddeco)),
+                                 u"2:2:12 ms"_s, u"0:%1:1"_s.arg(int(Field::lProcesados)),
+                                 u"0:%1:2"_s.arg(int(Field::lProcesados))}));
+
+    // flush() hands over at once, and what it handed over does not come again.
+    panel.setText(Field::Lseq, u"8"_s);
+    relay.flush();
+    ASSERT_EQ(batches.size(), 2u);
+    EXPECT_EQ(described(batches[1].value(0)), u"0:%1:8"_s.arg(int(Field::Lseq)));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(batches.size(), 2u);
 }

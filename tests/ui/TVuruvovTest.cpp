@@ -474,6 +474,7 @@ TEST_F(WindowTest, ClosingWaitsForTheCore) {
 // The window alone, over models on this thread, to play the core's part in a failed close.
 TEST(WindowClose, StaysOpenWhenTheCloseHandlerFails) {
     station::LivePanel panel;
+    station::PanelRelay panelChanges(panel);
     config::Settings settings;
     station::IntakeQueue queue;
     station::RawLog logEthernet;
@@ -481,7 +482,8 @@ TEST(WindowClose, StaysOpenWhenTheCloseHandlerFails) {
     base::ErrorReport errors;
     const config::SerialPortSettings serialPort;
     app::AlertTally alerts;
-    ui::TVuruvov window({panel, settings, queue, logEthernet, logRS232, errors, serialPort, alerts});
+    ui::TVuruvov window(
+        {panel, panelChanges, settings, queue, logEthernet, logRS232, errors, serialPort, alerts});
     int requests = 0;
     QObject::connect(&window, &ui::TVuruvov::closeRequested, &window, [&] {
         ++requests;
