@@ -46,6 +46,11 @@ std::optional<QString> credentialsFile(const std::optional<QString>& given) {
 
 int main(int argc, char** argv) {
     base::pinLocalTimeZone();
+    // Qt's own event dispatcher, not the GLib one, on every thread: it wakes a thread once for all
+    // the events posted to it meanwhile, where GLib's writes its wake-up descriptor for each, a
+    // system call per panel field and per line crossing from the core to the front end under load.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication::setApplicationName(u"Orvane DB"_s);
     QCoreApplication::setApplicationVersion(station::LivePanel::kVersionCaption.toString());
 
