@@ -516,7 +516,7 @@ std::vector<RowOutbox::Entry> RowOutbox::read(qint64 from, qsizetype most) const
     std::unique_ptr<const base::JournalFile> file;
     {
         const QMutexLocker lock(&m_mutex);
-        from = std::max(from, m_confirmed); // confirmed rows may be gone from the file
+        from = std::max(from, m_confirmed.load()); // confirmed rows may be gone from the file
         if (most <= 0 || from >= m_end || !m_file)
             return entries;
         start = physical(from);
@@ -565,12 +565,10 @@ std::vector<RowOutbox::Entry> RowOutbox::read(qint64 from, qsizetype most) const
 }
 
 qint64 RowOutbox::confirmedPosition() const {
-    const QMutexLocker lock(&m_mutex);
     return m_confirmed;
 }
 
 qint64 RowOutbox::endPosition() const {
-    const QMutexLocker lock(&m_mutex);
     return m_end;
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -118,9 +119,11 @@ private:
     std::function<void()> m_written;
     // Positions: m_base is the one of the first byte after the header; it moves on when the file is
     // cut back, so that positions never repeat.
+    // The confirmed and end positions change under the lock only, and are read without it: the
+    // writer looks at them for every row, and must not wait for an append's write to see them.
     qint64 m_base = 0;
-    qint64 m_confirmed = 0;
-    qint64 m_end = 0;
+    std::atomic<qint64> m_confirmed = 0;
+    std::atomic<qint64> m_end = 0;
     // Rows counted from the opening: the pending ones are the difference.
     qint64 m_confirmedRows = 0;
     qint64 m_writtenRows = 0;

@@ -486,15 +486,16 @@ bool StatementExecutor::es_modificacion() const {
 }
 
 bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed) {
-    return execute(narrowed, nullptr);
+    return execute(narrowed, base::codepage::widen(narrowed), nullptr);
 }
 
 bool StatementExecutor::Ejecutar_query(const QByteArray& narrowed, const StatementValues& values) {
-    return execute(narrowed, &values);
+    return execute(narrowed, base::codepage::widen(narrowed), &values);
 }
 
-bool StatementExecutor::execute(const QByteArray& narrowed, const StatementValues* values) {
-    m_sqlActual = base::codepage::widen(narrowed);
+bool StatementExecutor::execute(const QByteArray& narrowed, const QString& sql,
+                                const StatementValues* values) {
+    m_sqlActual = sql;
     m_filaActual.reset();
     m_failureWaits = false;
     if (!Iniciar_T()) {
@@ -539,7 +540,12 @@ bool StatementExecutor::timed(const QString& sql, const StatementValues* values)
     }
     m_stopwatch.restart();
     m_ultimoResultado.clear();
-    const bool ok = execute(base::codepage::narrow(m_sqlActual), values);
+    if (m_lastSql != sql) {
+        m_lastSql = sql;
+        m_lastNarrowed = base::codepage::narrow(sql);
+        m_lastReadBack = base::codepage::widen(m_lastNarrowed);
+    }
+    const bool ok = execute(m_lastNarrowed, m_lastReadBack, values);
     if (ok && !es_modificacion() && m_filaActual)
         m_ultimoResultado = *m_filaActual;
     const auto d = static_cast<double>(m_stopwatch.elapsedMs());

@@ -101,7 +101,8 @@ private:
     struct Connection;
 
     bool timed(const QString& sql, const StatementValues* values);
-    bool execute(const QByteArray& narrowed, const StatementValues* values);
+    // `sql` is `narrowed` as the code page reads it back.
+    bool execute(const QByteArray& narrowed, const QString& sql, const StatementValues* values);
     // The private layer: each raises FirebirdError.
     void attach();
     void ensureTransaction();
@@ -114,6 +115,11 @@ private:
     QString m_databaseName;
     DatabaseLogin m_login = DatabaseLogin::builtIn();
     QString m_sqlActual;
+    // The last text `consultar` was given, in the code page and read back from it: the writer
+    // sends the same insert row after row.
+    QString m_lastSql;
+    QByteArray m_lastNarrowed;
+    QString m_lastReadBack;
     QString m_ultimoError;
     QString m_ultimoResultado;
     QString m_connectError;
