@@ -9,18 +9,26 @@ using namespace Qt::StringLiterals;
 namespace records {
 
 std::optional<long double> toNumber(QStringView text, const QLocale& locale) {
+    return LocaleNumbers(locale).toNumber(text);
+}
+
+LocaleNumbers::LocaleNumbers(const QLocale& locale)
+    : m_decimalPoint(locale.decimalPoint())
+    , m_strict(locale) {
+    m_strict.setNumberOptions(QLocale::RejectGroupSeparator);
+}
+
+std::optional<long double> LocaleNumbers::toNumber(QStringView text) const {
     QString localised = text.toString();
-    localised.replace(u'.', locale.decimalPoint());
-    QLocale strict = locale;
-    strict.setNumberOptions(QLocale::RejectGroupSeparator);
+    localised.replace(u'.', m_decimalPoint);
     bool ok = false;
-    const double value = strict.toDouble(localised, &ok);
+    const double value = m_strict.toDouble(localised, &ok);
     if (!ok)
         return std::nullopt;
     // The locale accepted it; read it again at full width so that the product keeps the precision
     // the volumetric weight is worked in.
     QString plain = localised;
-    plain.replace(locale.decimalPoint(), u"."_s);
+    plain.replace(m_decimalPoint, u"."_s);
     const QByteArray bytes = plain.toLatin1();
     long double wide = 0;
     const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), wide);

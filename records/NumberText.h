@@ -14,6 +14,18 @@ namespace records {
 // Empty when the text is not a number.
 std::optional<long double> toNumber(QStringView text, const QLocale& locale);
 
+// toNumber under one locale, its separator and strict rules worked out once: the system locale
+// answers each question slowly, and every record reads three dimensions.
+class LocaleNumbers {
+public:
+    explicit LocaleNumbers(const QLocale& locale);
+    std::optional<long double> toNumber(QStringView text) const;
+
+private:
+    QString m_decimalPoint;
+    QLocale m_strict;
+};
+
 // A number with "." or "," as its decimal separator, whatever the locale (a weight read with ","
 // is that number too); nothing when the text is no finite number.
 std::optional<double> decimalNumber(QStringView text);

@@ -143,7 +143,7 @@ bool RecordProcessor::processFrame(const QString& frame) {
     const QString l = panel.text(Field::llll);
     const QString w = panel.text(Field::lwww);
     const auto value = [this](const QString& text) {
-        return es_numero(text) ? toNumber(text, m_locale) : std::nullopt;
+        return es_numero(text) ? m_numbers.toNumber(text) : std::nullopt;
     };
     const std::optional<long double> hValue = value(h);
     const std::optional<long double> wValue = value(w);

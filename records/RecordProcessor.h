@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/NumberText.h"
 #include "records/RecordSinks.h"
 #include "station/ProcessingTick.h"
 
@@ -53,6 +54,7 @@ private:
 
     Parts m_parts;
     QLocale m_locale;
+    LocaleNumbers m_numbers{m_locale};
 };
 
 } // namespace records
