@@ -11,9 +11,9 @@ namespace {
 const QString kColumns =
     u" insert into paquetes(plaza,origen,paquete,momento,longitud,altura,profundidad,peso,"
     "pesovolumen,estatus,ano,mes,dia,hora"_s;
-const QString kServerClock = u"?,?,?,current_time,?,?,?,?,?,?,extract(year from current_date),"
-                             "extract(month from current_date),extract(day from current_date),"
-                             "extract(hour from current_time)"_s;
+const QString kServerDate = u",extract(year from current_date),extract(month from current_date),"
+                            "extract(day from current_date),extract(hour from current_time)"_s;
+const QString kServerClock = u"?,?,?,current_time,?,?,?,?,?,?"_s + kServerDate;
 const QString kStationClock = u"?,?,?,cast(? as time),?,?,?,?,?,?,?,?,?,?"_s;
 
 QString statement(bool late, bool withIdentity) {
@@ -22,6 +22,41 @@ QString statement(bool late, bool withIdentity) {
 }
 
 } // namespace
+
+PaquetesInsert PaquetesInsert::together(std::span<const PendingRow* const> rows, bool withIdentity) {
+    // The parameters take the types of the columns they go to, so a value the table would refuse is
+    // refused as the row's own insert refuses it.
+    static constexpr std::array<QStringView, 9> kColumnOf{u"plaza",    u"origen",      u"paquete",
+                                                          u"longitud", u"altura",      u"profundidad",
+                                                          u"peso",     u"pesovolumen", u"estatus"};
+    PaquetesInsert insert;
+    QString parameters;
+    QString inserts;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const PendingRow& row = *rows[r];
+        QStringList names;
+        for (qsizetype i = 0; i <= kColumnOf.size(); ++i) {
+            const bool identity = i == kColumnOf.size();
+            if (identity && !withIdentity)
+                break;
+            const QString name = u"p%1_%2"_s.arg(r).arg(i);
+            if (!parameters.isEmpty())
+                parameters += u", "_s;
+            parameters += name + u" type of column paquetes."_s +
+                          (identity ? u"id_lectura"_s : kColumnOf[std::size_t(i)].toString()) + u" = ?"_s;
+            names << u':' + name;
+            insert.values.append(identity ? StatementValue(row.lectura) : row.values.value(i));
+        }
+        // plaza, origen, paquete, then the server's moment, the five numbers, estatus and its date.
+        const QString head = names.mid(0, 3).join(u',');
+        const QString numbers = names.mid(3, 6).join(u',');
+        inserts += kColumns + (withIdentity ? u",id_lectura) values ("_s : u") values ("_s) + head +
+                   u",current_time,"_s + numbers + kServerDate +
+                   (withIdentity ? u',' + names.last() : QString()) + u");"_s;
+    }
+    insert.sql = u"execute block ("_s + parameters + u") as begin"_s + inserts + u" end"_s;
+    return insert;
+}
 
 PaquetesInsert PaquetesInsert::of(const PendingRow& row, bool late, bool withIdentity) {
     static const std::array<QString, 4> statements{statement(false, false), statement(false, true),

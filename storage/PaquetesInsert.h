@@ -3,6 +3,8 @@
 #include "storage/PendingRow.h"
 #include "storage/StatementValue.h"
 
+#include <span>
+
 namespace storage {
 
 // The insert of a pending row into `paquetes`, its values as parameters. A row that goes at once
@@ -14,6 +16,9 @@ struct PaquetesInsert {
     StatementValues values;
 
     static PaquetesInsert of(const PendingRow& row, bool late, bool withIdentity);
+    // Rows that go at once, in one statement: a single round trip to the server for all of them.
+    // Each row is stored as of() would store it; the statement fails as a whole when one row fails.
+    static PaquetesInsert together(std::span<const PendingRow* const> rows, bool withIdentity);
 };
 
 } // namespace storage

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -22,6 +23,8 @@ using SteadyClock = std::chrono::steady_clock;
 
 // Rows read from the outbox at a time.
 constexpr qsizetype kReadBatch = 64;
+// Rows that go in one statement while a backlog waits; a row that comes alone goes alone.
+constexpr std::size_t kRowsTogether = 16;
 
 // The unique index that tells a row the database already has.
 constexpr QStringView kIdentityIndex = u"PAQUETES_LECTURA";
@@ -92,6 +95,12 @@ private:
     bool connect();
     // False when the connection went.
     bool send(const RowOutbox::Entry& entry);
+    // `kRowsTogether` rows in one statement; false when the connection went. When the statement is
+    // refused, each row goes again on its own and is told as send() tells it.
+    bool sendTogether(std::span<const RowOutbox::Entry> entries);
+    // The rows from `entries`' start that may go together: none that goes late.
+    std::size_t freshRun(std::span<const RowOutbox::Entry> entries) const;
+    void noteSent(qint64 end);
     void commit();
     void goDown(const QString& reason);
 
@@ -108,6 +117,8 @@ private:
     QString m_downReason;
     SteadyClock::time_point m_retryAt;
     bool m_identityTold = false;
+    // This server refused rows together for no row's sake (it knows no such statement): one by one.
+    bool m_oneByOne = false;
 };
 
 RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
@@ -202,9 +213,12 @@ bool RowWriter::Loop::step(const Flags& flags) {
     if (m_down && SteadyClock::now() < m_retryAt && !flags.stopping)
         return true;
     if (m_outbox.endPosition() > m_sent && connect()) {
-        for (const RowOutbox::Entry& entry : m_outbox.read(m_sent, kReadBatch)) {
-            if (!send(entry))
+        const std::vector<RowOutbox::Entry> entries = m_outbox.read(m_sent, kReadBatch);
+        for (std::span<const RowOutbox::Entry> rest(entries); !rest.empty();) {
+            const std::size_t together = freshRun(rest);
+            if (together == kRowsTogether ? !sendTogether(rest.first(together)) : !send(rest.front()))
                 break;
+            rest = rest.subspan(together == kRowsTogether ? together : 1);
             if (commitDue(flags))
                 commit();
             if (m_down)
@@ -253,14 +267,7 @@ bool RowWriter::Loop::send(const RowOutbox::Entry& entry) {
         goDown(m_executor.lastFailure());
         return false;
     }
-    if (m_down) {
-        m_down = false;
-        m_shared->tell([](RowWriter& w) { Q_EMIT w.connectionBack(); });
-    }
-    m_shared->connected = true;
-    if (!uncommitted())
-        m_firstUncommitted = SteadyClock::now();
-    m_sent = entry.end;
+    noteSent(entry.end);
     if (ok) {
         ++m_stored;
     } else if (withIdentity && m_executor.ultimo_error().contains(kIdentityIndex, Qt::CaseInsensitive)) {
@@ -270,6 +277,55 @@ bool RowWriter::Loop::send(const RowOutbox::Entry& entry) {
         const QString error = m_executor.ultimo_error();
         m_shared->tell([&](RowWriter& w) { Q_EMIT w.rowRefused(row, statement, error); });
     }
+    return true;
+}
+
+void RowWriter::Loop::noteSent(qint64 end) {
+    if (m_down) {
+        m_down = false;
+        m_shared->tell([](RowWriter& w) { Q_EMIT w.connectionBack(); });
+    }
+    m_shared->connected = true;
+    if (!uncommitted())
+        m_firstUncommitted = SteadyClock::now();
+    m_sent = end;
+}
+
+std::size_t RowWriter::Loop::freshRun(std::span<const RowOutbox::Entry> entries) const {
+    if (m_oneByOne)
+        return 0;
+    std::size_t fresh = 0;
+    while (fresh < std::min(entries.size(), kRowsTogether) && entries[fresh].end > m_resendUntil)
+        ++fresh;
+    return fresh;
+}
+
+bool RowWriter::Loop::sendTogether(std::span<const RowOutbox::Entry> entries) {
+    std::vector<const PendingRow*> rows;
+    rows.reserve(entries.size());
+    for (const RowOutbox::Entry& entry : entries)
+        rows.push_back(&entry.row);
+    const PaquetesInsert insert = PaquetesInsert::together(rows, m_executor.identityRefused().isEmpty());
+    const bool ok = m_executor.consultar(insert.sql, insert.values);
+    m_shared->average = m_executor.tiempo_promedio();
+    if (!ok && (!m_executor.isOpen() || m_executor.lastFailureWaits())) {
+        goDown(m_executor.lastFailure());
+        return false;
+    }
+    if (ok) {
+        noteSent(entries.back().end);
+        m_stored += qint64(entries.size());
+        return true;
+    }
+    // The statement left nothing behind: a row refused, or one the database had already, is found
+    // and told going one by one.
+    const qint64 storedBefore = m_stored;
+    for (const RowOutbox::Entry& entry : entries) {
+        if (!send(entry))
+            return false;
+    }
+    if (m_stored - storedBefore == qint64(entries.size()))
+        m_oneByOne = true;
     return true;
 }
 
