@@ -8,6 +8,7 @@
 #include "base/Clock.h"
 #include "base/CodePage.h"
 #include "base/ErrorReport.h"
+#include "base/LineId.h"
 #include "base/Stopwatch.h"
 #include "config/Settings.h"
 #include "records/PackageRowInsert.h"
@@ -28,6 +29,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -334,8 +336,10 @@ struct Check {
 };
 
 // The raw client: one prepared statement, the values bound by hand. `rowsPerCommit` 0 commits on
-// the tick's cadence (about every fifth row); otherwise every that many rows.
-void rawRows(benchmark::State& state, double rowsPerCommit) {
+// the tick's cadence (about every fifth row); otherwise every that many rows. `withIdentity` binds
+// each row's reading identity too, shaped as the station's (a run drawn at random, then a count),
+// as the store-and-forward's rows carry it: its unique index is the database's work on the same rows.
+void rawRows(benchmark::State& state, double rowsPerCommit, bool withIdentity) {
     const QString path = workDir().filePath(u"raw.fdb"_s);
     if (!QFile::exists(path))
         storage::createDatabase(path);
@@ -355,15 +359,18 @@ void rawRows(benchmark::State& state, double rowsPerCommit) {
         dpb->dispose();
         ITransaction* transaction = attachment->startTransaction(st, 0, nullptr);
         IStatement* statement = attachment->prepare(
-            st, transaction, 0, base::codepage::narrow(storage::PaquetesInsert::of({}, false, false).sql), 3,
+            st, transaction, 0,
+            base::codepage::narrow(storage::PaquetesInsert::of({}, false, withIdentity).sql), 3,
             IStatement::PREPARE_PREFETCH_METADATA);
 
-        // The same values, as texts in the code page and doubles.
-        const std::vector<QByteArray> texts{"P01", "CAM-01", "GUIA0001ZXWV0002TSRQ0003",     {}, {}, {},
-                                            {},    {},       base::codepage::narrow(kStatus)};
-        const double numbers[] = {0, 0, 0, 12.5, 30.0, 45.5, 4.5, 3.4125, 0};
-        IMetadataBuilder* builder = master->getMetadataBuilder(st, 9);
-        for (unsigned i = 0; i < 9; ++i) {
+        // The same values, as texts in the code page and doubles; the identity last.
+        std::vector<QByteArray> texts{"P01", "CAM-01", "GUIA0001ZXWV0002TSRQ0003",      {}, {}, {},
+                                      {},    {},       base::codepage::narrow(kStatus), {}};
+        const double numbers[] = {0, 0, 0, 12.5, 30.0, 45.5, 4.5, 3.4125, 0, 0};
+        const unsigned count = withIdentity ? 10 : 9;
+        base::LineId identity{QRandomGenerator::global()->generate64(), 0};
+        IMetadataBuilder* builder = master->getMetadataBuilder(st, count);
+        for (unsigned i = 0; i < count; ++i) {
             if (i >= 3 && i <= 7) {
                 builder->setType(st, i, SQL_DOUBLE + 1);
                 builder->setLength(st, i, 8);
@@ -380,7 +387,11 @@ void rawRows(benchmark::State& state, double rowsPerCommit) {
         Cadence cadence;
         double owed = 0; // rows since the last commit, against rowsPerCommit
         for (auto _ : state) {
-            for (unsigned i = 0; i < 9; ++i) {
+            if (withIdentity) {
+                ++identity.sequence;
+                texts[9] = identity.text().toLatin1();
+            }
+            for (unsigned i = 0; i < count; ++i) {
                 const short notNull = 0;
                 std::memcpy(buffer.data() + meta->getNullOffset(st, i), &notNull, sizeof notNull);
                 unsigned char* field = buffer.data() + meta->getOffset(st, i);
@@ -421,7 +432,7 @@ void rawRows(benchmark::State& state, double rowsPerCommit) {
 }
 
 void rawPrepared(benchmark::State& state) {
-    rawRows(state, 0);
+    rawRows(state, 0, false);
 }
 BENCHMARK(rawPrepared)
     ->Unit(benchmark::kMicrosecond)
@@ -461,14 +472,15 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&count, args.data());
     RowReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    // The raw client again, committing as often as the store-and-forward's writer did: the two then
-    // differ only in what the station does around the same database work.
+    // The raw client again, committing as often as the store-and-forward's writer did and storing
+    // the same rows, identity included: the two then differ only in what the station does around the
+    // same database work.
     if (reporter.rowsPerCommit > 0) {
         const double rowsPerCommit = reporter.rowsPerCommit;
         benchmark::ClearRegisteredBenchmarks();
         benchmark::RegisterBenchmark(
             "rawPreparedSameRowsPerCommit",
-            [rowsPerCommit](benchmark::State& state) { rawRows(state, rowsPerCommit); })
+            [rowsPerCommit](benchmark::State& state) { rawRows(state, rowsPerCommit, true); })
             ->Unit(benchmark::kMicrosecond)
             ->MinTime(1.0)
             ->Repetitions(5)
