@@ -35,8 +35,9 @@ PaquetesInsert PaquetesInsert::together(std::span<const PendingRow* const> rows,
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const PendingRow& row = *rows[r];
         QStringList names;
-        for (qsizetype i = 0; i <= kColumnOf.size(); ++i) {
-            const bool identity = i == kColumnOf.size();
+        const auto columns = static_cast<qsizetype>(kColumnOf.size());
+        for (qsizetype i = 0; i <= columns; ++i) {
+            const bool identity = i == columns;
             if (identity && !withIdentity)
                 break;
             const QString name = u"p%1_%2"_s.arg(r).arg(i);
