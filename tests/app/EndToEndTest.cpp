@@ -478,13 +478,14 @@ TEST_P(TrafficShape, KeepsUpAndHoldsNoDeviceBack) {
         ASSERT_TRUE(flood.waitForConnected(kWaitMs));
         flood.write(QByteArray(200000, '\n'));
         ASSERT_TRUE(QTest::qWaitFor([&] { return metric(u"orvanedb_queue_length"_s) > 10000; }, kWaitMs));
-        // Each line of the slow device is stored within a second or two of its sending.
+        // Each line of the slow device is stored within a second or two of its sending (a held-back
+        // device waited minutes): twice that is allowed for a sanitized build beside other tests.
         for (rows = 1; rows <= 5; ++rows) {
             device.write(generator.next());
             ASSERT_TRUE(device.waitForBytesWritten(kWaitMs));
             QElapsedTimer sent;
             sent.start();
-            ASSERT_TRUE(storedWithin(rows, 2000)) << "line " << rows << " of the slow device";
+            ASSERT_TRUE(storedWithin(rows, 4000)) << "line " << rows << " of the slow device";
             QTest::qWait(int(std::max<qint64>(0, 1000 - sent.elapsed())));
         }
         --rows;
