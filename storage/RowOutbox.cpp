@@ -243,10 +243,7 @@ bool RowOutbox::open() {
         return false;
     }
     m_confirmedNumber = m_numberBase;
-    m_generation = 1;
-    m_slot = 0;
-    m_confirmed = 0;
-    m_end = m_file->size() - kHeaderSize;
+    startOver();
     m_damage =
         u"El archivo de filas en espera \"%1\" estaba da\u00f1ado: %2. %3 siguen en espera%4; el archivo "
         u"da\u00f1ado qued\u00f3 apartado como \"%5\"."_s.arg(
@@ -256,6 +253,13 @@ bool RowOutbox::open() {
                        : QString(),
             aside);
     return true;
+}
+
+void RowOutbox::startOver() {
+    m_generation = 1;
+    m_slot = 0;
+    m_confirmed = 0;
+    m_end = m_file->size() - kHeaderSize;
 }
 
 bool RowOutbox::convertFormerFormat() {
@@ -300,10 +304,7 @@ bool RowOutbox::convertFormerFormat() {
     m_numberBase = 0;
     m_confirmedNumber = 0;
     m_writtenRows = rows;
-    m_generation = 1;
-    m_slot = 0;
-    m_confirmed = 0;
-    m_end = m_file->size() - kHeaderSize;
+    startOver();
     QString notice =
         u"El archivo de filas en espera \"%1\" ten\u00eda el formato anterior: sus %2 en espera pasaron al "
         u"formato nuevo"_s.arg(m_path, rowsText(rows));

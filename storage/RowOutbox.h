@@ -102,6 +102,8 @@ private:
 
     bool open();
     bool convertFormerFormat();
+    // The positions of a file just written anew: nothing confirmed, every row in it unconfirmed.
+    void startOver();
     void putBack();
     qint64 physical(qint64 position) const;
     std::optional<qint64> knownRowsUpTo(qint64 position) const;

@@ -98,8 +98,9 @@ private:
     // `kRowsTogether` rows in one statement; false when the connection went. When the statement is
     // refused, each row goes again on its own and is told as send() tells it.
     bool sendTogether(std::span<const RowOutbox::Entry> entries);
-    // The rows from `entries`' start that may go together: none that goes late.
-    std::size_t freshRun(std::span<const RowOutbox::Entry> entries) const;
+    // Whether the first `kRowsTogether` of `entries` may go together: there are as many, and none
+    // goes late (rows go late up to a position, so the first one tells).
+    bool fillsABlock(std::span<const RowOutbox::Entry> entries) const;
     void noteSent(qint64 end);
     void commit();
     void goDown(const QString& reason);
@@ -215,10 +216,10 @@ bool RowWriter::Loop::step(const Flags& flags) {
     if (m_outbox.endPosition() > m_sent && connect()) {
         const std::vector<RowOutbox::Entry> entries = m_outbox.read(m_sent, kReadBatch);
         for (std::span<const RowOutbox::Entry> rest(entries); !rest.empty();) {
-            const std::size_t together = freshRun(rest);
-            if (together == kRowsTogether ? !sendTogether(rest.first(together)) : !send(rest.front()))
+            const bool together = fillsABlock(rest);
+            if (together ? !sendTogether(rest.first(kRowsTogether)) : !send(rest.front()))
                 break;
-            rest = rest.subspan(together == kRowsTogether ? together : 1);
+            rest = rest.subspan(together ? kRowsTogether : 1);
             if (commitDue(flags))
                 commit();
             if (m_down)
@@ -291,13 +292,8 @@ void RowWriter::Loop::noteSent(qint64 end) {
     m_sent = end;
 }
 
-std::size_t RowWriter::Loop::freshRun(std::span<const RowOutbox::Entry> entries) const {
-    if (m_oneByOne)
-        return 0;
-    std::size_t fresh = 0;
-    while (fresh < std::min(entries.size(), kRowsTogether) && entries[fresh].end > m_resendUntil)
-        ++fresh;
-    return fresh;
+bool RowWriter::Loop::fillsABlock(std::span<const RowOutbox::Entry> entries) const {
+    return !m_oneByOne && entries.size() >= kRowsTogether && entries.front().end > m_resendUntil;
 }
 
 bool RowWriter::Loop::sendTogether(std::span<const RowOutbox::Entry> entries) {
