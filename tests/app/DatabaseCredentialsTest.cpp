@@ -1,5 +1,3 @@
-#include "config/SettingsStore.h"
-#include "station/FormStorage.h"
 #include "storage/DatabaseLogin.h"
 #include "storage/PaquetesInsert.h"
 #include "storage/PaquetesTable.h"
@@ -11,6 +9,7 @@
 #include "tests/support/QtPrinters.h"
 #include "tests/support/QueuedSpy.h"
 #include "tests/support/StationEnvironment.h"
+#include "tests/support/StationProcess.h"
 #include "tools/ReadingGenerator.h"
 
 #include <QCoreApplication>
@@ -259,20 +258,11 @@ protected:
         ASSERT_TRUE(m_work.isValid() && m_config.isValid() && m_secrets.isValid());
         m_port = testsupport::freePort(QHostAddress::LocalHost);
         m_metricsPort = testsupport::freePort(QHostAddress::LocalHost);
-        config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
-        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
-        store.writeString(station::FormStorage::kKey, u"Eddb_Text"_s, s_eddb);
-        store.save();
+        testsupport::storeStationSettings(
+            m_config.path(), {{u"Edpuerto_Text"_s, QString::number(m_port)}, {u"Eddb_Text"_s, s_eddb}});
         m_environment = testsupport::stationEnvironment(m_config.path());
         m_station.setWorkingDirectory(m_work.path());
         m_station.setProgram(QString::fromUtf8(ORVANEDB_PATH));
-    }
-
-    void TearDown() override {
-        if (m_station.state() != QProcess::NotRunning) {
-            m_station.kill();
-            m_station.waitForFinished(kWaitMs);
-        }
     }
 
     void start(const QStringList& arguments) {
@@ -282,13 +272,8 @@ protected:
             arguments);
         m_station.start();
         ASSERT_TRUE(m_station.waitForStarted(kWaitMs));
-        const QDeadlineTimer deadline(kWaitMs);
-        while (!m_output.contains(u"Orvane Monitoreando en puerto"_s)) {
-            ASSERT_FALSE(deadline.hasExpired() || m_station.state() == QProcess::NotRunning)
-                << qPrintable(m_output) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
-            m_station.waitForReadyRead(100);
-            m_output += QString::fromUtf8(m_station.readAllStandardOutput());
-        }
+        ASSERT_TRUE(m_station.waitUntilListening(m_output, kWaitMs))
+            << qPrintable(m_output) << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
     }
 
     // SIGTERM and the station's close; answers what this run wrote to stderr.
@@ -379,7 +364,7 @@ protected:
     QTemporaryDir m_config;
     QTemporaryDir m_secrets;
     QProcessEnvironment m_environment;
-    QProcess m_station;
+    testsupport::StationProcess m_station;
     quint16 m_port = 0;
     quint16 m_metricsPort = 0;
     QString m_output;

@@ -8,6 +8,7 @@
 #include "tests/support/QtPrinters.h"
 #include "tests/support/StationEnvironment.h"
 #include "tests/support/StationMetricsScrape.h"
+#include "tests/support/StationProcess.h"
 #include "tools/ReadingGenerator.h"
 #include "tools/SerialDevice.h"
 
@@ -66,9 +67,7 @@ protected:
         ASSERT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
         m_port = probe.serverPort();
         probe.close();
-        config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
-        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
-        store.save();
+        testsupport::storeStationSettings(m_config.path(), {{u"Edpuerto_Text"_s, QString::number(m_port)}});
 
         m_station.setProcessEnvironment(testsupport::stationEnvironment(m_config.path()));
         m_station.setWorkingDirectory(m_work.path());
@@ -77,10 +76,6 @@ protected:
     }
 
     void TearDown() override {
-        if (m_station.state() != QProcess::NotRunning) {
-            m_station.kill();
-            m_station.waitForFinished(kWaitMs);
-        }
         if (m_fifo >= 0)
             ::close(m_fifo);
     }
@@ -156,7 +151,7 @@ protected:
     QTemporaryDir m_config;
     QString m_database; // empty: the embedded default in the working directory
     quint16 m_port = 0;
-    QProcess m_station;
+    testsupport::StationProcess m_station;
     QString m_printed;
     int m_fifo = -1;
 };

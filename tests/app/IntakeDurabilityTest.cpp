@@ -1,5 +1,3 @@
-#include "config/SettingsStore.h"
-#include "station/FormStorage.h"
 #include "station/NetworkIntake.h"
 #include "storage/PaquetesTable.h"
 #include "storage/StatementExecutor.h"
@@ -9,6 +7,7 @@
 #include "tests/support/SocketQueues.h"
 #include "tests/support/StationEnvironment.h"
 #include "tests/support/StationMetricsScrape.h"
+#include "tests/support/StationProcess.h"
 #include "tools/ReadingGenerator.h"
 
 #include <QDeadlineTimer>
@@ -152,18 +151,8 @@ protected:
         run({});
     }
 
-    void TearDown() override {
-        if (m_station.state() != QProcess::NotRunning) {
-            m_station.kill();
-            m_station.waitForFinished(kWaitMs);
-        }
-    }
-
     void writeSetting(const QString& name, const QString& value) {
-        config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
-        store.load();
-        store.writeString(station::FormStorage::kKey, name, value);
-        store.save();
+        testsupport::storeStationSettings(m_config.path(), {{name, value}});
     }
 
     // The station itself, or the station started by `wrapper` (its last argument the program).
@@ -179,13 +168,8 @@ protected:
         m_station.start();
         ASSERT_TRUE(m_station.waitForStarted(kWaitMs)) << qPrintable(m_station.errorString());
         QString printed;
-        const QDeadlineTimer deadline(kWaitMs);
-        while (!printed.contains(u"Orvane Monitoreando en puerto"_s)) {
-            ASSERT_FALSE(deadline.hasExpired() || m_station.state() == QProcess::NotRunning)
-                << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
-            m_station.waitForReadyRead(100);
-            printed += QString::fromUtf8(m_station.readAllStandardOutput());
-        }
+        ASSERT_TRUE(m_station.waitUntilListening(printed, kWaitMs))
+            << qPrintable(QString::fromUtf8(m_station.readAllStandardError()));
     }
 
     // Waits until `done` holds for the metrics; false at the deadline.
@@ -230,7 +214,7 @@ protected:
     QTemporaryDir m_config;
     quint16 m_port = 0;
     quint16 m_metricsPort = 0;
-    QProcess m_station;
+    testsupport::StationProcess m_station;
 };
 
 // Devices flood the station until it pushes back, and it is killed right there. Every line the

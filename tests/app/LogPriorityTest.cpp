@@ -4,6 +4,7 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/SampleLines.h"
 #include "tests/support/StationEnvironment.h"
+#include "tests/support/StationProcess.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -53,9 +54,10 @@ protected:
         ASSERT_TRUE(m_work.isValid());
         ASSERT_TRUE(m_config.isValid());
         m_port = testsupport::freePort();
+        testsupport::storeStationSettings(m_config.path(), {{u"Edpuerto_Text"_s, QString::number(m_port)},
+                                                            {u"Lbuenos_Caption"_s, u"muchos"_s}});
         config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
-        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
-        store.writeString(station::FormStorage::kKey, u"Lbuenos_Caption"_s, u"muchos"_s);
+        store.load();
         store.writeInteger(station::FormStorage::kKey, u"ApdComPort1_ComNumber"_s, 3);
         store.save();
         ASSERT_TRUE(QDir().mkpath(m_config.filePath(u"Tarvenix/dosdevices"_s)));
@@ -80,13 +82,6 @@ protected:
         m_station.setStandardErrorFile(m_errFile);
     }
 
-    void TearDown() override {
-        if (m_station.state() != QProcess::NotRunning) {
-            m_station.kill();
-            m_station.waitForFinished(kWaitMs);
-        }
-    }
-
     QString errors() const {
         QFile file(m_errFile);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
@@ -107,7 +102,7 @@ protected:
     QTemporaryDir m_config;
     QString m_errFile;
     quint16 m_port = 0;
-    QProcess m_station;
+    testsupport::StationProcess m_station;
 };
 
 TEST_P(LogPriority, EachErrorLineStartsWithItsPriorityOnlyWhenTheJournalReadsIt) {

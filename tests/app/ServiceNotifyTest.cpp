@@ -2,11 +2,10 @@
 #include "app/CoreThread.h"
 #include "app/ServiceNotifier.h"
 #include "app/ServiceWatchdog.h"
-#include "config/SettingsStore.h"
-#include "station/FormStorage.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/SampleLines.h"
 #include "tests/support/StationEnvironment.h"
+#include "tests/support/StationProcess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -258,9 +257,7 @@ protected:
         ASSERT_TRUE(m_work.isValid());
         ASSERT_TRUE(m_config.isValid());
         m_port = testsupport::freePort();
-        config::SettingsStore store(m_config.filePath(u"Tarvenix/OrvaneDB.reg"_s));
-        store.writeString(station::FormStorage::kKey, u"Edpuerto_Text"_s, QString::number(m_port));
-        store.save();
+        testsupport::storeStationSettings(m_config.path(), {{u"Edpuerto_Text"_s, QString::number(m_port)}});
 
         QProcessEnvironment environment = testsupport::stationEnvironment(m_config.path());
         environment.insert(u"NOTIFY_SOCKET"_s, QFile::decodeName(m_manager.name()));
@@ -271,20 +268,13 @@ protected:
         m_station.setArguments({u"--console"_s});
     }
 
-    void TearDown() override {
-        if (m_station.state() != QProcess::NotRunning) {
-            m_station.kill();
-            m_station.waitForFinished(kWaitMs);
-        }
-    }
-
     static constexpr std::chrono::microseconds kWatchdog{1'600'000};
 
     QTemporaryDir m_work;
     QTemporaryDir m_config;
     ManagerSocket m_manager{QFile::encodeName(m_work.filePath(u"notify"_s))};
     quint16 m_port = 0;
-    QProcess m_station;
+    testsupport::StationProcess m_station;
 };
 
 TEST_F(ServiceNotifyProcessTest, ReadyOnceListeningThenStatusWatchdogAndStopping) {
