@@ -1,6 +1,7 @@
 #include "storage/RowWriter.h"
 
 #include "base/Error.h"
+#include "storage/DatabaseName.h"
 #include "storage/PaquetesInsert.h"
 #include "storage/RowOutbox.h"
 #include "storage/StatementExecutor.h"
@@ -118,8 +119,10 @@ private:
     QString m_downReason;
     SteadyClock::time_point m_retryAt;
     bool m_identityTold = false;
-    // This server refused rows together for no row's sake (it knows no such statement): one by one.
-    bool m_oneByOne = false;
+    // Whether a backlog goes in blocks on this connection. Only a server's round trips make them
+    // pay: on the embedded engine a block costs more than its rows' single inserts. Off also for a
+    // server that refused a block for no row's sake (it knows no such statement).
+    bool m_rowsTogether = false;
 };
 
 RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
@@ -243,6 +246,7 @@ bool RowWriter::Loop::connect() {
         goDown(m_executor.connectError());
         return false;
     }
+    m_rowsTogether = !isLocalDatabase(m_executor.databaseName());
     if (QString created = m_executor.takeCreatedDatabase(); !created.isEmpty())
         m_shared->tell([&](RowWriter& w) { Q_EMIT w.databaseCreated(created); });
     // Rows that came while the database was away are late, however soon they go now.
@@ -293,7 +297,7 @@ void RowWriter::Loop::noteSent(qint64 end) {
 }
 
 bool RowWriter::Loop::fillsABlock(std::span<const RowOutbox::Entry> entries) const {
-    return !m_oneByOne && entries.size() >= kRowsTogether && entries.front().end > m_resendUntil;
+    return m_rowsTogether && entries.size() >= kRowsTogether && entries.front().end > m_resendUntil;
 }
 
 bool RowWriter::Loop::sendTogether(std::span<const RowOutbox::Entry> entries) {
@@ -321,7 +325,7 @@ bool RowWriter::Loop::sendTogether(std::span<const RowOutbox::Entry> entries) {
             return false;
     }
     if (m_stored - storedBefore == qint64(entries.size()))
-        m_oneByOne = true;
+        m_rowsTogether = false;
     return true;
 }
 

@@ -149,42 +149,6 @@ TEST_F(RowWriterTest, ARefusedRowIsToldOnceAndTheOthersAreStored) {
 }
 
 // A backlog goes several rows to a statement; what each row meets is still its own.
-TEST_F(RowWriterTest, ABacklogStoresEveryRowOnceInOrderWhateverSomeOfItMeet) {
-    use(m_dir.filePath(u"station.fdb"_s));
-    // Rows, distinct rows, and pairs stored out of their order.
-    const auto shape = [&] {
-        return readBack(m_eddb, u"select count(*) from paquetes"_s) + u'/' +
-               readBack(m_eddb, u"select count(distinct plaza) from paquetes"_s) + u'/' +
-               readBack(m_eddb, u"select count(*) from paquetes a join paquetes b on a.id < b.id where "
-                                u"cast(substring(a.plaza from 2) as integer) > "
-                                u"cast(substring(b.plaza from 2) as integer)"_s);
-    };
-    QueuedSpy<qint64, qint64> stored(&writer, &RowWriter::rowsStored);
-    QueuedSpy<const PendingRow&, const QString&, const QString&> refused(&writer, &RowWriter::rowRefused);
-    writer.start();
-    hand(1, 40);
-    ASSERT_TRUE(allConfirmed());
-    EXPECT_EQ(shape(), u"40/40/0"_s);
-    // Each as a row that goes at once stores it: the server's clock, the reading's identity.
-    EXPECT_EQ(readBack(m_eddb, u"select count(*) from paquetes where ano = extract(year from current_date) "
-                               u"and momento is not null and id_lectura = 'L' || substring(plaza from 2)"_s),
-              u"40"_s);
-
-    // Rows the database has already, a row it refuses, and new rows, in one backlog.
-    for (int n = 1; n <= 20; ++n)
-        outbox->append(row(n));
-    PendingRow tooLong = row(41);
-    tooLong.values[0] = QString(40, u'X');
-    outbox->append(tooLong);
-    hand(42, 60);
-    ASSERT_TRUE(allConfirmed());
-    EXPECT_EQ(shape(), u"59/59/0"_s);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return sum<0>(stored) == 40 + 20 + 19; }, kWaitMs)) << sum<0>(stored);
-    EXPECT_EQ(sum<1>(stored), 20) << "rows the database already had";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return refused.size() == 1; }, kWaitMs));
-    EXPECT_EQ(std::get<0>(refused.at(0)), tooLong);
-}
-
 TEST_F(RowWriterTest, ATableMadeBeforeReadingIdentitiesGetsThem) {
     use(m_dir.filePath(u"older.fdb"_s));
     {
@@ -222,6 +186,43 @@ protected:
         use(eddb);
     }
 };
+
+// A backlog goes to a server in blocks of rows: each row still stored once, in order, as it
+// would be alone.
+TEST_F(ServerRowWriter, ABacklogStoresEveryRowOnceInOrderWhateverSomeOfItMeet) {
+    // Rows, distinct rows, and pairs stored out of their order.
+    const auto shape = [&] {
+        return readBack(m_eddb, u"select count(*) from paquetes"_s) + u'/' +
+               readBack(m_eddb, u"select count(distinct plaza) from paquetes"_s) + u'/' +
+               readBack(m_eddb, u"select count(*) from paquetes a join paquetes b on a.id < b.id where "
+                                u"cast(substring(a.plaza from 2) as integer) > "
+                                u"cast(substring(b.plaza from 2) as integer)"_s);
+    };
+    QueuedSpy<qint64, qint64> stored(&writer, &RowWriter::rowsStored);
+    QueuedSpy<const PendingRow&, const QString&, const QString&> refused(&writer, &RowWriter::rowRefused);
+    writer.start();
+    hand(1, 40);
+    ASSERT_TRUE(allConfirmed());
+    EXPECT_EQ(shape(), u"40/40/0"_s);
+    // Each as a row that goes at once stores it: the server's clock, the reading's identity.
+    EXPECT_EQ(readBack(m_eddb, u"select count(*) from paquetes where ano = extract(year from current_date) "
+                               u"and momento is not null and id_lectura = 'L' || substring(plaza from 2)"_s),
+              u"40"_s);
+
+    // Rows the database has already, a row it refuses, and new rows, in one backlog.
+    for (int n = 1; n <= 20; ++n)
+        outbox->append(row(n));
+    PendingRow tooLong = row(41);
+    tooLong.values[0] = QString(40, u'X');
+    outbox->append(tooLong);
+    hand(42, 60);
+    ASSERT_TRUE(allConfirmed());
+    EXPECT_EQ(shape(), u"59/59/0"_s);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sum<0>(stored) == 40 + 20 + 19; }, kWaitMs)) << sum<0>(stored);
+    EXPECT_EQ(sum<1>(stored), 20) << "rows the database already had";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return refused.size() == 1; }, kWaitMs));
+    EXPECT_EQ(std::get<0>(refused.at(0)), tooLong);
+}
 
 // What the writer's thread would say behind the station's back; only the connection's loss, told
 // once through its signal, is for the operator.
