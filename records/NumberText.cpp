@@ -1,8 +1,8 @@
 #include "records/NumberText.h"
 
-#include <cmath>
-
+#include <array>
 #include <charconv>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
@@ -12,13 +12,61 @@ std::optional<long double> toNumber(QStringView text, const QLocale& locale) {
     return LocaleNumbers(locale).toNumber(text);
 }
 
+namespace {
+
+// Digits with at most one separator between digits, nothing else: the form nearly every dimension
+// and weight takes, read without the locale's parser, which would give the very same number
+// (both round correctly) at many times the cost. Anything else is left to that parser.
+template <typename Number> std::optional<Number> plainDecimal(QStringView text, bool commaToo) {
+    std::array<char, 64> bytes;
+    if (text.isEmpty() || text.size() > qsizetype(bytes.size()))
+        return std::nullopt;
+    bool separated = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= u'0' && c <= u'9') {
+            bytes[i] = char(c);
+        } else if ((c == u'.' || (commaToo && c == u',')) && !separated && i > 0 && i + 1 < text.size()) {
+            separated = true;
+            bytes[i] = '.';
+        } else {
+            return std::nullopt;
+        }
+    }
+    Number value{};
+    const char* end = bytes.data() + text.size();
+    const auto [last, error] = std::from_chars(bytes.data(), end, value);
+    if (error != std::errc() || last != end)
+        return std::nullopt;
+    return value;
+}
+
+// The system locale asks the system again for every symbol of every conversion. The locale of the
+// same name reads them from Qt's own tables; it stands in when it writes numbers with the very same
+// symbols (the system's numbers may follow another locale than its name).
+QLocale numbersTwin(const QLocale& locale) {
+    const QLocale twin(locale.name());
+    const auto symbols = [](const QLocale& l) {
+        return QStringList{l.decimalPoint(), l.groupSeparator(), l.negativeSign(),
+                           l.positiveSign(), l.exponential(),    l.zeroDigit()};
+    };
+    return symbols(twin) == symbols(locale) ? twin : locale;
+}
+
+} // namespace
+
 LocaleNumbers::LocaleNumbers(const QLocale& locale)
     : m_decimalPoint(locale.decimalPoint())
-    , m_strict(locale) {
+    , m_strict(numbersTwin(locale))
+    , m_latinDigits(m_strict.zeroDigit() == u"0"_s) {
     m_strict.setNumberOptions(QLocale::RejectGroupSeparator);
 }
 
 std::optional<long double> LocaleNumbers::toNumber(QStringView text) const {
+    if (m_latinDigits) {
+        if (const auto plain = plainDecimal<long double>(text, false))
+            return plain;
+    }
     QString localised = text.toString();
     localised.replace(u'.', m_decimalPoint);
     bool ok = false;
@@ -76,6 +124,8 @@ double volumetricWeight(long double h, long double w, long double l) {
 }
 
 std::optional<double> decimalNumber(QStringView text) {
+    if (const auto plain = plainDecimal<double>(text, true))
+        return plain;
     static const QLocale c = [] {
         QLocale locale = QLocale::c();
         locale.setNumberOptions(QLocale::RejectGroupSeparator);

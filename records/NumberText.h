@@ -24,6 +24,7 @@ public:
 private:
     QString m_decimalPoint;
     QLocale m_strict;
+    bool m_latinDigits; // the digits a device writes are the locale's
 };
 
 // A number with "." or "," as its decimal separator, whatever the locale (a weight read with ","

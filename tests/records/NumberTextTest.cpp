@@ -27,6 +27,71 @@ TEST(NumberText, DeviceDecimalPointConvertsUnderBothLocales) {
     EXPECT_EQ(toNumber(u"1,5", kComma), 1.5L);
 }
 
+// Plain digits are read without the locale's parser: every text must come out as that parser reads
+// it, whatever the locale's symbols and digits.
+TEST(NumberText, PlainDigitsReadAsTheLocaleReadsThem) {
+    const auto byTheLocale = [](QStringView text, const QLocale& locale) -> std::optional<long double> {
+        QLocale strict = locale;
+        strict.setNumberOptions(QLocale::RejectGroupSeparator);
+        bool ok = false;
+        QString localised = text.toString();
+        const double value = strict.toDouble(localised.replace(u'.', locale.decimalPoint()), &ok);
+        return ok ? std::optional<long double>(value) : std::nullopt;
+    };
+    const QLocale locales[] = {kPoint,
+                               kComma,
+                               QLocale(QLocale::Swedish),
+                               QLocale(QLocale::Arabic, QLocale::Egypt),
+                               QLocale::system(),
+                               QLocale::c()};
+    const char16_t* texts[] = {u"012.5",
+                               u"0",
+                               u"45",
+                               u"0.1",
+                               u"1.",
+                               u".5",
+                               u"1..5",
+                               u"1,5",
+                               u"-3",
+                               u"+3",
+                               u"1E5",
+                               u" 7",
+                               u"7 ",
+                               u"1.2.3",
+                               u"",
+                               u"٣",
+                               u"1,000",
+                               u"1.000",
+                               u"0.30000000000000004",
+                               u"123456789012345678901234567890"};
+    for (const QLocale& locale : locales) {
+        const LocaleNumbers numbers(locale);
+        for (const char16_t* text : texts) {
+            const auto expected = byTheLocale(text, locale);
+            const auto got = numbers.toNumber(text);
+            ASSERT_EQ(got.has_value(), expected.has_value())
+                << QString::fromUtf16(text).toStdString() << " under " << locale.name().toStdString();
+            if (got) {
+                EXPECT_EQ(double(*got), double(*expected)) << QString::fromUtf16(text).toStdString();
+            }
+        }
+    }
+    // A weight may come with either separator, under any locale.
+    const std::pair<const char16_t*, std::optional<double>> weights[] = {
+        {u"4.5", 4.5},
+        {u"4,5", 4.5},
+        {u"007", 7.0},
+        {u"-2.5", -2.5},
+        {u"1E3", 1000.0},
+        {u"4.", 4.0},
+        {u"4,5,6", std::nullopt},
+        {u"", std::nullopt},
+        {u"x", std::nullopt},
+    };
+    for (const auto& [text, expected] : weights)
+        EXPECT_EQ(decimalNumber(text), expected) << QString::fromUtf16(text).toStdString();
+}
+
 TEST(NumberText, VolumetricWeightInGeneralForm) {
     for (const QLocale& locale : {kPoint, kComma}) {
         const double v = volumetricWeight(*toNumber(u"012.5", locale), *toNumber(u"045.5", locale),
