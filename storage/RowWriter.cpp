@@ -26,6 +26,9 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr qsizetype kReadBatch = 64;
 // Rows that go in one statement while a backlog waits; a row that comes alone goes alone.
 constexpr std::size_t kRowsTogether = 16;
+// While rows keep coming, the writer takes them at most this often: a wake-up for every row or
+// two costs both threads more than the row's insert. A row that comes alone goes at once.
+constexpr std::chrono::milliseconds kGather{1};
 
 // The unique index that tells a row the database already has.
 constexpr QStringView kIdentityIndex = u"PAQUETES_LECTURA";
@@ -49,6 +52,7 @@ struct RowWriter::Shared {
     bool nameChanged = false;
     std::optional<DatabaseLogin> newLogin;
     bool woken = false;
+    bool asleep = false; // waiting for a row, a commit or the time of one: a wake must notify
     bool stopping = false;
     bool finished = false;
     SteadyClock::time_point stopBy;
@@ -114,7 +118,8 @@ private:
     qint64 m_stored = 0;  // since the last commit
     qint64 m_alreadyThere = 0;
     SteadyClock::time_point m_firstUncommitted;
-    std::set<qint64> m_refusedTold; // refused rows not yet confirmed, told once
+    SteadyClock::time_point m_gatherUntil; // rows that come until then wait for the next round
+    std::set<qint64> m_refusedTold;        // refused rows not yet confirmed, told once
     bool m_down = false;
     QString m_downReason;
     SteadyClock::time_point m_retryAt;
@@ -127,6 +132,10 @@ private:
 
 RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
     std::unique_lock lock(m_shared->mutex);
+    // Rows come and commits are asked meanwhile without a wake-up; nothing else waits.
+    m_shared->changed.wait_until(lock, m_gatherUntil, [&] {
+        return m_shared->stopping || m_shared->nameChanged || m_shared->newLogin;
+    });
     const auto ready = [&] {
         if (m_shared->woken || m_shared->stopping || m_shared->nameChanged || m_shared->newLogin)
             return true;
@@ -144,6 +153,7 @@ RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
         const bool outboxBlocked = m_outbox.blocked();
         if (ready())
             break;
+        m_shared->asleep = true;
         if (m_down)
             m_shared->changed.wait_until(lock, m_retryAt);
         else if (uncommitted())
@@ -153,6 +163,7 @@ RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
         else
             m_shared->changed.wait(lock);
     }
+    m_shared->asleep = false;
     m_shared->woken = false;
     Flags flags;
     flags.nameChanged = std::exchange(m_shared->nameChanged, false);
@@ -177,9 +188,13 @@ bool RowWriter::Loop::commitDue(const Flags& flags) const {
 void RowWriter::Loop::run() {
     for (;;) {
         const Flags flags = waitForWork();
+        const qint64 sentBefore = m_sent;
         try {
             if (!step(flags))
                 break;
+            // Caught up with rows that keep coming: those behind them are let gather a moment.
+            if (m_sent != sentBefore && m_sent >= m_outbox.endPosition())
+                m_gatherUntil = SteadyClock::now() + kGather;
         } catch (const std::exception& e) {
             // The outbox's own file failed: its rows stay where they are, and are tried again.
             const QString reason = base::messageOf(e);
@@ -419,21 +434,27 @@ void RowWriter::start() {
 
 void RowWriter::wake() {
     m_uncommitted = true;
+    bool asleep = false;
     {
         const std::lock_guard lock(m_shared->mutex);
         m_shared->woken = true;
+        asleep = m_shared->asleep;
     }
-    m_shared->changed.notify_one();
+    if (asleep)
+        m_shared->changed.notify_one();
 }
 
 void RowWriter::requestCommit() {
     m_uncommitted = false;
+    bool asleep = false;
     {
         const std::lock_guard lock(m_shared->mutex);
         m_shared->commitUpTo = m_shared->outbox->endPosition();
         m_shared->woken = true;
+        asleep = m_shared->asleep;
     }
-    m_shared->changed.notify_one();
+    if (asleep)
+        m_shared->changed.notify_one();
 }
 
 bool RowWriter::hasUncommitted() const {
