@@ -34,8 +34,6 @@ constexpr std::array<quint32, 256> makeCrcTable() {
 
 constexpr std::array<quint32, 256> kCrcTable = makeCrcTable();
 
-constexpr qint64 kReadChunk = 256 * 1024;
-
 QString systemText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -278,10 +276,12 @@ bool JournalFile::stillAtPath() const {
     return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-JournalReader::JournalReader(const JournalFile& file, qint64 from, std::optional<quint64> after, qint64 until)
+JournalReader::JournalReader(const JournalFile& file, qint64 from, std::optional<quint64> after, qint64 until,
+                             qint64 readAhead)
     : m_file(file)
     , m_position(from)
     , m_until(until < 0 ? file.size() : std::min(until, file.size()))
+    , m_readAhead(readAhead)
     , m_last(after) {}
 
 bool JournalReader::fill(qint64 bytes) {
@@ -292,7 +292,8 @@ bool JournalReader::fill(qint64 bytes) {
         return false;
     m_buffer.remove(0, m_offset);
     m_offset = 0;
-    m_buffer.append(m_file.readAt(m_position + have, std::max(kReadChunk, bytes - have)));
+    const qint64 from = m_position + have;
+    m_buffer.append(m_file.readAt(from, std::max(std::min(m_readAhead, m_until - from), bytes - have)));
     return m_buffer.size() >= bytes;
 }
 

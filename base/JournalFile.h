@@ -125,8 +125,11 @@ public:
         std::optional<quint64> lost;
     };
 
+    // `readAhead`: bytes read from the file at a time; a reader that wants a few records asks for
+    // less than the default, which suits a reading of the whole file.
     JournalReader(const JournalFile& file, qint64 from, std::optional<quint64> after = std::nullopt,
-                  qint64 until = -1);
+                  qint64 until = -1, qint64 readAhead = kDefaultReadAhead);
+    static constexpr qint64 kDefaultReadAhead = 256 * 1024;
 
     // The next good record, or nothing at the end (or at `until`).
     std::optional<JournalRecord> next();
@@ -144,6 +147,7 @@ private:
     const JournalFile& m_file;
     qint64 m_position;
     qint64 m_until;
+    const qint64 m_readAhead;
     std::optional<quint64> m_last;
     QByteArray m_buffer; // bytes from m_position - m_offset on
     qsizetype m_offset = 0;

@@ -535,7 +535,8 @@ std::vector<RowOutbox::Entry> RowOutbox::read(qint64 from, qsizetype most) const
         --m_readers;
     });
 
-    base::JournalReader reader(*file, start, std::nullopt, limit);
+    // Read ahead for about the rows asked for, not for the whole backlog behind them.
+    base::JournalReader reader(*file, start, std::nullopt, limit, std::max<qint64>(4096, most * 256));
     const auto unreadable = [&] {
         return base::Error(u"No se pudo leer la fila en espera de la posici\u00f3n %1 del archivo \"%2\""_s
                                .arg(base + reader.position() - kHeaderSize)
