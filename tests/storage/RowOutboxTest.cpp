@@ -125,6 +125,21 @@ TEST_F(RowOutboxTest, RowsComeOutInOrderAndLeaveWhenConfirmed) {
     outbox.confirm(rest[1].end);
     EXPECT_EQ(outbox.pendingCount(), 1);
     EXPECT_TRUE(outbox.read(outbox.endPosition(), 10).empty());
+
+    // A read takes ahead about what its rows need: a far longer row still comes back whole, with
+    // the rows on either side of it.
+    PendingRow longRow = row(5);
+    longRow.values[2] = QString(40000, u'G');
+    outbox.append(longRow);
+    appendRows(outbox, 6, 1);
+    const auto alone = outbox.read(rest[2].end, 1);
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone[0].row, longRow);
+    const auto around = outbox.read(outbox.confirmedPosition(), 3);
+    ASSERT_EQ(around.size(), 3u);
+    EXPECT_EQ(around[0].row, row(4));
+    EXPECT_EQ(around[1].row, longRow);
+    EXPECT_EQ(around[2].row, row(6));
 }
 
 // A position inside a row would leave the header pointing into it, and every later opening would
