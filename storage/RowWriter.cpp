@@ -62,6 +62,20 @@ struct RowWriter::Shared {
     std::atomic<double> average{0.0};
     std::atomic<bool> connected{false};
 
+    // Makes `change` and marks the writer woken; its thread is notified only while it sleeps: at
+    // work, or letting rows gather, it looks at the change on its next round anyway.
+    template <typename Change> void wake(Change&& change) {
+        bool sleeping = false;
+        {
+            const std::lock_guard lock(mutex);
+            change();
+            woken = true;
+            sleeping = asleep;
+        }
+        if (sleeping)
+            changed.notify_one();
+    }
+
     template <typename Tell> void tell(Tell&& tell) {
         const std::lock_guard lock(mutex);
         if (owner)
@@ -103,6 +117,9 @@ private:
     // `kRowsTogether` rows in one statement; false when the connection went. When the statement is
     // refused, each row goes again on its own and is told as send() tells it.
     bool sendTogether(std::span<const RowOutbox::Entry> entries);
+    // Whether the database stored the insert's rows; nothing when it went away or cannot write,
+    // and the rows wait for it.
+    std::optional<bool> execute(const PaquetesInsert& insert);
     // Whether the first `kRowsTogether` of `entries` may go together: there are as many, and none
     // goes late (rows go late up to a position, so the first one tells).
     bool fillsABlock(std::span<const RowOutbox::Entry> entries) const;
@@ -132,12 +149,13 @@ private:
 
 RowWriter::Loop::Flags RowWriter::Loop::waitForWork() {
     std::unique_lock lock(m_shared->mutex);
+    const auto urgent = [&] {
+        return m_shared->stopping || m_shared->nameChanged || m_shared->newLogin.has_value();
+    };
     // Rows come and commits are asked meanwhile without a wake-up; nothing else waits.
-    m_shared->changed.wait_until(lock, m_gatherUntil, [&] {
-        return m_shared->stopping || m_shared->nameChanged || m_shared->newLogin;
-    });
+    m_shared->changed.wait_until(lock, m_gatherUntil, urgent);
     const auto ready = [&] {
-        if (m_shared->woken || m_shared->stopping || m_shared->nameChanged || m_shared->newLogin)
+        if (m_shared->woken || urgent())
             return true;
         const auto now = SteadyClock::now();
         if (m_down)
@@ -280,15 +298,11 @@ bool RowWriter::Loop::send(const RowOutbox::Entry& entry) {
     const bool late = entry.end <= m_resendUntil;
     const bool withIdentity = m_executor.identityRefused().isEmpty();
     const PaquetesInsert insert = PaquetesInsert::of(row, late, withIdentity);
-    const bool ok = m_executor.consultar(insert.sql, insert.values);
-    m_shared->average = m_executor.tiempo_promedio();
-    // A database that cannot write (its disk is full) keeps the row waiting, as a lost one does.
-    if (!ok && (!m_executor.isOpen() || m_executor.lastFailureWaits())) {
-        goDown(m_executor.lastFailure());
+    const std::optional<bool> stored = execute(insert);
+    if (!stored)
         return false;
-    }
     noteSent(entry.end);
-    if (ok) {
+    if (*stored) {
         ++m_stored;
     } else if (withIdentity && m_executor.ultimo_error().contains(kIdentityIndex, Qt::CaseInsensitive)) {
         ++m_alreadyThere;
@@ -298,6 +312,17 @@ bool RowWriter::Loop::send(const RowOutbox::Entry& entry) {
         m_shared->tell([&](RowWriter& w) { Q_EMIT w.rowRefused(row, statement, error); });
     }
     return true;
+}
+
+std::optional<bool> RowWriter::Loop::execute(const PaquetesInsert& insert) {
+    const bool ok = m_executor.consultar(insert.sql, insert.values);
+    m_shared->average = m_executor.tiempo_promedio();
+    // A database that cannot write (its disk is full) keeps the rows waiting, as a lost one does.
+    if (!ok && (!m_executor.isOpen() || m_executor.lastFailureWaits())) {
+        goDown(m_executor.lastFailure());
+        return std::nullopt;
+    }
+    return ok;
 }
 
 void RowWriter::Loop::noteSent(qint64 end) {
@@ -320,14 +345,11 @@ bool RowWriter::Loop::sendTogether(std::span<const RowOutbox::Entry> entries) {
     rows.reserve(entries.size());
     for (const RowOutbox::Entry& entry : entries)
         rows.push_back(&entry.row);
-    const PaquetesInsert insert = PaquetesInsert::together(rows, m_executor.identityRefused().isEmpty());
-    const bool ok = m_executor.consultar(insert.sql, insert.values);
-    m_shared->average = m_executor.tiempo_promedio();
-    if (!ok && (!m_executor.isOpen() || m_executor.lastFailureWaits())) {
-        goDown(m_executor.lastFailure());
+    const std::optional<bool> stored =
+        execute(PaquetesInsert::together(rows, m_executor.identityRefused().isEmpty()));
+    if (!stored)
         return false;
-    }
-    if (ok) {
+    if (*stored) {
         noteSent(entries.back().end);
         m_stored += qint64(entries.size());
         return true;
@@ -434,27 +456,12 @@ void RowWriter::start() {
 
 void RowWriter::wake() {
     m_uncommitted = true;
-    bool asleep = false;
-    {
-        const std::lock_guard lock(m_shared->mutex);
-        m_shared->woken = true;
-        asleep = m_shared->asleep;
-    }
-    if (asleep)
-        m_shared->changed.notify_one();
+    m_shared->wake([] {});
 }
 
 void RowWriter::requestCommit() {
     m_uncommitted = false;
-    bool asleep = false;
-    {
-        const std::lock_guard lock(m_shared->mutex);
-        m_shared->commitUpTo = m_shared->outbox->endPosition();
-        m_shared->woken = true;
-        asleep = m_shared->asleep;
-    }
-    if (asleep)
-        m_shared->changed.notify_one();
+    m_shared->wake([this] { m_shared->commitUpTo = m_shared->outbox->endPosition(); });
 }
 
 bool RowWriter::hasUncommitted() const {

@@ -148,7 +148,6 @@ TEST_F(RowWriterTest, ARefusedRowIsToldOnceAndTheOthersAreStored) {
     EXPECT_TRUE(error.contains(u"truncation"_s, Qt::CaseInsensitive)) << qPrintable(error);
 }
 
-// A backlog goes several rows to a statement; what each row meets is still its own.
 TEST_F(RowWriterTest, ATableMadeBeforeReadingIdentitiesGetsThem) {
     use(m_dir.filePath(u"older.fdb"_s));
     {
