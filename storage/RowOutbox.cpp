@@ -34,6 +34,9 @@ constexpr qint64 kCopyChunk = 1 << 20;
 // Rows handed out and remembered for confirm(); beyond them a confirm counts by reading.
 constexpr std::size_t kMostHandedOut = 1 << 16;
 
+// Bytes of unwritten rows an append writes at once, rather than leave them to the next sync.
+constexpr qint64 kMostUnwrittenBytes = 256 * 1024;
+
 struct Slot {
     quint64 generation = 0;
     qint64 confirmed = 0;
@@ -109,6 +112,17 @@ RowOutbox::RowOutbox(const QString& path, base::JournalIo& io)
     : m_path(path)
     , m_io(io) {
     open();
+}
+
+RowOutbox::~RowOutbox() {
+    const QMutexLocker lock(&m_mutex);
+    if (m_file && !m_putBackFailed && !m_unwritten.empty()) {
+        try {
+            writeUnwritten();
+        } catch (const base::Error&) {
+            // Their lines are not done in the intake journal: the next start works them again.
+        }
+    }
 }
 
 bool RowOutbox::open() {
@@ -337,25 +351,28 @@ void RowOutbox::append(const PendingRow& row) {
     const QMutexLocker lock(&m_mutex);
     if (m_written)
         m_written();
-    if (!m_kept.isEmpty() || !m_file || m_putBackFailed) {
+    if (!m_file) {
         m_kept.append(std::move(bytes));
         return;
     }
+    const qint64 end = m_end + base::JournalFile::kFrame + bytes.size();
+    m_unwrittenBytes += bytes.size();
+    m_unwritten.push_back({row, std::move(bytes), end});
+    ++m_writtenRows;
+    m_end = end;
+    if (m_unwrittenBytes < kMostUnwrittenBytes || m_writeRefused || m_putBackFailed)
+        return;
     try {
-        if (m_headerStale)
-            writeHeader();
-        m_file->append(bytes);
-        ++m_writtenRows;
-        m_end = m_base + m_file->size() - kHeaderSize;
+        writeUnwritten();
     } catch (const base::Error& e) {
-        m_kept.append(std::move(bytes));
+        m_writeRefused = true;
         m_blockedReason = e.message();
     }
 }
 
 bool RowOutbox::blocked() const {
     const QMutexLocker lock(&m_mutex);
-    return !m_kept.isEmpty() || !m_file || m_putBackFailed;
+    return !m_kept.isEmpty() || !m_file || m_putBackFailed || m_writeRefused;
 }
 
 QString RowOutbox::blockedReason() const {
@@ -375,27 +392,81 @@ bool RowOutbox::retry() {
                    .arg(m_path);
         if (!m_damage.isEmpty())
             m_notices << m_damage;
+        placeKept();
     }
     if (m_putBackFailed) {
         putBack();
         if (m_putBackFailed)
             return false;
     }
-    if (m_kept.isEmpty())
-        return true;
     try {
         if (m_headerStale)
             writeHeader();
-        m_file->append(m_kept);
+        writeUnwritten();
     } catch (const base::Error& e) {
+        m_writeRefused = true;
         m_blockedReason = e.message();
         return false;
     }
-    m_writtenRows += m_kept.size();
-    m_end = m_base + m_file->size() - kHeaderSize;
-    m_kept.clear();
+    m_writeRefused = false;
     m_blockedReason.clear();
     return true;
+}
+
+void RowOutbox::placeKept() {
+    for (QByteArray& bytes : m_kept) {
+        std::optional<PendingRow> row = PendingRow::decoded(bytes);
+        const qint64 end = m_end + base::JournalFile::kFrame + bytes.size();
+        m_unwrittenBytes += bytes.size();
+        m_unwritten.push_back({std::move(*row), std::move(bytes), end});
+        ++m_writtenRows;
+        m_end = end;
+    }
+    m_kept.clear();
+}
+
+qint64 RowOutbox::fileEnd() const {
+    return m_base + m_file->size() - kHeaderSize;
+}
+
+void RowOutbox::cutBackConfirmed() {
+    const bool leaving = !m_unwritten.empty() && m_unwritten.front().end <= m_confirmed;
+    if (m_readers > 0 || m_confirmed < fileEnd() || (m_file->size() == kHeaderSize && !leaving))
+        return;
+    if (m_file->size() > kHeaderSize) {
+        try {
+            m_file->truncate(kHeaderSize);
+        } catch (const base::Error&) {
+            // Confirmed rows left in the file cost only room; the next full confirm cuts again.
+            return;
+        }
+    }
+    // Row numbers count every row, also those that never reach the file.
+    quint64 left = 0;
+    while (!m_unwritten.empty() && m_unwritten.front().end <= m_confirmed) {
+        m_unwrittenBytes -= m_unwritten.front().bytes.size();
+        m_unwritten.pop_front();
+        ++left;
+    }
+    m_file->setNextNumber(m_file->nextNumber() + left);
+    m_base = m_confirmed;
+    // The header's slot must point at the new beginning before any row goes in.
+    m_headerStale = true;
+}
+
+void RowOutbox::writeUnwritten() {
+    cutBackConfirmed();
+    if (m_unwritten.empty())
+        return;
+    if (m_headerStale)
+        writeHeader();
+    QList<QByteArray> records;
+    records.reserve(qsizetype(m_unwritten.size()));
+    for (const Unwritten& row : m_unwritten)
+        records.append(row.bytes);
+    m_file->append(records);
+    m_unwritten.clear();
+    m_unwrittenBytes = 0;
 }
 
 void RowOutbox::checkFile() {
@@ -409,7 +480,9 @@ void RowOutbox::putBack() {
     // Every unconfirmed row is still readable through the open descriptor: they go, framed and
     // numbered as they are, into a new file at the path. Readers in progress keep a descriptor of
     // the old file, and positions stay what they were.
-    const qint64 from = physical(m_confirmed);
+    // Rows confirmed before they were written are not in the file: it holds rows up to its end.
+    const qint64 first = std::min(m_confirmed.load(), fileEnd());
+    const qint64 from = physical(first);
     const auto copy = [&](base::JournalFile& sound) {
         sound.writeAt(0, headerBytes(m_confirmedNumber));
         for (qint64 at = from; at < m_file->size(); at += kCopyChunk)
@@ -422,12 +495,13 @@ void RowOutbox::putBack() {
         file->setWriteFault(m_fault);
         file->setNextNumber(m_file->nextNumber());
         m_file = std::move(file);
-        m_base = m_confirmed;
+        m_base = first;
         m_generation = 1;
         m_slot = 0;
-        m_headerStale = false;
+        m_headerStale = m_confirmed > first;
         m_putBackFailed = false;
-        m_blockedReason.clear();
+        if (!m_writeRefused)
+            m_blockedReason.clear();
         m_notices
             << u"El archivo de filas en espera \"%1\" fue borrado o reemplazado mientras la estaci\u00f3n "
                u"funcionaba; se escribi\u00f3 de nuevo con las %2 filas que esperaban%3"_s.arg(m_path)
@@ -495,16 +569,27 @@ std::optional<qint64> RowOutbox::knownRowsUpTo(qint64 position) const {
 qint64 RowOutbox::rowsUpTo(qint64 position) const {
     if (const std::optional<qint64> rows = knownRowsUpTo(position))
         return *rows;
+    const auto noRowEnd = [&] {
+        // Anything else would leave a confirmed offset inside a row, and every later opening would
+        // take the rest of the file for damage.
+        return base::Error(
+            u"La posici\u00f3n %1 del archivo \"%2\" no es el final de una fila en espera"_s.arg(position)
+                .arg(m_path));
+    };
+    if (position > fileEnd()) {
+        // Not yet written: the last rows, counted back from the end.
+        const auto it = std::lower_bound(m_unwritten.begin(), m_unwritten.end(), position,
+                                         [](const Unwritten& u, qint64 p) { return u.end < p; });
+        if (it == m_unwritten.end() || it->end != position)
+            throw noRowEnd();
+        return m_writtenRows - qint64(m_unwritten.end() - it) + 1;
+    }
     base::JournalReader reader(*m_file, physical(m_confirmed), std::nullopt, physical(position));
     qint64 rows = m_confirmedRows;
     while (reader.next())
         ++rows;
-    // Anything else would leave a confirmed offset inside a row, and every later opening would take
-    // the rest of the file for damage.
     if (reader.damaged() || reader.position() != physical(position))
-        throw base::Error(
-            u"La posici\u00f3n %1 del archivo \"%2\" no es el final de una fila en espera"_s.arg(position)
-                .arg(m_path));
+        throw noRowEnd();
     return rows;
 }
 
@@ -520,8 +605,13 @@ std::vector<RowOutbox::Entry> RowOutbox::read(qint64 from, qsizetype most) const
         from = std::max(from, m_confirmed.load()); // confirmed rows may be gone from the file
         if (most <= 0 || from >= m_end || !m_file)
             return entries;
+        if (from >= fileEnd()) {
+            readUnwritten(from, most, entries);
+            rememberHandedOut(entries, knownRowsUpTo(from));
+            return entries;
+        }
         start = physical(from);
-        limit = physical(m_end);
+        limit = physical(fileEnd());
         base = m_base;
         rowsBefore = knownRowsUpTo(from);
         // A descriptor of its own, so that the core's appends go on meanwhile: they only add bytes
@@ -552,18 +642,40 @@ std::vector<RowOutbox::Entry> RowOutbox::read(qint64 from, qsizetype most) const
             throw unreadable();
         entries.push_back({std::move(*row), base + record->end - kHeaderSize});
     }
-
-    if (rowsBefore) {
-        const QMutexLocker lock(&m_mutex);
-        qint64 rows = *rowsBefore;
-        for (const Entry& entry : entries) {
-            ++rows;
-            if (entry.end > m_confirmed && (m_handedOut.empty() || entry.end > m_handedOut.back().end) &&
-                m_handedOut.size() < kMostHandedOut)
-                m_handedOut.push_back({entry.end, rows});
-        }
-    }
+    const QMutexLocker lock(&m_mutex);
+    // Then on in memory, unless a sync wrote those rows meanwhile.
+    if (const qint64 reached = entries.empty() ? from : entries.back().end;
+        qsizetype(entries.size()) < most && reached == fileEnd())
+        readUnwritten(reached, most, entries);
+    rememberHandedOut(entries, rowsBefore);
     return entries;
+}
+
+void RowOutbox::readUnwritten(qint64 from, qsizetype most, std::vector<Entry>& entries) const {
+    auto it = m_unwritten.begin();
+    if (from > fileEnd()) {
+        it = std::lower_bound(m_unwritten.begin(), m_unwritten.end(), from,
+                              [](const Unwritten& u, qint64 p) { return u.end < p; });
+        if (it == m_unwritten.end() || it->end != from)
+            throw base::Error(
+                u"La posici\u00f3n %1 del archivo \"%2\" no es el comienzo de una fila en espera"_s.arg(from)
+                    .arg(m_path));
+        ++it;
+    }
+    for (; it != m_unwritten.end() && qsizetype(entries.size()) < most; ++it)
+        entries.push_back({it->row, it->end});
+}
+
+void RowOutbox::rememberHandedOut(const std::vector<Entry>& entries, std::optional<qint64> rowsBefore) const {
+    if (!rowsBefore)
+        return;
+    qint64 rows = *rowsBefore;
+    for (const Entry& entry : entries) {
+        ++rows;
+        if (entry.end > m_confirmed && (m_handedOut.empty() || entry.end > m_handedOut.back().end) &&
+            m_handedOut.size() < kMostHandedOut)
+            m_handedOut.push_back({entry.end, rows});
+    }
 }
 
 qint64 RowOutbox::confirmedPosition() const {
@@ -590,15 +702,7 @@ void RowOutbox::confirm(qint64 position) {
     m_confirmed = position;
     while (!m_handedOut.empty() && m_handedOut.front().end <= position)
         m_handedOut.pop_front();
-
-    if (m_confirmed == m_end && m_readers == 0 && m_file->size() > kHeaderSize) {
-        try {
-            m_file->truncate(kHeaderSize);
-            m_base = m_end;
-        } catch (const base::Error&) {
-            // Confirmed rows left in the file cost only room; the next full confirm cuts again.
-        }
-    }
+    cutBackConfirmed();
     try {
         writeHeader();
     } catch (const base::Error&) {
@@ -615,10 +719,27 @@ void RowOutbox::sync() {
     std::shared_ptr<base::JournalFile> file;
     {
         const QMutexLocker lock(&m_mutex);
-        if (!m_file)
+        if (!m_file) {
+            // Rows kept in memory must not pass for forced.
+            if (!m_kept.isEmpty())
+                throw base::Error(m_blockedReason);
             return;
+        }
         if (!m_file->stillAtPath())
             putBack();
+        if (m_putBackFailed)
+            throw base::Error(m_blockedReason);
+        try {
+            writeUnwritten();
+        } catch (const base::Error& e) {
+            m_writeRefused = true;
+            m_blockedReason = e.message();
+            throw;
+        }
+        if (m_writeRefused) {
+            m_writeRefused = false;
+            m_blockedReason.clear();
+        }
         if (m_headerStale)
             writeHeader();
         file = m_file;

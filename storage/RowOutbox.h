@@ -24,6 +24,12 @@ namespace storage {
 // Positions are logical: they only ever grow while the station runs, also when the file is cut
 // back after everything in it was confirmed. The confirmed position is kept in the file's header.
 //
+// Rows are written behind: an append only keeps the row in memory, and the group commit's sync
+// writes what was appended since in one write before it forces the file (so does an append that
+// finds a quarter megabyte waiting). A row the writer confirmed before then never reaches the file.
+// Until a sync, a row is safe from a kill only through its line in the intake journal, which is
+// marked done on the disk only after that sync.
+//
 // Thread-safe: the core appends, the writer reads and confirms, the group commit syncs.
 class RowOutbox final {
 public:
@@ -41,6 +47,9 @@ public:
     // folder in its place, no permission) leaves the outbox blocked, as a full disk does, until a
     // retry can open it. Never raises.
     explicit RowOutbox(const QString& path, base::JournalIo& io = base::JournalIo::real());
+    // Writes what is still in memory (a last sync should have done it already).
+    ~RowOutbox();
+    Q_DISABLE_COPY_MOVE(RowOutbox)
 
     // What the opening found damaged, what it lost and where the damaged file was kept; empty
     // when nothing was.
@@ -58,8 +67,8 @@ public:
     // many rows came; raises base::Error (the other file then stays as it is).
     qint64 adopt(const QString& otherPath);
 
-    // Appends a row (the core's thread). When the disk refuses it (full), the row is kept in
-    // memory, in order, and the outbox is blocked until retry() writes it: the caller then takes
+    // Appends a row (the core's thread). When the disk refuses to write it (full), the row stays
+    // in memory, in order, and the outbox is blocked until retry() writes it: the caller then takes
     // no new rows. Never raises, never drops.
     void append(const PendingRow& row);
     bool blocked() const;
@@ -68,9 +77,10 @@ public:
     // Writes the rows kept in memory; true when none is left (the outbox takes rows again).
     bool retry();
 
-    // Up to `most` rows from `from` on, in order (the writer's thread). Rows kept in memory while
-    // blocked are not readable yet. Raises base::Error when the file cannot be read or `from` is no
-    // row's beginning.
+    // Up to `most` rows from `from` on, in order (the writer's thread); rows not yet written come
+    // from memory, also while the disk refuses them. Only while the file cannot be opened at all
+    // are the rows kept meanwhile not readable. Raises base::Error when the file cannot be read or
+    // `from` is no row's beginning.
     std::vector<Entry> read(qint64 from, qsizetype most) const;
     qint64 confirmedPosition() const;
     qint64 endPosition() const;
@@ -81,7 +91,8 @@ public:
     // Rows appended (or found at opening) and not yet confirmed, kept-in-memory ones included.
     qint64 pendingCount() const;
 
-    // Forces what was written to the disk (the group commit). Raises base::Error.
+    // Writes the rows appended since the last sync and forces the file to the disk (the group
+    // commit). Raises base::Error when a row is left unwritten or the disk refuses.
     void sync();
 
     // Told of every append and confirm, with the outbox's lock held (any thread): the group
@@ -100,13 +111,34 @@ private:
         qint64 rows;
     };
 
+    // An appended row not yet in the file; `end` is its position once there.
+    struct Unwritten {
+        PendingRow row;
+        QByteArray bytes;
+        qint64 end;
+    };
+
     bool open();
     bool convertFormerFormat();
+    // Gives the rows kept while no file could be opened their places after the file's rows.
+    void placeKept();
+    // Writes the unwritten rows in one write, those confirmed meanwhile left out when the file
+    // holds nothing else unconfirmed. Raises base::Error (the rows then stay in memory).
+    void writeUnwritten();
+    // With every row in the file confirmed, cuts it back to its header and forgets the unwritten
+    // rows confirmed meanwhile; nothing when a read is in progress or the cut fails.
+    void cutBackConfirmed();
+    qint64 fileEnd() const;
     // The positions of a file just written anew: nothing confirmed, every row in it unconfirmed.
     void startOver();
     void putBack();
     qint64 physical(qint64 position) const;
     std::optional<qint64> knownRowsUpTo(qint64 position) const;
+    // Appends to `entries`, up to `most` in all, the unwritten rows from `from` (at or past the
+    // file's end) on.
+    void readUnwritten(qint64 from, qsizetype most, std::vector<Entry>& entries) const;
+    // Keeps where the rows read end, for confirm(); `rowsBefore` counts the rows before the first.
+    void rememberHandedOut(const std::vector<Entry>& entries, std::optional<qint64> rowsBefore) const;
     qint64 rowsUpTo(qint64 position) const;
     void writeHeader();
 
@@ -138,7 +170,10 @@ private:
     // The header slot could not be written: nothing is appended until it is, as the old slot may
     // point past a file that was cut back.
     bool m_headerStale = false;
-    QList<QByteArray> m_kept; // encoded rows the disk refused, in order
+    QList<QByteArray> m_kept;          // encoded rows appended while no file could be opened, in order
+    std::deque<Unwritten> m_unwritten; // after the file's rows, in order
+    qint64 m_unwrittenBytes = 0;
+    bool m_writeRefused = false; // the disk refused the unwritten rows: retried, blocked meanwhile
     base::JournalFile::WriteFault m_fault;
     QString m_blockedReason;
     mutable std::deque<HandedOut> m_handedOut;

@@ -149,7 +149,9 @@ TEST_F(RowOutboxTest, PositionsThatAreNoRowBoundaryAreRefused) {
     appendRows(outbox, 0, 3);
     const auto entries = outbox.read(0, 3);
     ASSERT_EQ(entries.size(), 3u);
-    // Without reading first, too: the outbox counts what leaves by reading it.
+    // Without reading first, too: the outbox counts what leaves by reading it. The first checks
+    // meet the rows in memory, the reopened outbox's meet them in the file.
+    outbox.sync();
     RowOutbox reopened(m_path);
     for (RowOutbox* o : {&outbox, &reopened}) {
         EXPECT_THROW(o->confirm(entries[1].end - 1), base::Error);
@@ -208,6 +210,7 @@ TEST_F(RowOutboxTest, FileIsCutBackWhenAllIsConfirmedWhilePositionsKeepGrowing) 
     EXPECT_EQ(outbox.pendingCount(), 2);
     outbox.confirm(after[0].end);
     EXPECT_EQ(outbox.pendingCount(), 1);
+    outbox.sync();
     EXPECT_GT(sizeOf(m_path), m_headerSize);
     outbox.confirm(after[1].end);
     EXPECT_EQ(sizeOf(m_path), m_headerSize);
@@ -248,6 +251,7 @@ TEST_P(RowOutboxDamage, OnlyTheRowsTheDamageHitAreLost) {
     {
         RowOutbox outbox(m_path);
         appendRows(outbox, 0, 4);
+        outbox.sync(); // all four in the file, the confirmed one too
         const qint64 base = outbox.confirmedPosition();
         for (const RowOutbox::Entry& entry : outbox.read(base, 10))
             ends.push_back(m_headerSize + entry.end - base);
@@ -275,6 +279,7 @@ TEST_P(RowOutboxDamage, OnlyTheRowsTheDamageHitAreLost) {
 
     // The repair is for good: the next opening finds the same rows, a new one after them, and no damage.
     appendRows(outbox, 9, 1);
+    outbox.sync();
     std::vector<int> expected = GetParam().kept;
     expected.push_back(9);
     RowOutbox again(m_path);
@@ -393,6 +398,7 @@ TEST_F(RowOutboxTest, AFileRemovedOrReplacedWhileRunningIsWrittenAgain) {
         appendRows(outbox, 4, 1);
         EXPECT_THAT(pendingRows(outbox), ElementsAre(1, 2, 3, 4));
         outbox.confirm(outbox.read(outbox.confirmedPosition(), 1).at(0).end);
+        outbox.sync();
         RowOutbox reopened(m_path);
         EXPECT_THAT(pendingRows(reopened), ElementsAre(2, 3, 4));
     }
@@ -423,6 +429,7 @@ TEST_F(RowOutboxTest, AHeaderCutShortIsBegunAgain) {
         EXPECT_EQ(outbox.pendingCount(), 0);
         EXPECT_TRUE(outbox.damage().isEmpty());
         appendRows(outbox, 0, 1);
+        outbox.sync();
         RowOutbox reopened(m_path);
         EXPECT_THAT(pendingRows(reopened), ElementsAre(0));
     }
@@ -431,15 +438,19 @@ TEST_F(RowOutboxTest, AHeaderCutShortIsBegunAgain) {
 TEST_F(RowOutboxTest, ARefusingDiskKeepsRowsInMemoryUntilARetryWritesThemInOrder) {
     RowOutbox outbox(m_path);
     appendRows(outbox, 0, 2);
+    outbox.sync();
     outbox.confirm(outbox.read(0, 1).at(0).end);
     const qint64 written = outbox.endPosition();
     outbox.setWriteFault([](qint64) { return ENOSPC; });
     appendRows(outbox, 2, 3);
+    // The sync is where the refusal shows: the group commit then leaves the rows' lines undone.
+    EXPECT_FALSE(outbox.blocked());
+    EXPECT_THROW(outbox.sync(), base::Error);
     EXPECT_TRUE(outbox.blocked());
     EXPECT_THAT(outbox.blockedReason().toStdString(), HasSubstr(m_path.toStdString()));
     EXPECT_EQ(outbox.pendingCount(), 4);
-    EXPECT_EQ(outbox.endPosition(), written);
-    EXPECT_THAT(pendingRows(outbox), ElementsAre(1));
+    // The database still gets them meanwhile.
+    EXPECT_THAT(pendingRows(outbox), ElementsAre(1, 2, 3, 4));
     EXPECT_FALSE(outbox.retry());
     EXPECT_TRUE(outbox.blocked());
 
@@ -462,6 +473,28 @@ TEST_F(RowOutboxTest, ARefusingDiskKeepsRowsInMemoryUntilARetryWritesThemInOrder
     appendRows(outbox, 5, 1);
     EXPECT_EQ(outbox.pendingCount(), 4);
     EXPECT_THAT(pendingRows(outbox), ElementsAre(2, 3, 4, 5));
+}
+
+// Rows wait in memory for the group commit's sync; those the database confirmed before it never
+// reach the file, and the numbers of the rows that do still tell the next opening what is pending.
+TEST_F(RowOutboxTest, RowsConfirmedBeforeTheSyncNeverReachTheFile) {
+    RowOutbox outbox(m_path);
+    appendRows(outbox, 0, 3);
+    EXPECT_EQ(sizeOf(m_path), m_headerSize);
+    const auto entries = outbox.read(outbox.confirmedPosition(), 10);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[2].row, row(2));
+    outbox.confirm(entries[1].end);
+    outbox.sync();
+    EXPECT_EQ(sizeOf(m_path), m_headerSize + base::JournalFile::kFrame + row(2).encoded().size());
+
+    // One row confirmed from the file, the next from memory, the last one left.
+    appendRows(outbox, 3, 2);
+    outbox.confirm(outbox.read(outbox.confirmedPosition(), 2).at(1).end);
+    outbox.sync();
+    RowOutbox reopened(m_path);
+    EXPECT_TRUE(reopened.damage().isEmpty()) << reopened.damage().toStdString();
+    EXPECT_THAT(pendingRows(reopened), ElementsAre(4));
 }
 
 // The core appends while the writer reads and confirms and the group commit syncs: every row
