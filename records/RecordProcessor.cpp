@@ -52,7 +52,14 @@ RecordProcessor::RecordProcessor(Parts parts, QLocale locale)
     , m_locale(std::move(locale)) {}
 
 QString RecordProcessor::fecha_compacta() const {
-    return m_parts.clock.now().toString(u"yyyyMMddHHmm"_s);
+    const QDateTime now = m_parts.clock.now();
+    const QTime time = now.time();
+    if (const qint64 minute = now.date().toJulianDay() * 1440 + time.hour() * 60 + time.minute();
+        minute != m_compactMinute) {
+        m_compactMinute = minute;
+        m_compactText = now.toString(u"yyyyMMddHHmm"_s);
+    }
+    return m_compactText;
 }
 
 void RecordProcessor::procesar_dato(QString& buffer_trama) {
@@ -201,7 +208,11 @@ bool RecordProcessor::processFrame(const QString& frame) {
 
     m_parts.rows.insertar(estatus_actual);
     panel.increment(Field::lProcesados);
-    panel.setStatus(0, averageTimeText(m_parts.rows.tiempoPromedio(), m_locale));
+    if (const double average = m_parts.rows.tiempoPromedio(); average != m_averageShown) {
+        m_averageShown = average;
+        m_averageText = averageTimeText(average, m_locale);
+    }
+    panel.setStatus(0, m_averageText);
 
     m_parts.quality.evaluar_calidad(h, l, w);
     panel.setText(Field::LC128, QString());

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QString>
 
+#include <optional>
+
 namespace config {
 class Settings;
 }
@@ -55,6 +57,12 @@ private:
     Parts m_parts;
     QLocale m_locale;
     LocaleNumbers m_numbers{m_locale};
+    // Texts that change far less often than records come, formatted again only when their input
+    // changed: the minute of the compact date, the average time.
+    mutable qint64 m_compactMinute = -1;
+    mutable QString m_compactText;
+    std::optional<double> m_averageShown;
+    QString m_averageText;
 };
 
 } // namespace records

@@ -155,6 +155,31 @@ TEST_F(ProcessorFixture, AGoodLineFillsThePanelAndStoresItsRow) {
               (Evaluation{u"012.5"_s, u"030.0"_s, u"045.5"_s, u"GUIA0001ZXWV0002TSRQ0003"_s}));
 }
 
+// The date and the average time are formatted again only when they change: each record still
+// shows its own minute and the writer's latest average.
+TEST_F(ProcessorFixture, DateAndAverageTimeFollowEveryRecord) {
+    struct Step {
+        QDateTime now;
+        double average;
+        const char16_t* date;
+        const char16_t* status;
+    };
+    const Step steps[] = {
+        {QDateTime(QDate(2024, 1, 5), QTime(14, 37, 0)), 12.5, u"202401051437", u" 12.5000"},
+        {QDateTime(QDate(2024, 1, 5), QTime(14, 37, 59)), 12.5, u"202401051437", u" 12.5000"},
+        {QDateTime(QDate(2024, 1, 5), QTime(14, 38, 0)), 3.25, u"202401051438", u"  3.2500"},
+        {QDateTime(QDate(2024, 1, 6), QTime(14, 38, 0)), 3.25, u"202401061438", u"  3.2500"},
+        {QDateTime(QDate(2024, 1, 6), QTime(14, 38, 1)), 0.0, u"202401061438", u"  0.0000"},
+    };
+    for (const Step& step : steps) {
+        clock.set(step.now);
+        recorder.average = step.average;
+        process(entry(u"10.1.2.3"_s, kSampleLine));
+        EXPECT_EQ(text(Field::Lfecha), QString::fromUtf16(step.date)) << step.now.toString().toStdString();
+        EXPECT_EQ(panel.status(0), QString::fromUtf16(step.status)) << step.now.toString().toStdString();
+    }
+}
+
 TEST_F(ProcessorFixture, AnUnreadGuideFallsBackToTheGuideOfSlotTwo) {
     process(entry(u"10.1.2.3"_s, kUnreadGuideLine));
 
