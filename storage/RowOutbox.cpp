@@ -352,7 +352,7 @@ void RowOutbox::append(const PendingRow& row) {
     if (m_written)
         m_written();
     if (!m_file) {
-        m_kept.append(std::move(bytes));
+        m_kept.push_back({row, std::move(bytes), 0});
         return;
     }
     const qint64 end = m_end + base::JournalFile::kFrame + bytes.size();
@@ -372,7 +372,7 @@ void RowOutbox::append(const PendingRow& row) {
 
 bool RowOutbox::blocked() const {
     const QMutexLocker lock(&m_mutex);
-    return !m_kept.isEmpty() || !m_file || m_putBackFailed || m_writeRefused;
+    return !m_kept.empty() || !m_file || m_putBackFailed || m_writeRefused;
 }
 
 QString RowOutbox::blockedReason() const {
@@ -414,13 +414,12 @@ bool RowOutbox::retry() {
 }
 
 void RowOutbox::placeKept() {
-    for (QByteArray& bytes : m_kept) {
-        std::optional<PendingRow> row = PendingRow::decoded(bytes);
-        const qint64 end = m_end + base::JournalFile::kFrame + bytes.size();
-        m_unwrittenBytes += bytes.size();
-        m_unwritten.push_back({std::move(*row), std::move(bytes), end});
+    for (Unwritten& row : m_kept) {
+        row.end = m_end + base::JournalFile::kFrame + row.bytes.size();
+        m_unwrittenBytes += row.bytes.size();
+        m_end = row.end;
+        m_unwritten.push_back(std::move(row));
         ++m_writtenRows;
-        m_end = end;
     }
     m_kept.clear();
 }
@@ -712,7 +711,7 @@ void RowOutbox::confirm(qint64 position) {
 
 qint64 RowOutbox::pendingCount() const {
     const QMutexLocker lock(&m_mutex);
-    return m_writtenRows - m_confirmedRows + m_kept.size();
+    return m_writtenRows - m_confirmedRows + qint64(m_kept.size());
 }
 
 void RowOutbox::sync() {
@@ -721,7 +720,7 @@ void RowOutbox::sync() {
         const QMutexLocker lock(&m_mutex);
         if (!m_file) {
             // Rows kept in memory must not pass for forced.
-            if (!m_kept.isEmpty())
+            if (!m_kept.empty())
                 throw base::Error(m_blockedReason);
             return;
         }

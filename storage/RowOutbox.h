@@ -111,7 +111,8 @@ private:
         qint64 rows;
     };
 
-    // An appended row not yet in the file; `end` is its position once there.
+    // An appended row not yet in the file; `end` is its position once there (0 while no file could
+    // be opened to place it after).
     struct Unwritten {
         PendingRow row;
         QByteArray bytes;
@@ -170,7 +171,7 @@ private:
     // The header slot could not be written: nothing is appended until it is, as the old slot may
     // point past a file that was cut back.
     bool m_headerStale = false;
-    QList<QByteArray> m_kept;          // encoded rows appended while no file could be opened, in order
+    std::deque<Unwritten> m_kept;      // appended while no file could be opened (no place yet), in order
     std::deque<Unwritten> m_unwritten; // after the file's rows, in order
     qint64 m_unwrittenBytes = 0;
     bool m_writeRefused = false; // the disk refused the unwritten rows: retried, blocked meanwhile
