@@ -40,7 +40,8 @@ std::unique_ptr<station::IntakeJournal> openIntakeJournal() {
 
 // A refused row as the operator saw its record.
 QString describe(const storage::PendingRow& row) {
-    QStringList parts{row.processedAt.toString(u"dd/MM/yyyy HH:mm:ss")};
+    QStringList parts{row.processedAt.date.toString(u"dd/MM/yyyy") + u' ' +
+                      row.processedAt.time.toString(u"HH:mm:ss")};
     for (const storage::StatementValue& v : row.values) {
         if (const auto* text = std::get_if<QString>(&v))
             parts << *text;

@@ -67,13 +67,13 @@ PaquetesInsert PaquetesInsert::of(const PendingRow& row, bool late, bool withIde
     // plaza, origen, paquete, [momento], the five numbers, estatus, [ano, mes, dia, hora]
     for (qsizetype i = 0; i < row.values.size(); ++i) {
         if (late && i == 3)
-            insert.values.append(row.processedAt.time().toString(u"HH:mm:ss.zzz"));
+            insert.values.append(row.processedAt.time.toString(u"HH:mm:ss.zzz"));
         insert.values.append(row.values[i]);
     }
     if (late) {
-        const QDate date = row.processedAt.date();
+        const QDate& date = row.processedAt.date;
         insert.values << double(date.year()) << double(date.month()) << double(date.day())
-                      << double(row.processedAt.time().hour());
+                      << double(row.processedAt.time.hour());
     }
     if (withIdentity)
         insert.values.append(row.lectura);

@@ -16,9 +16,9 @@ QByteArray PendingRow::encoded() const {
     out.reserve(160);
     base::ByteWriter w(out);
     // Local fields as the station saw them: the row's hour must not move with a later time zone.
-    const QDate date = processedAt.date();
+    const QDate& date = processedAt.date;
     w.put(kVersion).put(lectura).put(qint32(date.year())).put(qint8(date.month())).put(qint8(date.day()));
-    w.put(qint32(processedAt.time().msecsSinceStartOfDay()));
+    w.put(qint32(processedAt.time.msecsSinceStartOfDay()));
     w.put(quint16(values.size()));
     for (const StatementValue& v : values) {
         if (const auto* text = std::get_if<QString>(&v))
@@ -43,7 +43,7 @@ std::optional<PendingRow> PendingRow::decoded(QByteArrayView bytes) {
     if (!r.get(version) || version != kVersion || !r.get(row.lectura) || !r.get(year) || !r.get(month) ||
         !r.get(day) || !r.get(msecs) || !r.get(count))
         return std::nullopt;
-    row.processedAt = QDateTime(QDate(year, month, day), QTime::fromMSecsSinceStartOfDay(msecs));
+    row.processedAt = {QDate(year, month, day), QTime::fromMSecsSinceStartOfDay(msecs)};
     row.values.reserve(count);
     for (quint16 i = 0; i < count; ++i) {
         quint8 tag = 0;
