@@ -364,9 +364,8 @@ void RowOutbox::append(const PendingRow& row) {
         return;
     try {
         writeUnwritten();
-    } catch (const base::Error& e) {
-        m_writeRefused = true;
-        m_blockedReason = e.message();
+    } catch (const base::Error&) {
+        // Blocked: the next sync or retry writes them.
     }
 }
 
@@ -404,11 +403,9 @@ bool RowOutbox::retry() {
             writeHeader();
         writeUnwritten();
     } catch (const base::Error& e) {
-        m_writeRefused = true;
         m_blockedReason = e.message();
         return false;
     }
-    m_writeRefused = false;
     m_blockedReason.clear();
     return true;
 }
@@ -455,17 +452,33 @@ void RowOutbox::cutBackConfirmed() {
 
 void RowOutbox::writeUnwritten() {
     cutBackConfirmed();
-    if (m_unwritten.empty())
-        return;
-    if (m_headerStale)
-        writeHeader();
-    QList<QByteArray> records;
-    records.reserve(qsizetype(m_unwritten.size()));
-    for (const Unwritten& row : m_unwritten)
-        records.append(row.bytes);
-    m_file->append(records);
-    m_unwritten.clear();
-    m_unwrittenBytes = 0;
+    if (!m_unwritten.empty()) {
+        QList<QByteArray> records;
+        records.reserve(qsizetype(m_unwritten.size()));
+        for (const Unwritten& row : m_unwritten)
+            records.append(row.bytes);
+        try {
+            if (m_headerStale)
+                writeHeader();
+            m_file->append(records);
+        } catch (const base::Error& e) {
+            m_writeRefused = true;
+            m_blockedReason = e.message();
+            throw;
+        }
+        m_unwritten.clear();
+        m_unwrittenBytes = 0;
+    }
+    if (m_writeRefused) {
+        m_writeRefused = false;
+        m_blockedReason.clear();
+    }
+}
+
+std::deque<RowOutbox::Unwritten>::const_iterator RowOutbox::unwrittenEndingAt(qint64 position) const {
+    const auto it = std::lower_bound(m_unwritten.begin(), m_unwritten.end(), position,
+                                     [](const Unwritten& u, qint64 p) { return u.end < p; });
+    return it != m_unwritten.end() && it->end == position ? it : m_unwritten.end();
 }
 
 void RowOutbox::checkFile() {
@@ -577,9 +590,8 @@ qint64 RowOutbox::rowsUpTo(qint64 position) const {
     };
     if (position > fileEnd()) {
         // Not yet written: the last rows, counted back from the end.
-        const auto it = std::lower_bound(m_unwritten.begin(), m_unwritten.end(), position,
-                                         [](const Unwritten& u, qint64 p) { return u.end < p; });
-        if (it == m_unwritten.end() || it->end != position)
+        const auto it = unwrittenEndingAt(position);
+        if (it == m_unwritten.end())
             throw noRowEnd();
         return m_writtenRows - qint64(m_unwritten.end() - it) + 1;
     }
@@ -653,9 +665,8 @@ std::vector<RowOutbox::Entry> RowOutbox::read(qint64 from, qsizetype most) const
 void RowOutbox::readUnwritten(qint64 from, qsizetype most, std::vector<Entry>& entries) const {
     auto it = m_unwritten.begin();
     if (from > fileEnd()) {
-        it = std::lower_bound(m_unwritten.begin(), m_unwritten.end(), from,
-                              [](const Unwritten& u, qint64 p) { return u.end < p; });
-        if (it == m_unwritten.end() || it->end != from)
+        it = unwrittenEndingAt(from);
+        if (it == m_unwritten.end())
             throw base::Error(
                 u"La posici\u00f3n %1 del archivo \"%2\" no es el comienzo de una fila en espera"_s.arg(from)
                     .arg(m_path));
@@ -728,17 +739,7 @@ void RowOutbox::sync() {
             putBack();
         if (m_putBackFailed)
             throw base::Error(m_blockedReason);
-        try {
-            writeUnwritten();
-        } catch (const base::Error& e) {
-            m_writeRefused = true;
-            m_blockedReason = e.message();
-            throw;
-        }
-        if (m_writeRefused) {
-            m_writeRefused = false;
-            m_blockedReason.clear();
-        }
+        writeUnwritten();
         if (m_headerStale)
             writeHeader();
         file = m_file;

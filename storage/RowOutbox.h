@@ -124,12 +124,15 @@ private:
     // Gives the rows kept while no file could be opened their places after the file's rows.
     void placeKept();
     // Writes the unwritten rows in one write, those confirmed meanwhile left out when the file
-    // holds nothing else unconfirmed. Raises base::Error (the rows then stay in memory).
+    // holds nothing else unconfirmed. A refusal blocks the outbox until a write succeeds; raises
+    // base::Error (the rows then stay in memory).
     void writeUnwritten();
     // With every row in the file confirmed, cuts it back to its header and forgets the unwritten
     // rows confirmed meanwhile; nothing when a read is in progress or the cut fails.
     void cutBackConfirmed();
     qint64 fileEnd() const;
+    // The unwritten row that ends at `position`, or the end of them.
+    std::deque<Unwritten>::const_iterator unwrittenEndingAt(qint64 position) const;
     // The positions of a file just written anew: nothing confirmed, every row in it unconfirmed.
     void startOver();
     void putBack();

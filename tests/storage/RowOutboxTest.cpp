@@ -404,6 +404,35 @@ TEST_F(RowOutboxTest, AFileRemovedOrReplacedWhileRunningIsWrittenAgain) {
     }
 }
 
+// Removed, and a folder put in its place: the file cannot be written again, so the rows that wait
+// are not forced (the sync says so, and their lines stay undone) and no new one is taken, until it
+// can. Also while no file could be opened at all.
+TEST_F(RowOutboxTest, RowsThatCannotReachAFileAreNeverTakenForForced) {
+    {
+        RowOutbox outbox(m_path);
+        appendRows(outbox, 0, 2);
+        outbox.sync();
+        ASSERT_TRUE(QFile::remove(m_path));
+        ASSERT_TRUE(QDir().mkdir(m_path));
+        appendRows(outbox, 2, 1);
+        EXPECT_THROW(outbox.sync(), base::Error);
+        EXPECT_TRUE(outbox.blocked());
+        EXPECT_THAT(outbox.blockedReason().toStdString(), HasSubstr("no se pudo escribir de nuevo"));
+        EXPECT_FALSE(outbox.retry());
+        ASSERT_TRUE(QDir().rmdir(m_path));
+        EXPECT_TRUE(outbox.retry());
+        EXPECT_FALSE(outbox.blocked());
+        outbox.sync();
+        RowOutbox reopened(m_path);
+        EXPECT_THAT(pendingRows(reopened), ElementsAre(0, 1, 2));
+    }
+    ASSERT_TRUE(QFile::remove(m_path));
+    ASSERT_TRUE(QDir().mkdir(m_path));
+    RowOutbox unopened(m_path);
+    appendRows(unopened, 0, 1);
+    EXPECT_THROW(unopened.sync(), base::Error);
+}
+
 // Rows an earlier version left in a spare file are taken over, and the spare removed.
 TEST_F(RowOutboxTest, RowsOfASpareFileAreTakenOver) {
     const QString spare = m_dir.filePath(u"repuesto"_s);
