@@ -1,5 +1,6 @@
 #include "records/NumberText.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -88,28 +89,52 @@ std::optional<long double> LocaleNumbers::toNumber(QStringView text) const {
 QString generalForm(double value) {
     if (value == 0)
         return u"0"_s;
-    // Fifteen significant digits, rounded once: d.dddddddddddddde±x
-    const QString scientific = QString::number(value, 'e', 14);
-    const bool negative = scientific.startsWith(u'-');
-    const qsizetype e = scientific.indexOf(u'e');
-    const int exponent = scientific.sliced(e + 1).toInt();
-    QString digits = scientific.sliced(negative ? 1 : 0, e - (negative ? 1 : 0));
-    digits.remove(u'.');
-    while (digits.size() > 1 && digits.endsWith(u'0'))
-        digits.chop(1);
-
-    QString out = negative ? u"-"_s : QString();
-    if (exponent >= 15 || exponent < -5) {
-        out += digits.first(1);
-        if (digits.size() > 1)
-            out += u'.' + digits.sliced(1);
-        return out + u'E' + QString::number(exponent);
+    if (!std::isfinite(value))
+        return QString::number(value);
+    // Fifteen significant digits, rounded once and half up: -d.dddddddddddddde+xx. Worked in
+    // bytes: the tick writes a volumetric weight with every record.
+    const QByteArray scientific = QByteArray::number(value, 'e', 14);
+    const char* const end = scientific.cend();
+    const bool negative = scientific[0] == '-';
+    const char* const e = std::find(scientific.cbegin(), end, 'e');
+    int exponent = 0;
+    std::from_chars(e[1] == '+' ? e + 2 : e + 1, end, exponent);
+    std::array<char, 16> digits;
+    std::size_t count = 0;
+    for (const char* c = scientific.cbegin() + (negative ? 1 : 0); c != e; ++c) {
+        if (*c != '.')
+            digits[count++] = *c;
     }
-    if (exponent < 0)
-        return out + u"0."_s + QString(-exponent - 1, u'0') + digits;
-    if (digits.size() <= exponent + 1)
-        return out + digits + QString(exponent + 1 - digits.size(), u'0');
-    return out + digits.first(exponent + 1) + u'.' + digits.sliced(exponent + 1);
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
+
+    std::array<char, 40> out;
+    char* to = out.begin();
+    const auto put = [&to](const char* from, std::size_t n) { to = std::copy_n(from, n, to); };
+    const auto zeros = [&to](std::size_t n) { to = std::fill_n(to, n, '0'); };
+    if (negative)
+        *to++ = '-';
+    if (exponent >= 15 || exponent < -5) {
+        *to++ = digits[0];
+        if (count > 1) {
+            *to++ = '.';
+            put(digits.data() + 1, count - 1);
+        }
+        *to++ = 'E';
+        to = std::to_chars(to, out.end(), exponent).ptr;
+    } else if (exponent < 0) {
+        put("0.", 2);
+        zeros(std::size_t(-exponent - 1));
+        put(digits.data(), count);
+    } else if (count <= std::size_t(exponent) + 1) {
+        put(digits.data(), count);
+        zeros(std::size_t(exponent) + 1 - count);
+    } else {
+        put(digits.data(), std::size_t(exponent) + 1);
+        *to++ = '.';
+        put(digits.data() + exponent + 1, count - std::size_t(exponent) - 1);
+    }
+    return QString::fromLatin1(out.data(), to - out.data());
 }
 
 QString averageTimeText(double milliseconds, const QLocale& locale) {

@@ -109,6 +109,13 @@ TEST(NumberText, VolumetricWeightInGeneralForm) {
         {1e20, u"1E20"},
         {123456789012345678.0, u"1.23456789012346E17"},
         {-2.5, u"-2.5"},
+        {1e14, u"100000000000000"},
+        {1e15, u"1E15"},
+        {-0.000015, u"-0.000015"},
+        {-1.5e-7, u"-1.5E-7"},
+        // Exactly halfway at the sixteenth digit: rounded up, not to even.
+        {0.9536895751953125, u"0.953689575195313"},
+        {6197390189427085.0, u"6.19739018942709E15"},
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(generalForm(value), QString::fromUtf16(text)) << value;
