@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <type_traits>
@@ -18,17 +19,33 @@ public:
 
     template <typename T>
     requires std::is_arithmetic_v<T> ByteWriter& put(T value) {
-        m_out.append(reinterpret_cast<const char*>(&value), sizeof value);
+        std::memcpy(grow(sizeof value), &value, sizeof value);
         return *this;
     }
+    // Every line and row goes through here on the tick: a text in plain ASCII, as devices send
+    // them, is its own UTF-8 and is written in place, without a converted copy.
     ByteWriter& put(const QString& text) {
+        const auto* const begin = reinterpret_cast<const char16_t*>(text.constData());
+        const char16_t* const end = begin + text.size();
+        if (std::all_of(begin, end, [](char16_t c) { return c < 0x80; })) {
+            put(static_cast<quint32>(text.size()));
+            std::copy(begin, end, grow(text.size()));
+            return *this;
+        }
         const QByteArray utf8 = text.toUtf8();
         put(static_cast<quint32>(utf8.size()));
-        m_out.append(utf8);
+        std::memcpy(grow(utf8.size()), utf8.constData(), std::size_t(utf8.size()));
         return *this;
     }
 
 private:
+    // Room for `n` more bytes at the end; where they go.
+    char* grow(qsizetype n) {
+        const qsizetype at = m_out.size();
+        m_out.resize(at + n);
+        return m_out.data() + at;
+    }
+
     QByteArray& m_out;
 };
 

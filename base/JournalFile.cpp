@@ -88,17 +88,25 @@ quint32 frameCrc(quint64 number, QByteArrayView record) {
     return crc32c(record, crc32c(QByteArrayView(reinterpret_cast<const char*>(&number), sizeof number)));
 }
 
+// The record framed, at the end of `out`.
+void appendFrame(QByteArray& out, quint64 number, QByteArrayView record) {
+    const auto length = static_cast<quint32>(record.size());
+    const quint32 crc = frameCrc(number, record);
+    const qsizetype at = out.size();
+    out.resize(at + JournalFile::kFrame + record.size());
+    char* to = out.data() + at;
+    std::memcpy(to, &length, sizeof length);
+    std::memcpy(to + sizeof length, &crc, sizeof crc);
+    std::memcpy(to + sizeof length + sizeof crc, &number, sizeof number);
+    if (!record.isEmpty())
+        std::memcpy(to + JournalFile::kFrame, record.data(), std::size_t(record.size()));
+}
+
 } // namespace
 
 QByteArray JournalFile::frame(quint64 number, QByteArrayView record) {
     QByteArray out;
-    out.reserve(kFrame + record.size());
-    const auto length = static_cast<quint32>(record.size());
-    const quint32 crc = frameCrc(number, record);
-    out.append(reinterpret_cast<const char*>(&length), sizeof length);
-    out.append(reinterpret_cast<const char*>(&crc), sizeof crc);
-    out.append(reinterpret_cast<const char*>(&number), sizeof number);
-    out.append(record);
+    appendFrame(out, number, record);
     return out;
 }
 
@@ -207,7 +215,7 @@ void JournalFile::append(const QList<QByteArray>& records) {
     bytes.reserve(total);
     quint64 number = m_next;
     for (const QByteArray& r : records)
-        bytes.append(frame(number++, r));
+        appendFrame(bytes, number++, r);
     if (m_fault) {
         if (const int error = m_fault(bytes.size()))
             fail(u"escribir"_s, error);

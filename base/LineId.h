@@ -17,10 +17,15 @@ struct LineId {
 
     friend auto operator<=>(const LineId&, const LineId&) = default;
 
-    // 32 hexadecimal digits.
+    // 32 hexadecimal digits, lower case.
     QString text() const {
-        return QString::number(run, 16).rightJustified(16, u'0') +
-               QString::number(sequence, 16).rightJustified(16, u'0');
+        QString out(32, Qt::Uninitialized);
+        char16_t* digit = reinterpret_cast<char16_t*>(out.data());
+        for (const quint64 part : {run, sequence}) {
+            for (int shift = 60; shift >= 0; shift -= 4)
+                *digit++ = u"0123456789abcdef"[(part >> shift) & 0xF];
+        }
+        return out;
     }
 };
 

@@ -13,7 +13,7 @@ enum class Tag : quint8 { Null, Text, Number };
 
 QByteArray PendingRow::encoded() const {
     QByteArray out;
-    out.reserve(160);
+    out.reserve(256); // a row of the station is about 170 bytes
     base::ByteWriter w(out);
     // Local fields as the station saw them: the row's hour must not move with a later time zone.
     const QDate& date = processedAt.date;
