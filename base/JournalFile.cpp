@@ -88,21 +88,20 @@ quint32 frameCrc(quint64 number, QByteArrayView record) {
     return crc32c(record, crc32c(QByteArrayView(reinterpret_cast<const char*>(&number), sizeof number)));
 }
 
-// The record framed, at the end of `out`.
-void appendFrame(QByteArray& out, quint64 number, QByteArrayView record) {
+} // namespace
+
+void JournalFile::appendFrame(QByteArray& out, quint64 number, QByteArrayView record) {
     const auto length = static_cast<quint32>(record.size());
     const quint32 crc = frameCrc(number, record);
     const qsizetype at = out.size();
-    out.resize(at + JournalFile::kFrame + record.size());
+    out.resize(at + kFrame + record.size());
     char* to = out.data() + at;
     std::memcpy(to, &length, sizeof length);
     std::memcpy(to + sizeof length, &crc, sizeof crc);
     std::memcpy(to + sizeof length + sizeof crc, &number, sizeof number);
     if (!record.isEmpty())
-        std::memcpy(to + JournalFile::kFrame, record.data(), std::size_t(record.size()));
+        std::memcpy(to + kFrame, record.data(), std::size_t(record.size()));
 }
-
-} // namespace
 
 QByteArray JournalFile::frame(quint64 number, QByteArrayView record) {
     QByteArray out;

@@ -78,6 +78,8 @@ public:
     void setWriteFault(WriteFault fault) { m_fault = std::move(fault); }
 
     static QByteArray frame(quint64 number, QByteArrayView record);
+    // The record framed, at the end of `out`: many records framed into one buffer without a copy each.
+    static void appendFrame(QByteArray& out, quint64 number, QByteArrayView record);
 
     // Keeps the file at `path` as it is under a name of its own beside it (see base::damagedName),
     // before the station writes a sound file in its place; returns that name. Raises base::Error.

@@ -91,7 +91,7 @@ public:
         QByteArray bytes;
         quint64 number = 0;
         for (const JournaledLine& line : m_lines)
-            bytes.append(base::JournalFile::frame(++number, lineRecord(line)));
+            base::JournalFile::appendFrame(bytes, ++number, lineRecord(line));
         return bytes;
     }
 
@@ -296,7 +296,7 @@ void IntakeJournal::putBack() {
         const bool undone =
             in.get(kind) && kind == kLine && in.get(id.run) && in.get(id.sequence) && m_undone.contains(id);
         if (m_unread || undone) {
-            bytes.append(base::JournalFile::frame(++number, record->bytes));
+            base::JournalFile::appendFrame(bytes, ++number, record->bytes);
             lines += undone ? 1 : 0;
         }
     }

@@ -355,11 +355,7 @@ void RowOutbox::append(const PendingRow& row) {
         m_kept.push_back({row, std::move(bytes), 0});
         return;
     }
-    const qint64 end = m_end + base::JournalFile::kFrame + bytes.size();
-    m_unwrittenBytes += bytes.size();
-    m_unwritten.push_back({row, std::move(bytes), end});
-    ++m_writtenRows;
-    m_end = end;
+    place({row, std::move(bytes), 0});
     if (m_unwrittenBytes < kMostUnwrittenBytes || m_writeRefused || m_putBackFailed)
         return;
     try {
@@ -410,14 +406,17 @@ bool RowOutbox::retry() {
     return true;
 }
 
+void RowOutbox::place(Unwritten row) {
+    row.end = m_end + base::JournalFile::kFrame + row.bytes.size();
+    m_unwrittenBytes += row.bytes.size();
+    m_end = row.end;
+    m_unwritten.push_back(std::move(row));
+    ++m_writtenRows;
+}
+
 void RowOutbox::placeKept() {
-    for (Unwritten& row : m_kept) {
-        row.end = m_end + base::JournalFile::kFrame + row.bytes.size();
-        m_unwrittenBytes += row.bytes.size();
-        m_end = row.end;
-        m_unwritten.push_back(std::move(row));
-        ++m_writtenRows;
-    }
+    for (Unwritten& row : m_kept)
+        place(std::move(row));
     m_kept.clear();
 }
 

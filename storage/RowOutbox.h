@@ -121,7 +121,9 @@ private:
 
     bool open();
     bool convertFormerFormat();
-    // Gives the rows kept while no file could be opened their places after the file's rows.
+    // Gives a row its place after the file's rows and the unwritten ones before it.
+    void place(Unwritten row);
+    // Places the rows kept while no file could be opened.
     void placeKept();
     // Writes the unwritten rows in one write, those confirmed meanwhile left out when the file
     // holds nothing else unconfirmed. A refusal blocks the outbox until a write succeeds; raises
@@ -162,7 +164,8 @@ private:
     qint64 m_base = 0;
     std::atomic<qint64> m_confirmed = 0;
     std::atomic<qint64> m_end = 0;
-    // Rows counted from the opening: the pending ones are the difference.
+    // Rows counted from the opening: the pending ones are the difference. Written rows count
+    // those placed and still waiting in memory for the sync too.
     qint64 m_confirmedRows = 0;
     qint64 m_writtenRows = 0;
     // Record numbers: the one of the last confirmed row, and the one before the first row found

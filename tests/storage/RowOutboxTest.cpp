@@ -526,6 +526,19 @@ TEST_F(RowOutboxTest, RowsConfirmedBeforeTheSyncNeverReachTheFile) {
     EXPECT_THAT(pendingRows(reopened), ElementsAre(4));
 }
 
+// An outbox that goes while rows still wait in memory writes them first: a close loses none.
+TEST_F(RowOutboxTest, RowsLeftInMemoryAreWrittenWhenTheOutboxGoes) {
+    {
+        RowOutbox outbox(m_path);
+        appendRows(outbox, 0, 2);
+        outbox.sync();
+        appendRows(outbox, 2, 2);
+        EXPECT_EQ(sizeOf(m_path), m_headerSize + 2 * (base::JournalFile::kFrame + row(0).encoded().size()));
+    }
+    RowOutbox reopened(m_path);
+    EXPECT_THAT(pendingRows(reopened), ElementsAre(0, 1, 2, 3));
+}
+
 // The core appends while the writer reads and confirms and the group commit syncs: every row
 // arrives once, in order, also across the cuts the writer's confirmations make while rows keep
 // coming.
